@@ -1,0 +1,23 @@
+#pragma once
+// Ini files with Windows private-profile semantics: section and key names match
+// regardless of letter case, values are taken byte for byte (after trimming the
+// blanks around them), the first of duplicate keys wins, LF and CRLF both read.
+// Writes keep every other line of the file where it was and replace the file
+// atomically (temporary file in the same folder, then rename).
+#include <string>
+
+namespace plat {
+
+std::string IniReadString(const std::string& file, const std::string& section,
+                          const std::string& key, const std::string& def);
+// A value that is not a whole number gives def.
+int IniReadInteger(const std::string& file, const std::string& section,
+                   const std::string& key, int def);
+// Raise plat::Error("Unable to write to " + file) when the file cannot be written.
+void IniWriteString(const std::string& file, const std::string& section,
+                    const std::string& key, const std::string& value);
+void IniWriteInteger(const std::string& file, const std::string& section,
+                     const std::string& key, int value);
+void IniEraseSection(const std::string& file, const std::string& section);
+
+}  // namespace plat

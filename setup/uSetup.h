@@ -1,0 +1,38 @@
+#pragma once
+// Settings: the program's own Vadoviver.ini and what it reads from the host's
+// Mondarix.ini.
+#include <cstdint>
+#include <string>
+
+constexpr int32_t PrinterDefault = -1;
+constexpr int32_t PrinterNone = -2;
+constexpr int32_t PrinterEltron = -3;
+
+class TSetup {
+ public:
+  explicit TSetup(const std::string& programFolder);  // Create
+  ~TSetup() = default;
+  TSetup(const TSetup&) = delete;
+  TSetup& operator=(const TSetup&) = delete;
+
+  int32_t ResolvePrinter(const std::string& text) const;
+  // Writes the four own settings; raises plat::Error("Unable to write to ...").
+  void Save();
+
+  std::string IniFileName;
+  std::string HostPath;
+  std::string DataPath;
+  std::string MultiShipperPath;
+  std::string RatingPath;
+  std::string QueryFile;
+  std::string SourcePath;
+  std::string ResultPath;
+  int32_t PackagePrinter = PrinterNone;
+  int32_t CommInvoicePrinter = PrinterNone;
+  int32_t KeyentryPrinter = PrinterNone;
+  int32_t EltronPort = 1;
+};
+
+// The one settings object while the program runs (owned by the main window, or
+// by the command-line tool); nullptr before it is created.
+extern TSetup* AppSetup;
