@@ -3,6 +3,8 @@
 // label sequencing, label printing.
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,3 +49,96 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
 
 bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& order);
 bool PrintLabelDocument(const std::string& fileName, uint8_t document);
+
+// ---------------------------------------------------------------------------
+// Keys of a pass, shared by shipment and label sequencing.
+
+// The codes that occur in a sort order. A derived key the order does not use
+// is never computed, and the zone tables are read only for a zone field.
+struct TFieldsInUse {
+  std::array<bool, SortFieldCount> Used{};
+  bool operator[](TSortField f) const { return Used[f]; }
+  bool Zone() const { return Used[sfZoneLocation] || Used[sfZoneCode]; }
+};
+TFieldsInUse FieldsInUse(const TSortOrderArray& order);
+
+// Country + "%.3d" Sequence of the zone's first area entry's province, found in
+// the province list; "" for a zone without entries or a province not listed.
+std::string ZoneLocation(const TZone& zone, const TProvinceArray& provinces);
+
+// Derives zone location, zone code and province location for the items of one
+// pass. Zone look-up is indexed per province code; the result is that of
+// going through the zones in zone order (first matching zone wins, within it
+// the first matching entry).
+class TKeyDeriver {
+ public:
+  TKeyDeriver(const TProvinceArray& provinces, const TSortOrderArray& order);
+  ~TKeyDeriver();
+  TKeyDeriver(const TKeyDeriver&) = delete;
+  TKeyDeriver& operator=(const TKeyDeriver&) = delete;
+
+  // Zone preparation: when a zone field is in use, loads the zone list
+  // (LoadZones, from AppSetup->MultiShipperPath), indexes it and frees it again.
+  void PrepareZones();
+  // The same from a zone list the caller holds; when sfZoneLocation is in use
+  // each zone's Name is replaced by its location, as a pass does.
+  void PrepareZones(TZoneArray& zones);
+
+  const TFieldsInUse& Fields() const { return fields_; }
+  // Sets the derived keys in use from Values[sfProvinceCode] and
+  // Values[sfPostalCode]; keys not in use are left as they are.
+  void Derive(TItem& item) const;
+  // Zone of an item: location and code, both "" outside every zone.
+  void ZoneOf(const std::string& province, const std::string& postal,
+              std::string& location, std::string& code) const;
+  // "%.3d" Sequence of the last list entry of that province; "" when none.
+  std::string ProvinceLocation(const std::string& province) const;
+
+ private:
+  struct Impl;
+  TFieldsInUse fields_;
+  const TProvinceArray* provinces_ = nullptr;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Input positions in output order: ascending keys under the order, items whose
+// keys all tie in input order.
+std::vector<size_t> SortedOrder(const std::vector<TItem>& items, const TSortOrderArray& order);
+
+// Hands the items to step in sorted order and sets Done on each handed item;
+// stops after the first step that fails. True when every step succeeded.
+bool TakeOutSorted(std::vector<TItem>& items, const TSortOrderArray& order,
+                   const std::function<bool(TItem&)>& step);
+
+// ---------------------------------------------------------------------------
+// Reading state over an open shipment file. Buffered: bytes are fetched from
+// the file in large blocks, and Position counts every byte consumed.
+
+namespace plat { class File; }
+
+class TFieldReader {
+ public:
+  explicit TFieldReader(plat::File& file);
+  int64_t Position = 0;
+  bool AtEnd = false;
+  bool AtLineEnd = false;
+
+  // Next character of the current line, "" at the end of the line or file.
+  std::string ReadChar();
+  // Next field of the current line, trimmed and upper-cased (first 255 characters).
+  std::string ReadField();
+  // Reads and drops up to n fields, stopping at the end of the line.
+  void SkipFields(int n);
+  // Reads and drops characters up to the end of the current line.
+  void SkipLine();
+
+  // ReadField that returns "" without reading once the line has ended.
+  std::string ReadFieldInLine();
+ private:
+  int NextChar();  // next character of the line, -1 at the end of line or file
+  bool ReadFieldImpl(std::string* out);
+  bool Fill();
+  plat::File& file_;
+  std::unique_ptr<unsigned char[]> buf_;
+  size_t pos_ = 0, len_ = 0;
+};

@@ -5,6 +5,8 @@
 // Writes keep every other line of the file where it was and replace the file
 // atomically (temporary file in the same folder, then rename).
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace plat {
 
@@ -18,6 +20,10 @@ void IniWriteString(const std::string& file, const std::string& section,
                     const std::string& key, const std::string& value);
 void IniWriteInteger(const std::string& file, const std::string& section,
                      const std::string& key, int value);
+// Keys of a section in file order with their values (the first of duplicate
+// keys only); empty when the file or section is missing.
+std::vector<std::pair<std::string, std::string>> IniReadSection(const std::string& file,
+                                                                const std::string& section);
 void IniEraseSection(const std::string& file, const std::string& section);
 
 }  // namespace plat

@@ -31,6 +31,9 @@ class PrinterService {
 PrinterService& Printing();
 void SetPrinting(std::shared_ptr<PrinterService> service);
 
+// The platform's own service (CUPS), used when none was set.
+std::shared_ptr<PrinterService> MakeCupsPrinterService();
+
 // A fixed printer list without jobs, for settings tests.
 std::shared_ptr<PrinterService> MakeFixedPrinterList(std::vector<std::string> names, bool hasDefault);
 

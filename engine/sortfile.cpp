@@ -1,0 +1,25 @@
+// Sort orders and sort files.
+#include <cstdio>
+
+#include "engine/uSequncr.h"
+#include "platform/ini.h"
+
+const std::array<const char*, SortFieldCount> SortFieldCaptions = {
+    "Zone Location",        "Zone Code",           "Province Location",    "Province Code",
+    "Ship To Customer ID",  "Ship To Customer Name", "Ship To Postal Code", "Shipment Reference 1",
+    "Shipment Reference 2", "Package Reference 1", "Package Reference 2",  "Package Reference 3",
+    "Package Reference 4",
+};
+
+bool ReadSortFile(const std::string& fileName, TSortOrderArray& order) {
+  order.clear();
+  for (int i = 1; i <= 5; ++i) {
+    char key[16];
+    std::snprintf(key, sizeof key, "Key%d", i);
+    const int code = plat::IniReadInteger(fileName, "Keys", key, -1);
+    // Codes outside 0..12 name no field: skipped like an absent key, so they
+    // never reach the engine as an index into the key texts.
+    if (code >= 0 && code < SortFieldCount) order.push_back(static_cast<TSortField>(code));
+  }
+  return !order.empty();
+}

@@ -1,0 +1,340 @@
+// Files and paths on POSIX (Linux).
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <mutex>
+
+#include "platform/file.h"
+
+namespace plat {
+
+namespace {
+
+std::mutex g_driveMutex;
+std::map<char, std::string> g_drives;
+
+bool IsSep(char c) { return c == '\\' || c == '/'; }
+
+bool HasDrive(const std::string& p) {
+  return p.size() >= 2 && p[1] == ':' &&
+         ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
+}
+
+}  // namespace
+
+void SetDriveMap(const std::map<char, std::string>& drives) {
+  std::map<char, std::string> m;
+  for (const auto& [letter, folder] : drives) {
+    char l = letter >= 'a' && letter <= 'z' ? static_cast<char>(letter - 'a' + 'A') : letter;
+    if (l >= 'A' && l <= 'Z' && !folder.empty()) m.emplace(l, folder);
+  }
+  std::lock_guard<std::mutex> lock(g_driveMutex);
+  g_drives = std::move(m);
+}
+
+std::map<char, std::string> GetDriveMap() {
+  std::lock_guard<std::mutex> lock(g_driveMutex);
+  return g_drives;
+}
+
+std::string NativePath(const std::string& path) {
+  std::string base, rest = path;
+  if (HasDrive(path)) {
+    char l = path[0] >= 'a' ? static_cast<char>(path[0] - 'a' + 'A') : path[0];
+    {
+      std::lock_guard<std::mutex> lock(g_driveMutex);
+      auto it = g_drives.find(l);
+      if (it == g_drives.end()) return "";
+      base = it->second;
+    }
+    // "C:X" (relative to the drive's current folder) is taken from its root.
+    rest = "/" + path.substr(2);
+  }
+  // Both separators become "/", and runs of them collapse to one.
+  std::string out = base;
+  for (char c : rest) {
+    if (IsSep(c)) {
+      if (!out.empty() && out.back() == '/') continue;
+      out += '/';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string ExtractFileDir(const std::string& path) {
+  size_t i = path.find_last_of("\\/");
+  if (i == std::string::npos) return "";
+  // Keep a root: "\x" gives "\", "C:\x" gives "C:\".
+  if (i == 0 || (i == 2 && HasDrive(path))) return path.substr(0, i + 1);
+  return path.substr(0, i);
+}
+
+bool FileExists(const std::string& path) {
+  std::string p = NativePath(path);
+  struct stat st;
+  return !p.empty() && stat(p.c_str(), &st) == 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::string p = NativePath(path);
+  struct stat st;
+  return !p.empty() && lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  std::string p = NativePath(path);
+  struct stat st;
+  return !p.empty() && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool CreateEmptyFile(const std::string& path) {
+  std::string p = NativePath(path);
+  if (p.empty()) return false;
+  // O_NONBLOCK: a FIFO without a reader must not hang us.
+  int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool DeleteFile(const std::string& path) {
+  std::string p = NativePath(path);
+  return !p.empty() && unlink(p.c_str()) == 0;
+}
+
+bool RenameReplace(const std::string& from, const std::string& to) {
+  std::string f = NativePath(from), t = NativePath(to);
+  return !f.empty() && !t.empty() && rename(f.c_str(), t.c_str()) == 0;
+}
+
+std::string ExeFolder() {
+  char buf[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "";
+  std::string exe(buf, static_cast<size_t>(n));
+  size_t i = exe.rfind('/');
+  if (i == std::string::npos) return "";
+  return i == 0 ? "/" : exe.substr(0, i);
+}
+
+namespace {
+
+class PosixFile final : public File {
+ public:
+  PosixFile(int fd, bool canRead, bool canWrite) : fd_(fd), canRead_(canRead), canWrite_(canWrite) {}
+  ~PosixFile() override { Close(); }
+
+  size_t Read(void* buf, size_t n) override {
+    if (fd_ < 0 || !canRead_ || !FlushWrites()) return 0;
+    auto* out = static_cast<char*>(buf);
+    size_t done = 0;
+    while (done < n) {
+      if (rpos_ < rlen_) {
+        size_t k = std::min(n - done, rlen_ - rpos_);
+        std::memcpy(out + done, rbuf_ + rpos_, k);
+        rpos_ += k;
+        done += k;
+        continue;
+      }
+      rpos_ = rlen_ = 0;
+      ssize_t r;
+      if (n - done >= sizeof rbuf_) {
+        r = RetryRead(out + done, n - done);
+        if (r <= 0) break;
+        done += static_cast<size_t>(r);
+      } else {
+        r = RetryRead(rbuf_, sizeof rbuf_);
+        if (r <= 0) break;
+        rlen_ = static_cast<size_t>(r);
+      }
+    }
+    return done;
+  }
+
+  bool Write(const void* buf, size_t n) override {
+    if (fd_ < 0 || !canWrite_ || !DropReadAhead()) return false;
+    const auto* in = static_cast<const char*>(buf);
+    if (wlen_ + n > sizeof wbuf_) {
+      if (!FlushWrites()) return false;
+      if (n >= sizeof wbuf_) return WriteAll(in, n);
+    }
+    std::memcpy(wbuf_ + wlen_, in, n);
+    wlen_ += n;
+    return true;
+  }
+
+  bool Seek(uint64_t offset) override {
+    if (fd_ < 0 || !FlushWrites()) return false;
+    rpos_ = rlen_ = 0;
+    return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  }
+
+  int64_t Size() override {
+    struct stat st;
+    if (fd_ < 0 || !FlushWrites() || fstat(fd_, &st) != 0) return -1;
+    return st.st_size;
+  }
+
+  bool Truncate(uint64_t size) override {
+    if (fd_ < 0 || !canWrite_ || !FlushWrites()) return false;
+    return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+  }
+
+  bool Flush() override { return fd_ >= 0 && FlushWrites(); }
+
+  bool Sync() override { return Flush() && fsync(fd_) == 0; }
+
+  bool Close() override {
+    if (fd_ < 0) return false;
+    bool ok = FlushWrites() && !failed_;
+    if (close(fd_) != 0) ok = false;
+    fd_ = -1;
+    return ok;
+  }
+
+ private:
+  ssize_t RetryRead(char* p, size_t n) {
+    ssize_t r;
+    do r = ::read(fd_, p, n);
+    while (r < 0 && errno == EINTR);
+    return r;
+  }
+
+  bool WriteAll(const char* p, size_t n) {
+    while (n > 0) {
+      ssize_t w = ::write(fd_, p, n);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        failed_ = true;
+        return false;
+      }
+      p += w;
+      n -= static_cast<size_t>(w);
+    }
+    return true;
+  }
+
+  bool FlushWrites() {
+    if (wlen_ == 0) return true;
+    size_t n = wlen_;
+    wlen_ = 0;
+    return WriteAll(wbuf_, n);
+  }
+
+  // Before writing, the OS position must match what the caller has read.
+  bool DropReadAhead() {
+    if (rpos_ < rlen_) {
+      off_t back = static_cast<off_t>(rlen_ - rpos_);
+      if (lseek(fd_, -back, SEEK_CUR) < 0) return false;
+    }
+    rpos_ = rlen_ = 0;
+    return true;
+  }
+
+  int fd_;
+  bool canRead_, canWrite_;
+  bool failed_ = false;
+  char rbuf_[65536];
+  size_t rpos_ = 0, rlen_ = 0;
+  char wbuf_[65536];
+  size_t wlen_ = 0;
+};
+
+int Flags(OpenMode mode) {
+  switch (mode) {
+    case OpenMode::Read: return O_RDONLY;
+    case OpenMode::ReadWrite: return O_RDWR;
+    case OpenMode::WriteOnly: return O_WRONLY;
+  }
+  return O_RDONLY;
+}
+
+// Opens without creating; folders are refused. O_NONBLOCK keeps the open from
+// hanging on a FIFO or on a file whose lease another process holds; it is
+// cleared again afterwards.
+int OpenFd(const std::string& path, OpenMode mode) {
+  std::string p = NativePath(path);
+  if (p.empty()) return -1;
+  int fd = open(p.c_str(), Flags(mode) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  int fl = fcntl(fd, F_GETFL);
+  if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
+std::unique_ptr<File> Wrap(int fd, OpenMode mode) {
+  return std::make_unique<PosixFile>(fd, mode != OpenMode::WriteOnly, mode != OpenMode::Read);
+}
+
+}  // namespace
+
+std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode) {
+  int fd = OpenFd(path, mode);
+  if (fd < 0) return nullptr;
+  return Wrap(fd, mode);
+}
+
+// "Without sharing" on Linux, which has no mandatory share modes:
+//  - An open-file-description lock on the whole file (write lock; a read lock
+//    for OpenMode::Read, so exclusive readers share) keeps out every other
+//    exclusive open, in this process or another, and fails against any
+//    process holding a conflicting POSIX record lock.
+//  - A write lease, taken and at once given up, tells whether any other open
+//    of the file exists (for writing or reading, in any process, including
+//    plain opens of this program): the kernel grants it only to the sole
+//    opener. So a file that another program still writes is left alone.
+// Limits: the lease probe needs a local file system that supports leases and
+// either ownership of the file or CAP_LEASE; where it cannot be taken for
+// those reasons only the lock protects. The check is made once, at the open:
+// a program that neither locks nor checks can still open the file afterwards
+// (holding the lease would stall its open for the lease-break time instead).
+std::unique_ptr<File> OpenExclusive(const std::string& path, OpenMode mode) {
+  int fd = OpenFd(path, mode);
+  if (fd < 0) return nullptr;
+
+  struct flock fl {};
+  fl.l_type = mode == OpenMode::Read ? F_RDLCK : F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 0;
+  if (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+    close(fd);
+    return nullptr;
+  }
+
+  // Should another process open the file in the instant the lease is held,
+  // the break notice goes out as SIGURG, which is ignored by default (the
+  // default SIGIO would end the program).
+  fcntl(fd, F_SETSIG, SIGURG);
+  if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+  } else if (errno == EAGAIN || errno == EBUSY || errno == EWOULDBLOCK) {
+    close(fd);
+    return nullptr;
+  }
+  return Wrap(fd, mode);
+}
+
+std::unique_ptr<File> CreateFile(const std::string& path) {
+  std::string p = NativePath(path);
+  if (p.empty()) return nullptr;
+  int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) return nullptr;
+  int fl = fcntl(fd, F_GETFL);
+  if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return Wrap(fd, OpenMode::WriteOnly);
+}
+
+}  // namespace plat

@@ -1,0 +1,673 @@
+#include "platform/xbase/dbf.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/xbase/error.h"
+
+namespace xbase {
+
+namespace {
+
+uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+void Put16(unsigned char* p, uint32_t v) {
+  p[0] = v & 0xFF;
+  p[1] = (v >> 8) & 0xFF;
+}
+void Put32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
+}
+
+std::string Errno(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+void PreadAll(int fd, void* buf, size_t n, int64_t off, const std::string& path) {
+  auto* p = static_cast<char*>(buf);
+  while (n > 0) {
+    ssize_t got = ::pread(fd, p, n, off);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw XBaseError(Errno("Cannot read", path));
+    if (got == 0) throw XBaseError("Unexpected end of file in " + path);
+    p += got;
+    n -= static_cast<size_t>(got);
+    off += got;
+  }
+}
+
+void PwriteAll(int fd, const void* buf, size_t n, int64_t off, const std::string& path) {
+  auto* p = static_cast<const char*>(buf);
+  while (n > 0) {
+    ssize_t put = ::pwrite(fd, p, n, off);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) throw XBaseError(Errno("Cannot write", path));
+    p += put;
+    n -= static_cast<size_t>(put);
+    off += put;
+  }
+}
+
+bool KnownVersion(uint8_t v) {
+  static const uint8_t known[] = {0x03, 0x04, 0x05, 0x30, 0x31, 0x32, 0x43, 0x63,
+                                  0x83, 0x8B, 0x8E, 0xCB, 0xE5, 0xF5, 0xFB};
+  return std::find(std::begin(known), std::end(known), v) != std::end(known);
+}
+
+bool IsVisualFoxPro(uint8_t v) { return v == 0x30 || v == 0x31 || v == 0x32; }
+
+std::string_view TrimView(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
+}
+
+// Parses a whole text as a number; false when it is not one.
+bool ParseNumber(std::string_view text, double& out) {
+  std::string t(TrimView(text));
+  if (t.empty()) {
+    out = 0;
+    return true;
+  }
+  char* end = nullptr;
+  errno = 0;
+  out = std::strtod(t.c_str(), &end);
+  if (end == t.c_str() || *end != '\0' || !std::isfinite(out)) return false;
+  return true;
+}
+
+double LenientNumber(std::string_view text) {
+  std::string t(TrimView(text));
+  if (t.empty()) return 0;
+  double v = std::strtod(t.c_str(), nullptr);
+  return std::isfinite(v) ? v : 0;
+}
+
+std::string FormatFixed(double v, int dec) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%.*f", dec, v);
+  return buf;
+}
+
+void CheckName(const std::string& name) {
+  if (name.empty() || name.size() > 10) throw XBaseError("Field name \"" + name + "\" must have 1 to 10 characters");
+  for (size_t i = 0; i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    bool ok = std::isalpha(c) || c == '_' || (i > 0 && std::isdigit(c));
+    if (!ok || c > 127) throw XBaseError("Field name \"" + name + "\" holds a character that is not allowed");
+  }
+}
+
+}  // namespace
+
+long DateToJulian(int y, int m, int d) {
+  if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1) return 0;
+  static const int mdays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  int maxd = mdays[m - 1] + (m == 2 && leap ? 1 : 0);
+  if (d > maxd) return 0;
+  long a = (14 - m) / 12;
+  long yy = y + 4800 - a;
+  long mm = m + 12 * a - 3;
+  return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
+}
+
+void JulianToDate(long j, int& year, int& month, int& day) {
+  long a = j + 32044;
+  long b = (4 * a + 3) / 146097;
+  long c = a - 146097 * b / 4;
+  long d = (4 * c + 3) / 1461;
+  long e = c - 1461 * d / 4;
+  long m = (5 * e + 2) / 153;
+  day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
+  month = static_cast<int>(m + 3 - 12 * (m / 10));
+  year = static_cast<int>(100 * b + d - 4800 + m / 10);
+}
+
+long DateTextToJulian(std::string_view s) {
+  if (s.size() < 8) return 0;
+  int v[3] = {0, 0, 0};
+  const int widths[3] = {4, 2, 2};
+  size_t pos = 0;
+  for (int k = 0; k < 3; ++k) {
+    for (int i = 0; i < widths[k]; ++i, ++pos) {
+      char c = s[pos];
+      if (c < '0' || c > '9') return 0;
+      v[k] = v[k] * 10 + (c - '0');
+    }
+  }
+  return DateToJulian(v[0], v[1], v[2]);
+}
+
+std::string JulianToDateText(long julian) {
+  if (julian <= 0) return std::string(8, ' ');
+  int y, m, d;
+  JulianToDate(julian, y, m, d);
+  if (y < 0 || y > 9999) return std::string(8, ' ');
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
+  return buf;
+}
+
+Dbf::~Dbf() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::unique_ptr<Dbf> Dbf::Open(const std::string& nativePath, bool readOnly) {
+  std::unique_ptr<Dbf> t(new Dbf);
+  t->path_ = nativePath;
+  // O_NONBLOCK so that a FIFO or device under the table's name cannot hang the open.
+  int fd = -1;
+  if (!readOnly) fd = ::open(nativePath.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (!readOnly && errno != EACCES && errno != EROFS && errno != EPERM) throw XBaseError(Errno("Cannot open", nativePath));
+    fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw XBaseError(Errno("Cannot open", nativePath));
+    readOnly = true;
+  }
+  t->fd_ = fd;
+  t->readOnly_ = readOnly;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw XBaseError(Errno("Cannot examine", nativePath));
+  if (!S_ISREG(st.st_mode)) throw XBaseError(nativePath + " is not a regular file");
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  t->Parse(st.st_size);
+  return t;
+}
+
+void Dbf::Parse(int64_t fileSize) {
+  const std::string bad = "Damaged table " + path_ + ": ";
+  if (fileSize < 32) throw XBaseError(bad + "the file is shorter than a table header");
+  unsigned char h[32];
+  PreadAll(fd_, h, 32, 0, path_);
+  version_ = h[0];
+  if (!KnownVersion(version_)) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "unknown version byte 0x%02X", version_);
+    throw XBaseError(bad + buf);
+  }
+  headerLen_ = Get16(h + 8);
+  recordLen_ = Get16(h + 10);
+  flags_ = h[28];
+  if (headerLen_ < 32 + 32 + 1 || headerLen_ > fileSize)
+    throw XBaseError(bad + "header length " + std::to_string(headerLen_) + " does not fit the file");
+  std::string hdr(static_cast<size_t>(headerLen_), '\0');
+  PreadAll(fd_, hdr.data(), hdr.size(), 0, path_);
+  const auto* p = reinterpret_cast<const unsigned char*>(hdr.data());
+  int pos = 32;
+  int offset = 1;
+  bool terminated = false;
+  while (pos < headerLen_) {
+    if (p[pos] == 0x0D) {
+      terminated = true;
+      break;
+    }
+    if (pos + 32 > headerLen_) throw XBaseError(bad + "a field descriptor runs past the header");
+    DbfField f;
+    const char* name = reinterpret_cast<const char*>(p + pos);
+    f.name.assign(name, strnlen(name, 11));
+    f.type = static_cast<char>(std::toupper(p[pos + 11]));
+    f.len = p[pos + 16];
+    f.dec = p[pos + 17];
+    if (f.type == 'C' && !IsVisualFoxPro(version_) && f.dec > 0) {
+      // Long character fields keep the high byte of the length in the decimals byte.
+      f.len += f.dec * 256;
+      f.dec = 0;
+    }
+    for (auto& c : f.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string fieldDesc = "field " + std::to_string(fields_.size() + 1) + " (" + f.name + ")";
+    if (f.len <= 0) throw XBaseError(bad + fieldDesc + " has length 0");
+    switch (f.type) {
+      case 'C': case 'V': case 'Q': case '0': case 'G': case 'W': case 'M': case 'P':
+        break;
+      case 'N': case 'F':
+        if (f.len > 32 || f.dec >= f.len) throw XBaseError(bad + fieldDesc + " has an impossible size");
+        break;
+      case 'D': case 'I': case 'B': case 'Y': case 'T': case 'L': {
+        int need = f.type == 'D' ? 8 : f.type == 'I' ? 4 : f.type == 'L' ? 1 : 8;
+        if (f.len != need) throw XBaseError(bad + fieldDesc + " has an impossible length");
+        break;
+      }
+      default:
+        throw XBaseError(bad + fieldDesc + " has the unsupported type '" + std::string(1, f.type) + "'");
+    }
+    f.offset = offset;
+    offset += f.len;
+    fields_.push_back(std::move(f));
+    pos += 32;
+  }
+  if (!terminated) throw XBaseError(bad + "the field list is not terminated inside the header");
+  if (fields_.empty()) throw XBaseError(bad + "the table has no fields");
+  if (offset != recordLen_)
+    throw XBaseError(bad + "record length " + std::to_string(recordLen_) + " does not match the fields (" +
+                     std::to_string(offset) + ")");
+  uint32_t count = Get32(h + 4);
+  int64_t room = (fileSize - headerLen_) / recordLen_;
+  if (count > room)
+    throw XBaseError(bad + "the header counts " + std::to_string(count) + " records but the file holds " +
+                     std::to_string(room));
+}
+
+int Dbf::FieldIndex(std::string_view name) const {
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const std::string& n = fields_[i].name;
+    if (n.size() != name.size()) continue;
+    bool eq = true;
+    for (size_t k = 0; k < n.size() && eq; ++k)
+      eq = std::toupper(static_cast<unsigned char>(name[k])) == static_cast<unsigned char>(n[k]);
+    if (eq) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+uint32_t Dbf::RecordCount() const {
+  unsigned char b[4];
+  PreadAll(fd_, b, 4, 4, path_);
+  uint32_t count = Get32(b);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) throw XBaseError(Errno("Cannot examine", path_));
+  int64_t room = st.st_size > headerLen_ ? (st.st_size - headerLen_) / recordLen_ : 0;
+  return count > room ? static_cast<uint32_t>(room) : count;
+}
+
+bool Dbf::ReadRecord(uint32_t recno, std::string& buf) const {
+  if (recno == 0) return false;
+  buf.resize(static_cast<size_t>(recordLen_));
+  int64_t off = headerLen_ + static_cast<int64_t>(recno - 1) * recordLen_;
+  size_t n = buf.size();
+  char* p = buf.data();
+  while (n > 0) {
+    ssize_t got = ::pread(fd_, p, n, off);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<size_t>(got);
+    off += got;
+  }
+  return true;
+}
+
+bool Dbf::ReadRecords(uint32_t first, uint32_t n, std::string& buf) const {
+  if (first == 0) return false;
+  buf.resize(static_cast<size_t>(n) * static_cast<size_t>(recordLen_));
+  int64_t off = headerLen_ + static_cast<int64_t>(first - 1) * recordLen_;
+  size_t left = buf.size();
+  char* p = buf.data();
+  while (left > 0) {
+    ssize_t got = ::pread(fd_, p, left, off);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    left -= static_cast<size_t>(got);
+    off += got;
+  }
+  return true;
+}
+
+void Dbf::CheckWritable() const {
+  if (readOnly_) throw XBaseError("The table " + path_ + " is open read-only");
+}
+
+void Dbf::WriteRecord(uint32_t recno, const std::string& buf) {
+  CheckWritable();
+  if (recno == 0 || buf.size() != static_cast<size_t>(recordLen_)) throw XBaseError("Bad record write on " + path_);
+  PwriteAll(fd_, buf.data(), buf.size(), headerLen_ + static_cast<int64_t>(recno - 1) * recordLen_, path_);
+}
+
+uint32_t Dbf::AppendRecord(const std::string& buf) {
+  CheckWritable();
+  uint32_t recno = RecordCount() + 1;
+  std::string out = buf;
+  out.push_back('\x1A');
+  PwriteAll(fd_, out.data(), out.size(), headerLen_ + static_cast<int64_t>(recno - 1) * recordLen_, path_);
+  WriteHeaderCount(recno, false);
+  return recno;
+}
+
+std::string Dbf::BlankRecord() const {
+  std::string rec(static_cast<size_t>(recordLen_), ' ');
+  for (const auto& f : fields_) {
+    if (f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || f.type == '0' || f.type == 'Q' ||
+        ((f.type == 'M' || f.type == 'G' || f.type == 'W') && f.len == 4))
+      std::fill(rec.begin() + f.offset, rec.begin() + f.offset + f.len, '\0');
+  }
+  return rec;
+}
+
+std::string_view Dbf::RawField(const std::string& rec, int field) const {
+  const DbfField& f = fields_.at(static_cast<size_t>(field));
+  if (rec.size() < static_cast<size_t>(f.offset + f.len)) return {};
+  return std::string_view(rec).substr(static_cast<size_t>(f.offset), static_cast<size_t>(f.len));
+}
+
+std::string Dbf::FieldText(const std::string& rec, int field) const {
+  const DbfField& f = fields_.at(static_cast<size_t>(field));
+  std::string_view raw = RawField(rec, field);
+  if (raw.empty()) return {};
+  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+  switch (f.type) {
+    case 'M': case 'G': case 'W': case 'P': case '0':
+      return {};
+    case 'I':
+      return std::to_string(static_cast<int32_t>(Get32(p)));
+    case 'B': {
+      double v;
+      std::memcpy(&v, p, 8);
+      return FormatFixed(v, f.dec);
+    }
+    case 'Y': {
+      int64_t v;
+      std::memcpy(&v, p, 8);
+      return FormatFixed(static_cast<double>(v) / 10000.0, 4);
+    }
+    case 'T': {
+      int32_t day = static_cast<int32_t>(Get32(p));
+      int32_t ms = static_cast<int32_t>(Get32(p + 4));
+      if (day <= 0) return std::string(14, ' ');
+      std::string s = JulianToDateText(day);
+      char buf[16];
+      int secs = ms / 1000;
+      std::snprintf(buf, sizeof buf, "%02d%02d%02d", (secs / 3600) % 100, (secs / 60) % 60, secs % 60);
+      return s + buf;
+    }
+    default:
+      return std::string(raw);
+  }
+}
+
+double Dbf::FieldNumber(const std::string& rec, int field) const {
+  const DbfField& f = fields_.at(static_cast<size_t>(field));
+  std::string_view raw = RawField(rec, field);
+  if (raw.empty()) return 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+  switch (f.type) {
+    case 'I':
+      return static_cast<int32_t>(Get32(p));
+    case 'B': {
+      double v;
+      std::memcpy(&v, p, 8);
+      return std::isfinite(v) ? v : 0;
+    }
+    case 'Y': {
+      int64_t v;
+      std::memcpy(&v, p, 8);
+      return static_cast<double>(v) / 10000.0;
+    }
+    case 'T': {
+      int32_t day = static_cast<int32_t>(Get32(p));
+      int32_t ms = static_cast<int32_t>(Get32(p + 4));
+      return day + ms / 86400000.0;
+    }
+    case 'D':
+      return static_cast<double>(DateTextToJulian(raw));
+    case 'L':
+      return (raw[0] == 'T' || raw[0] == 't' || raw[0] == 'Y' || raw[0] == 'y') ? 1 : 0;
+    case 'M': case 'G': case 'W': case 'P': case '0':
+      return 0;
+    default:
+      return LenientNumber(raw);
+  }
+}
+
+void Dbf::SetField(std::string& rec, int field, std::string_view text) const {
+  const DbfField& f = fields_.at(static_cast<size_t>(field));
+  if (rec.size() != static_cast<size_t>(recordLen_)) throw XBaseError("Bad record buffer for " + path_);
+  char* dst = rec.data() + f.offset;
+  auto fail = [&](const std::string& why) {
+    throw XBaseError("Cannot store \"" + std::string(text) + "\" in field " + f.name + ": " + why);
+  };
+  switch (f.type) {
+    case 'C': case 'V': case 'D': {
+      size_t n = std::min(text.size(), static_cast<size_t>(f.len));
+      std::memcpy(dst, text.data(), n);
+      std::memset(dst + n, ' ', static_cast<size_t>(f.len) - n);
+      return;
+    }
+    case 'N': case 'F': {
+      double v;
+      if (!ParseNumber(text, v)) fail("not a number");
+      if (TrimView(text).empty()) {
+        std::memset(dst, ' ', static_cast<size_t>(f.len));
+        return;
+      }
+      std::string s = FormatFixed(v, f.dec);
+      if (s.size() > static_cast<size_t>(f.len)) fail("the number does not fit the field's width");
+      std::memset(dst, ' ', static_cast<size_t>(f.len));
+      std::memcpy(dst + f.len - s.size(), s.data(), s.size());
+      return;
+    }
+    case 'L': {
+      std::string_view t = TrimView(text);
+      if (t.size() >= 3 && t.front() == '.' && t.back() == '.') t = t.substr(1, t.size() - 2);
+      char c = t.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
+      if (c == 'Y') c = 'T';
+      if (c == 'N') c = 'F';
+      if (c != 'T' && c != 'F' && c != ' ' && c != '?') fail("not a logical value");
+      *dst = c;
+      return;
+    }
+    case 'I': {
+      double v;
+      if (!ParseNumber(text, v)) fail("not a number");
+      v = std::round(v);
+      if (v < -2147483648.0 || v > 2147483647.0) fail("out of range");
+      Put32(reinterpret_cast<unsigned char*>(dst), static_cast<uint32_t>(static_cast<int32_t>(v)));
+      return;
+    }
+    case 'B': {
+      double v;
+      if (!ParseNumber(text, v)) fail("not a number");
+      std::memcpy(dst, &v, 8);
+      return;
+    }
+    case 'Y': {
+      double v;
+      if (!ParseNumber(text, v)) fail("not a number");
+      if (std::fabs(v) > 9.2e14) fail("out of range");
+      int64_t c = static_cast<int64_t>(std::llround(v * 10000.0));
+      std::memcpy(dst, &c, 8);
+      return;
+    }
+    case 'T': {
+      std::string_view t = TrimView(text);
+      int32_t day = 0, ms = 0;
+      if (!t.empty()) {
+        day = static_cast<int32_t>(DateTextToJulian(t));
+        if (day == 0) fail("not a date");
+        int hh = 0, mi = 0, ss = 0;
+        if (t.size() >= 14) {
+          std::string hms(t.substr(8, 6));
+          if (std::sscanf(hms.c_str(), "%2d%2d%2d", &hh, &mi, &ss) != 3) fail("not a time");
+        }
+        ms = ((hh * 60 + mi) * 60 + ss) * 1000;
+      }
+      Put32(reinterpret_cast<unsigned char*>(dst), static_cast<uint32_t>(day));
+      Put32(reinterpret_cast<unsigned char*>(dst + 4), static_cast<uint32_t>(ms));
+      return;
+    }
+    default:
+      fail("fields of type '" + std::string(1, f.type) + "' cannot be written");
+  }
+}
+
+void Dbf::WriteHeaderCount(uint32_t count, bool withDate) {
+  unsigned char b[8];
+  if (withDate) {
+    std::time_t now = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&now, &tm);
+    unsigned char d[3] = {static_cast<unsigned char>(tm.tm_year % 100), static_cast<unsigned char>(tm.tm_mon + 1),
+                          static_cast<unsigned char>(tm.tm_mday)};
+    PwriteAll(fd_, d, 3, 1, path_);
+  }
+  Put32(b, count);
+  PwriteAll(fd_, b, 4, 4, path_);
+}
+
+void Dbf::WriteEofMark(uint32_t count) {
+  int64_t end = headerLen_ + static_cast<int64_t>(count) * recordLen_;
+  const char eof = '\x1A';
+  PwriteAll(fd_, &eof, 1, end, path_);
+  if (::ftruncate(fd_, end + 1) != 0) throw XBaseError(Errno("Cannot truncate", path_));
+}
+
+uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* ctx) {
+  CheckWritable();
+  uint32_t count = RecordCount();
+  const size_t chunkRecs = std::max<size_t>(1, (1 << 20) / static_cast<size_t>(recordLen_));
+  std::string in, out, rec;
+  uint32_t kept = 0;
+  for (uint32_t first = 1; first <= count; first += static_cast<uint32_t>(chunkRecs)) {
+    uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunkRecs, count - first + 1));
+    in.resize(static_cast<size_t>(n) * recordLen_);
+    PreadAll(fd_, in.data(), in.size(), headerLen_ + static_cast<int64_t>(first - 1) * recordLen_, path_);
+    out.clear();
+    for (uint32_t i = 0; i < n; ++i) {
+      rec.assign(in, static_cast<size_t>(i) * recordLen_, static_cast<size_t>(recordLen_));
+      if (!drop(ctx, first + i, rec)) out += rec;
+    }
+    // Kept records only ever move down, so writing behind the read position is safe.
+    if (!out.empty()) PwriteAll(fd_, out.data(), out.size(), headerLen_ + static_cast<int64_t>(kept) * recordLen_, path_);
+    kept += static_cast<uint32_t>(out.size() / static_cast<size_t>(recordLen_));
+  }
+  WriteHeaderCount(kept, true);
+  WriteEofMark(kept);
+  return count - kept;
+}
+
+uint32_t Dbf::Zap(uint32_t first, uint32_t last) {
+  return Remove([&](uint32_t r, const std::string&) { return r >= first && r <= last; });
+}
+
+uint32_t Dbf::Pack() {
+  return Remove([](uint32_t, const std::string& rec) { return IsDeleted(rec); });
+}
+
+void Dbf::SetIndexFlag(bool on) {
+  CheckWritable();
+  flags_ = static_cast<uint8_t>(on ? (flags_ | 0x01) : (flags_ & ~0x01));
+  PwriteAll(fd_, &flags_, 1, 28, path_);
+}
+
+void Dbf::Flush() {
+  if (readOnly_) return;
+  uint32_t count = RecordCount();
+  WriteHeaderCount(count, true);
+  int64_t end = headerLen_ + static_cast<int64_t>(count) * recordLen_;
+  char c = 0;
+  ssize_t got = ::pread(fd_, &c, 1, end);
+  if (got != 1 || c != '\x1A') WriteEofMark(count);
+  ::fsync(fd_);
+}
+
+std::unique_ptr<Dbf> Dbf::Create(const std::string& nativePath, const std::vector<DbfFieldDef>& defs, bool hasIndex) {
+  if (defs.empty()) throw XBaseError("A table needs at least one field");
+  if (defs.size() > 254) throw XBaseError("A table may have at most 254 fields");
+  bool memo = false;
+  std::vector<DbfField> fields;
+  int offset = 1;
+  for (const auto& d : defs) {
+    DbfField f;
+    f.name = d.name;
+    for (auto& c : f.name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    CheckName(f.name);
+    for (const auto& g : fields)
+      if (g.name == f.name) throw XBaseError("Field name " + f.name + " is used twice");
+    f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(d.type)));
+    f.len = d.len;
+    f.dec = d.dec;
+    std::string what = "Field " + f.name + ": ";
+    switch (f.type) {
+      case 'C':
+        if (f.len < 1 || f.len > 254) throw XBaseError(what + "character fields hold 1 to 254 characters");
+        f.dec = 0;
+        break;
+      case 'N': case 'F':
+        if (f.len < 1 || f.len > 20) throw XBaseError(what + "numeric fields are 1 to 20 wide");
+        if (f.dec < 0 || (f.dec > 0 && f.dec > f.len - 2)) throw XBaseError(what + "too many decimals for the width");
+        break;
+      case 'D': f.len = 8; f.dec = 0; break;
+      case 'L': f.len = 1; f.dec = 0; break;
+      case 'I': f.len = 4; f.dec = 0; break;
+      case 'B': f.len = 8; if (f.dec < 0 || f.dec > 18) f.dec = 0; break;
+      case 'Y': f.len = 8; f.dec = 4; break;
+      case 'T': f.len = 8; f.dec = 0; break;
+      case 'M': f.len = 10; f.dec = 0; memo = true; break;
+      default:
+        throw XBaseError(what + "unsupported type '" + std::string(1, f.type) + "'");
+    }
+    f.offset = offset;
+    offset += f.len;
+    fields.push_back(std::move(f));
+  }
+  if (offset > 65535) throw XBaseError("The record is too long");
+  // A memo field needs a memo file; FoxPro's layout (version 0xF5, empty .fpt).
+  uint8_t version = memo ? 0xF5 : 0x03;
+  int headerLen = 32 + 32 * static_cast<int>(fields.size()) + 1;
+  std::string hdr(static_cast<size_t>(headerLen) + 1, '\0');
+  auto* h = reinterpret_cast<unsigned char*>(hdr.data());
+  h[0] = version;
+  std::time_t now = std::time(nullptr);
+  std::tm tm {};
+  localtime_r(&now, &tm);
+  h[1] = static_cast<unsigned char>(tm.tm_year % 100);
+  h[2] = static_cast<unsigned char>(tm.tm_mon + 1);
+  h[3] = static_cast<unsigned char>(tm.tm_mday);
+  Put16(h + 8, static_cast<uint32_t>(headerLen));
+  Put16(h + 10, static_cast<uint32_t>(offset));
+  h[28] = hasIndex ? 0x01 : 0x00;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    unsigned char* d = h + 32 + 32 * i;
+    std::memcpy(d, fields[i].name.data(), fields[i].name.size());
+    d[11] = static_cast<unsigned char>(fields[i].type);
+    Put32(d + 12, static_cast<uint32_t>(fields[i].offset));
+    d[16] = static_cast<unsigned char>(fields[i].len);
+    d[17] = static_cast<unsigned char>(fields[i].dec);
+  }
+  h[headerLen - 1] = 0x0D;
+  h[headerLen] = 0x1A;
+
+  int fd = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) throw XBaseError(Errno("Cannot create", nativePath));
+  std::unique_ptr<Dbf> t(new Dbf);
+  t->fd_ = fd;
+  t->path_ = nativePath;
+  try {
+    PwriteAll(fd, hdr.data(), hdr.size(), 0, nativePath);
+    if (memo) {
+      std::string fpt = nativePath.substr(0, nativePath.size() >= 4 ? nativePath.size() - 4 : nativePath.size()) + ".fpt";
+      std::string mh(512, '\0');
+      mh[3] = 8;   // next free block (big-endian), after the 512-byte header
+      mh[7] = 64;  // block size (big-endian)
+      int mfd = ::open(fpt.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      if (mfd < 0) throw XBaseError(Errno("Cannot create", fpt));
+      bool ok = ::write(mfd, mh.data(), mh.size()) == static_cast<ssize_t>(mh.size());
+      ::close(mfd);
+      if (!ok) throw XBaseError(Errno("Cannot write", fpt));
+    }
+  } catch (...) {
+    ::unlink(nativePath.c_str());
+    throw;
+  }
+  t->version_ = version;
+  t->flags_ = h[28];
+  t->headerLen_ = headerLen;
+  t->recordLen_ = offset;
+  t->fields_ = std::move(fields);
+  return t;
+}
+
+}  // namespace xbase

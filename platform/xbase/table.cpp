@@ -1,0 +1,895 @@
+#include "platform/xbase/table.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/xbase/error.h"
+
+namespace xbase {
+
+namespace {
+
+// FoxPro's convention: lock bytes count down from 0x7FFFFFFE (record n at
+// 0x7FFFFFFE - n); the whole-table lock covers that entire area, so it
+// conflicts with every record lock and with other whole-table locks.
+constexpr off_t kLockStart = 0x40000000;
+constexpr off_t kLockLength = 0x3FFFFFFF;  // up to and including 0x7FFFFFFE
+
+bool EntryLess(const CdxEntry& a, const CdxEntry& b) {
+  int c = a.key.compare(b.key);
+  return c < 0 || (c == 0 && a.recno < b.recno);
+}
+
+template <class F>
+void ForEachRecord(const Dbf& dbf, uint32_t from, uint32_t to, F f) {
+  if (from > to) return;
+  const uint32_t len = static_cast<uint32_t>(dbf.RecordLength());
+  const uint32_t chunk = std::max<uint32_t>(1, (1u << 20) / len);
+  std::string buf, rec;
+  for (uint32_t r = from; r <= to;) {
+    uint32_t n = std::min(chunk, to - r + 1);
+    if (!dbf.ReadRecords(r, n, buf)) throw XBaseError("Cannot read the records of " + dbf.Path());
+    for (uint32_t i = 0; i < n; ++i) {
+      rec.assign(buf, static_cast<size_t>(i) * len, len);
+      f(r + i, rec);
+    }
+    r += n;
+    if (r == 0) break;  // wrapped
+  }
+}
+
+std::string Stem(const std::string& path) {
+  size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+  return path.substr(0, dot);
+}
+
+void CheckTagName(const std::string& name) {
+  bool ok = !name.empty() && name.size() <= 10 && std::isalpha(static_cast<unsigned char>(name[0]));
+  for (char c : name) ok = ok && (std::isalnum(static_cast<unsigned char>(c)) || c == '_');
+  if (!ok) throw XBaseError("\"" + name + "\" is not a valid tag name (1 to 10 letters, digits or _)");
+}
+
+std::string Upper(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+std::string FindFileNoCase(const std::string& base, const std::string& ext) {
+  size_t slash = base.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : base.substr(0, slash));
+  std::string name = (slash == std::string::npos ? base : base.substr(slash + 1)) + ext;
+  auto join = [&](const std::string& n) {
+    return slash == std::string::npos ? n : (slash == 0 ? "/" + n : dir + "/" + n);
+  };
+  struct stat st {};
+  if (::stat(join(name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return join(name);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return {};
+  std::string best;
+  while (dirent* e = ::readdir(d)) {
+    if (::strcasecmp(e->d_name, name.c_str()) != 0) continue;
+    if (::stat(join(e->d_name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (best.empty() || best > e->d_name) best = e->d_name;
+  }
+  ::closedir(d);
+  return best.empty() ? std::string() : join(best);
+}
+
+// ---- walkers over a tag's stored (ascending) order -----------------------
+
+class Table::Walker {
+ public:
+  virtual ~Walker() = default;
+  virtual bool First() = 0;
+  virtual bool Last() = 0;
+  virtual bool Next() = 0;
+  virtual bool Prev() = 0;
+  // First entry whose key, on the length of key, is >= key.
+  virtual bool Seek(const std::string& key) = 0;
+  // First entry >= (key, recno); exact tells whether it is that entry.
+  virtual bool Locate(const std::string& key, uint32_t recno, bool& exact) = 0;
+  virtual const std::string& Key() const = 0;
+  virtual uint32_t Recno() const = 0;
+};
+
+class Table::CursorWalker : public Table::Walker {
+ public:
+  explicit CursorWalker(std::unique_ptr<CdxCursor> c) : c_(std::move(c)) {}
+  bool First() override { return c_->First(); }
+  bool Last() override { return c_->Last(); }
+  bool Next() override { return c_->Next(); }
+  bool Prev() override { return c_->Prev(); }
+  bool Seek(const std::string& key) override { return c_->Seek(key); }
+  bool Locate(const std::string& key, uint32_t recno, bool& exact) override {
+    exact = false;
+    if (!c_->Seek(key)) return false;
+    while (c_->Key() == key && c_->Recno() < recno)
+      if (!c_->Next()) return false;
+    exact = c_->Key() == key && c_->Recno() == recno;
+    return true;
+  }
+  const std::string& Key() const override { return c_->Key(); }
+  uint32_t Recno() const override { return c_->Recno(); }
+
+ private:
+  std::unique_ptr<CdxCursor> c_;
+};
+
+// In-memory entries; a unique tag holds every record's entry but shows only
+// the first of each key.
+class Table::VectorWalker : public Table::Walker {
+ public:
+  VectorWalker(const std::vector<CdxEntry>* v, bool unique) : v_(v), unique_(unique) {}
+  bool First() override { return Forward(0); }
+  bool Last() override { return Backward(static_cast<long>(v_->size()) - 1); }
+  bool Next() override { return valid_ && Forward(i_ + 1); }
+  bool Prev() override { return valid_ && Backward(static_cast<long>(i_) - 1); }
+  bool Seek(const std::string& key) override {
+    auto it = std::lower_bound(v_->begin(), v_->end(), key, [](const CdxEntry& e, const std::string& k) {
+      return e.key.compare(0, k.size(), k) < 0;
+    });
+    return Forward(static_cast<size_t>(it - v_->begin()));
+  }
+  bool Locate(const std::string& key, uint32_t recno, bool& exact) override {
+    CdxEntry probe{key, recno};
+    auto it = std::lower_bound(v_->begin(), v_->end(), probe, EntryLess);
+    bool ok = Forward(static_cast<size_t>(it - v_->begin()));
+    exact = ok && (*v_)[i_].key == key && (*v_)[i_].recno == recno;
+    return ok;
+  }
+  const std::string& Key() const override { return (*v_)[i_].key; }
+  uint32_t Recno() const override { return (*v_)[i_].recno; }
+
+ private:
+  bool Visible(size_t j) const { return !unique_ || j == 0 || (*v_)[j - 1].key != (*v_)[j].key; }
+  bool Forward(size_t j) {
+    while (j < v_->size() && !Visible(j)) ++j;
+    valid_ = j < v_->size();
+    if (valid_) i_ = j;
+    return valid_;
+  }
+  bool Backward(long j) {
+    while (j >= 0 && !Visible(static_cast<size_t>(j))) --j;
+    valid_ = j >= 0;
+    if (valid_) i_ = static_cast<size_t>(j);
+    return valid_;
+  }
+  const std::vector<CdxEntry>* v_;
+  bool unique_;
+  size_t i_ = 0;
+  bool valid_ = false;
+};
+
+// ---- open, create ---------------------------------------------------------
+
+Table::~Table() {
+  try {
+    Flush();
+  } catch (...) {
+  }
+  if (locked_) {
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockStart;
+    fl.l_len = kLockLength;
+    ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl);
+  }
+}
+
+bool Table::Exists(const std::string& basePath) { return !FindFileNoCase(basePath, ".dbf").empty(); }
+
+std::unique_ptr<Table> Table::Open(const std::string& basePath, bool readOnly) {
+  std::string dbfPath = FindFileNoCase(basePath, ".dbf");
+  if (dbfPath.empty()) throw XBaseError("The table " + basePath + " does not exist");
+  std::unique_ptr<Table> t(new Table);
+  t->dbf_ = Dbf::Open(dbfPath, readOnly);
+  std::string stem = Stem(dbfPath);
+  bool lowerExt = dbfPath.size() >= 4 && dbfPath.compare(dbfPath.size() - 4, 4, ".dbf") == 0;
+  t->cdxPath_ = stem + (lowerExt ? ".cdx" : ".CDX");
+  if (t->dbf_->IndexFlag()) {
+    std::string cdx = FindFileNoCase(stem, ".cdx");
+    if (cdx.empty()) throw XBaseError("The index file of " + dbfPath + " is missing");
+    t->cdxPath_ = cdx;
+    t->OpenIndex();
+  }
+  return t;
+}
+
+std::unique_ptr<Table> Table::Create(const std::string& basePath, const std::vector<DbfFieldDef>& fields,
+                                     const std::vector<TagSpec>& tags) {
+  if (Exists(basePath)) throw XBaseError("The table " + basePath + " exists already");
+  std::string dbfPath = basePath + ".dbf";
+  std::unique_ptr<Table> t(new Table);
+  t->dbf_ = Dbf::Create(dbfPath, fields, false);
+  t->cdxPath_ = basePath + ".cdx";
+  try {
+    if (!tags.empty()) t->AddTags(tags);
+  } catch (...) {
+    t.reset();
+    ::unlink(dbfPath.c_str());
+    ::unlink((basePath + ".cdx").c_str());
+    ::unlink((basePath + ".fpt").c_str());
+    throw;
+  }
+  return t;
+}
+
+Table::Tag Table::MakeTag(const CdxTagHeader& h) const {
+  Tag t{h, Expr::Compile(h.expr, *dbf_), std::nullopt, ' ', -1, {}};
+  std::string where = "Tag " + h.name + " of " + dbf_->Path() + ": ";
+  try {
+    if (!h.filter.empty()) {
+      t.filter = Expr::Compile(h.filter, *dbf_);
+      if (t.filter->Type() != 'L') throw XBaseError("the filter \"" + h.filter + "\" is not a logical expression");
+    }
+  } catch (const XBaseError& e) {
+    throw XBaseError(where + e.what());
+  }
+  char type = t.expr.Type();
+  if ((type == 'N' || type == 'D') && h.keyLen != 8)
+    throw XBaseError(where + "a numeric or date key must be 8 bytes long, not " + std::to_string(h.keyLen));
+  if (h.keyLen < 1 || h.keyLen > 240) throw XBaseError(where + "impossible key length " + std::to_string(h.keyLen));
+  t.pad = (type == 'N' || type == 'D') ? '\0' : ' ';
+  return t;
+}
+
+void Table::OpenIndex() {
+  cdx_ = CdxFile::Open(cdxPath_);
+  counter_ = cdx_->ChangeCounter();
+  tags_.clear();
+  anyDeletedDep_ = false;
+  const auto& headers = cdx_->Tags();
+  for (size_t i = 0; i < headers.size(); ++i) {
+    Tag t = [&] {
+      try {
+        return MakeTag(headers[i]);
+      } catch (const XBaseError& e) {
+        std::string what = e.what();
+        if (what.rfind("Tag ", 0) == 0) throw;
+        throw XBaseError("Tag " + headers[i].name + " of " + dbf_->Path() + ": " + what);
+      }
+    }();
+    t.fileIndex = static_cast<int>(i);
+    cdx_->SetPadByte(t.fileIndex, t.pad);
+    anyDeletedDep_ = anyDeletedDep_ || t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted());
+    tags_.push_back(std::move(t));
+  }
+}
+
+int Table::FindTag(std::string_view name) const {
+  for (size_t i = 0; i < tags_.size(); ++i)
+    if (tags_[i].header.name.size() == name.size() &&
+        ::strncasecmp(tags_[i].header.name.data(), name.data(), name.size()) == 0)
+      return static_cast<int>(i);
+  return -1;
+}
+
+void Table::SelectTag(int tag) {
+  if (tag < -1 || tag >= TagCount()) throw XBaseError("No such tag");
+  selected_ = tag;
+  walker_.reset();
+  walkerSynced_ = false;
+  keyKnown_ = false;
+}
+
+// ---- keys in memory ------------------------------------------------------
+
+bool Table::InTag(const Tag& t, const EvalContext& ctx) const { return !t.filter || t.filter->IsTrue(ctx); }
+
+std::string Table::KeyFor(const Tag& t, const std::string& rec, uint32_t recno) const {
+  EvalContext ctx{dbf_.get(), &rec, recno};
+  return t.expr.Key(ctx, t.header.keyLen);
+}
+
+void Table::CheckIndexWritable() const {
+  for (const auto& t : tags_)
+    if (!t.header.machineCollation)
+      throw XBaseError("Tag " + t.header.name + " of " + dbf_->Path() + " uses the collation \"" +
+                       t.header.collation + "\"; this table cannot be changed");
+}
+
+void Table::BuildEntries(Tag& t, uint32_t count) {
+  t.entries.clear();
+  t.entries.reserve(count);
+  ForEachRecord(*dbf_, 1, count, [&](uint32_t r, const std::string& rec) {
+    EvalContext ctx{dbf_.get(), &rec, r};
+    if (InTag(t, ctx)) t.entries.push_back(CdxEntry{t.expr.Key(ctx, t.header.keyLen), r});
+  });
+  std::sort(t.entries.begin(), t.entries.end(), EntryLess);
+}
+
+void Table::EnsureLoaded() {
+  if (tags_.empty()) return;
+  if (loaded_) {
+    CatchUp();
+    return;
+  }
+  CheckIndexWritable();
+  uint32_t count = dbf_->RecordCount();
+  for (auto& t : tags_) {
+    t.entries.clear();
+    t.entries.reserve(count);
+  }
+  ForEachRecord(*dbf_, 1, count, [&](uint32_t r, const std::string& rec) {
+    EvalContext ctx{dbf_.get(), &rec, r};
+    for (auto& t : tags_)
+      if (InTag(t, ctx)) t.entries.push_back(CdxEntry{t.expr.Key(ctx, t.header.keyLen), r});
+  });
+  for (auto& t : tags_) std::sort(t.entries.begin(), t.entries.end(), EntryLess);
+  indexedCount_ = count;
+  loaded_ = true;
+  walker_.reset();
+  walkerSynced_ = false;
+}
+
+// Records another program appended since the tags were loaded join them.
+void Table::CatchUp() {
+  uint32_t count = dbf_->RecordCount();
+  if (count == indexedCount_) return;
+  if (count < indexedCount_) {
+    loaded_ = false;
+    EnsureLoaded();
+    indexDirty_ = true;
+    return;
+  }
+  ForEachRecord(*dbf_, indexedCount_ + 1, count,
+                [&](uint32_t r, const std::string& rec) { UpdateKeys(r, nullptr, &rec); });
+  indexedCount_ = count;
+  indexDirty_ = true;
+}
+
+void Table::UpdateKeys(uint32_t recno, const std::string* oldRec, const std::string* newRec) {
+  for (auto& t : tags_) {
+    bool oldIn = false, newIn = false;
+    std::string oldKey, newKey;
+    if (oldRec) {
+      EvalContext ctx{dbf_.get(), oldRec, recno};
+      oldIn = InTag(t, ctx);
+      if (oldIn) oldKey = t.expr.Key(ctx, t.header.keyLen);
+    }
+    if (newRec) {
+      EvalContext ctx{dbf_.get(), newRec, recno};
+      newIn = InTag(t, ctx);
+      if (newIn) newKey = t.expr.Key(ctx, t.header.keyLen);
+    }
+    if (oldIn == newIn && oldKey == newKey) continue;
+    if (oldIn) {
+      CdxEntry probe{oldKey, recno};
+      auto it = std::lower_bound(t.entries.begin(), t.entries.end(), probe, EntryLess);
+      if (it != t.entries.end() && it->key == oldKey && it->recno == recno) t.entries.erase(it);
+    }
+    if (newIn) {
+      CdxEntry e{newKey, recno};
+      auto it = std::lower_bound(t.entries.begin(), t.entries.end(), e, EntryLess);
+      if (it == t.entries.end() || it->key != newKey || it->recno != recno) t.entries.insert(it, std::move(e));
+    }
+  }
+}
+
+void Table::WriteIndex() {
+  std::vector<CdxTagData> data;
+  data.reserve(tags_.size());
+  for (const auto& t : tags_) {
+    CdxTagData d;
+    d.header = t.header;
+    d.pad = t.pad;
+    if (t.header.unique) {
+      for (size_t i = 0; i < t.entries.size(); ++i)
+        if (i == 0 || t.entries[i - 1].key != t.entries[i].key) d.entries.push_back(t.entries[i]);
+    } else {
+      d.entries = t.entries;
+    }
+    data.push_back(std::move(d));
+  }
+  walker_.reset();
+  walkerSynced_ = false;
+  cdx_.reset();
+  if (::access(cdxPath_.c_str(), F_OK) != 0) {
+    int fd = ::open(cdxPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) throw XBaseError("Cannot create " + cdxPath_ + ": " + std::strerror(errno));
+    ::close(fd);
+  }
+  WriteCdx(cdxPath_, data, counter_ + 1);
+  cdx_ = CdxFile::Open(cdxPath_);
+  counter_ = cdx_->ChangeCounter();
+  for (auto& t : tags_) {
+    t.fileIndex = cdx_->FindTag(t.header.name);
+    if (t.fileIndex < 0) throw XBaseError("Tag " + t.header.name + " is missing from " + cdxPath_ + " after writing it");
+    cdx_->SetPadByte(t.fileIndex, t.pad);
+  }
+}
+
+void Table::AddTags(const std::vector<TagSpec>& specs) {
+  std::vector<Tag> fresh;
+  for (const auto& s : specs) {
+    std::string name = Upper(s.name);
+    CheckTagName(name);
+    if (FindTag(name) >= 0) continue;
+    bool dup = false;
+    for (const auto& f : fresh) dup = dup || f.header.name == name;
+    if (dup) continue;
+    CdxTagHeader h;
+    h.name = name;
+    h.expr = s.expr;
+    h.filter = s.filter;
+    h.unique = s.unique;
+    h.descending = s.descending;
+    Expr probe = Expr::Compile(s.expr, *dbf_);
+    h.keyLen = probe.KeyLength();
+    if (h.keyLen < 1 || h.keyLen > 240)
+      throw XBaseError("The key of tag " + name + " would be " + std::to_string(h.keyLen) +
+                       " bytes long; keys hold 1 to 240");
+    fresh.push_back(MakeTag(h));
+  }
+  if (fresh.empty()) return;
+  if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
+  EnsureLoaded();
+  uint32_t count = dbf_->RecordCount();
+  for (auto& t : fresh) {
+    BuildEntries(t, count);
+    anyDeletedDep_ = anyDeletedDep_ || t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted());
+    tags_.push_back(std::move(t));
+  }
+  if (!loaded_) {
+    indexedCount_ = count;
+    loaded_ = true;
+  }
+  walker_.reset();
+  walkerSynced_ = false;
+  WriteIndex();
+  indexDirty_ = false;
+  if (!dbf_->IndexFlag()) dbf_->SetIndexFlag(true);
+  // Back to reading the file.
+  loaded_ = false;
+  for (auto& t : tags_) std::vector<CdxEntry>().swap(t.entries);
+}
+
+// ---- navigation ------------------------------------------------------------
+
+void Table::Unposition() {
+  recno_ = 0;
+  rec_.clear();
+  keyKnown_ = false;
+  walkerSynced_ = false;
+}
+
+bool Table::LoadRecord(uint32_t recno) {
+  if (!dbf_->ReadRecord(recno, rec_)) return false;
+  recno_ = recno;
+  return true;
+}
+
+std::unique_ptr<Table::Walker> Table::MakeWalker(int tag) {
+  Tag& t = tags_.at(static_cast<size_t>(tag));
+  if (loaded_) return std::make_unique<VectorWalker>(&t.entries, t.header.unique);
+  if (!cdx_) throw XBaseError("The index of " + dbf_->Path() + " is not open");
+  return std::make_unique<CursorWalker>(cdx_->OpenCursor(t.fileIndex));
+}
+
+Table::Walker& Table::CurrentWalker() {
+  if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
+  if (!walker_) {
+    walker_ = MakeWalker(selected_);
+    walkerSynced_ = false;
+  }
+  return *walker_;
+}
+
+bool Table::KeyMatches(const std::string& entryKey, const std::string& key) const {
+  return entryKey.compare(0, key.size(), key) == 0;
+}
+
+// From the walker's entry on, in tag order, the first record not marked
+// deleted (and, with match, whose key still begins with match).
+static bool StoredForward(bool forward, bool descending) { return forward != descending; }
+
+bool Table::Top() {
+  if (selected_ < 0) {
+    uint32_t count = dbf_->RecordCount();
+    for (uint32_t r = 1; r <= count; ++r)
+      if (LoadRecord(r) && !Dbf::IsDeleted(rec_)) return true;
+    Unposition();
+    return false;
+  }
+  if (loaded_) CatchUp();
+  Walker& w = CurrentWalker();
+  bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
+  bool ok = desc ? w.Last() : w.First();
+  return SettleForward(w, ok);
+}
+
+bool Table::Bottom() {
+  if (selected_ < 0) {
+    for (uint32_t r = dbf_->RecordCount(); r >= 1; --r)
+      if (LoadRecord(r) && !Dbf::IsDeleted(rec_)) return true;
+    Unposition();
+    return false;
+  }
+  if (loaded_) CatchUp();
+  Walker& w = CurrentWalker();
+  bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
+  bool ok = desc ? w.First() : w.Last();
+  return SettleBackward(w, ok);
+}
+
+bool Table::SettleForward(Walker& w, bool ok) {
+  const Tag& t = tags_[static_cast<size_t>(selected_)];
+  bool stored = StoredForward(true, t.header.descending);
+  while (ok) {
+    if (!LoadRecord(w.Recno()))
+      throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
+                       ", which the table does not hold");
+    if (!Dbf::IsDeleted(rec_)) {
+      curKey_ = w.Key();
+      keyKnown_ = true;
+      walkerSynced_ = true;
+      return true;
+    }
+    ok = stored ? w.Next() : w.Prev();
+  }
+  Unposition();
+  return false;
+}
+
+bool Table::SettleBackward(Walker& w, bool ok) {
+  const Tag& t = tags_[static_cast<size_t>(selected_)];
+  bool stored = StoredForward(false, t.header.descending);
+  while (ok) {
+    if (!LoadRecord(w.Recno()))
+      throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
+                       ", which the table does not hold");
+    if (!Dbf::IsDeleted(rec_)) {
+      curKey_ = w.Key();
+      keyKnown_ = true;
+      walkerSynced_ = true;
+      return true;
+    }
+    ok = stored ? w.Next() : w.Prev();
+  }
+  Unposition();
+  return false;
+}
+
+bool Table::SyncWalker(Walker& w, bool& exact) {
+  const Tag& t = tags_[static_cast<size_t>(selected_)];
+  if (!keyKnown_) {
+    curKey_ = KeyFor(t, rec_, recno_);
+    keyKnown_ = true;
+  }
+  return w.Locate(curKey_, recno_, exact);
+}
+
+bool Table::StepTag(bool forward) {
+  if (loaded_) CatchUp();
+  Walker& w = CurrentWalker();
+  bool stored = StoredForward(forward, tags_[static_cast<size_t>(selected_)].header.descending);
+  bool ok;
+  if (walkerSynced_) {
+    ok = stored ? w.Next() : w.Prev();
+  } else {
+    bool exact = false;
+    bool found = SyncWalker(w, exact);
+    if (stored) ok = found && (!exact || w.Next());
+    else ok = found ? w.Prev() : w.Last();
+  }
+  return forward ? SettleForward(w, ok) : SettleBackward(w, ok);
+}
+
+bool Table::Skip(long n) {
+  if (recno_ == 0) return false;
+  if (selected_ < 0) {
+    uint32_t count = dbf_->RecordCount();
+    long step = n >= 0 ? 1 : -1;
+    for (long k = 0; k != n; k += step) {
+      uint32_t r = recno_;
+      for (;;) {
+        if (step > 0 ? r >= count : r <= 1) {
+          Unposition();
+          return false;
+        }
+        r = static_cast<uint32_t>(static_cast<long>(r) + step);
+        if (!LoadRecord(r)) {
+          Unposition();
+          return false;
+        }
+        if (!Dbf::IsDeleted(rec_)) break;
+      }
+    }
+    return true;
+  }
+  for (long k = 0; k != n; k += n >= 0 ? 1 : -1)
+    if (!StepTag(n > 0)) return false;
+  return true;
+}
+
+bool Table::Go(uint32_t recno) {
+  keyKnown_ = false;
+  walkerSynced_ = false;
+  if (recno == 0 || recno > dbf_->RecordCount() || !LoadRecord(recno)) {
+    Unposition();
+    return false;
+  }
+  return true;
+}
+
+std::string Table::TextSeekKey(std::string_view key) const {
+  const Tag& t = tags_[static_cast<size_t>(selected_)];
+  char type = t.expr.Type();
+  if (type == 'N') {
+    std::string s(key);
+    char* end = nullptr;
+    double v = std::strtod(s.c_str(), &end);
+    return EncodeNumericKey(std::isfinite(v) ? v : 0);
+  }
+  if (type == 'D') return EncodeNumericKey(static_cast<double>(DateTextToJulian(key)));
+  return std::string(key.substr(0, static_cast<size_t>(t.header.keyLen)));
+}
+
+std::string Table::NumericSeekKey(double v) const {
+  const Tag& t = tags_[static_cast<size_t>(selected_)];
+  if (t.expr.Type() != 'N' && t.expr.Type() != 'D')
+    throw XBaseError("Tag " + t.header.name + " has character keys; a number cannot be sought in it");
+  return EncodeNumericKey(v);
+}
+
+bool Table::SeekKey(const std::string& key, bool /*prefix*/) {
+  if (loaded_) CatchUp();
+  Walker& w = CurrentWalker();
+  const Tag& t = tags_[static_cast<size_t>(selected_)];
+  bool ok;
+  if (!t.header.descending) {
+    ok = w.Seek(key);
+  } else {
+    // The first in tag order is the last stored entry that matches.
+    std::string succ = key;
+    while (!succ.empty() && static_cast<unsigned char>(succ.back()) == 0xFF) succ.pop_back();
+    if (succ.empty()) {
+      ok = w.Last();
+    } else {
+      succ.back() = static_cast<char>(static_cast<unsigned char>(succ.back()) + 1);
+      ok = w.Seek(succ) ? w.Prev() : w.Last();
+    }
+  }
+  bool stored = StoredForward(true, t.header.descending);
+  while (ok) {
+    if (!KeyMatches(w.Key(), key)) break;
+    if (!LoadRecord(w.Recno()))
+      throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
+                       ", which the table does not hold");
+    if (!Dbf::IsDeleted(rec_)) {
+      curKey_ = w.Key();
+      keyKnown_ = true;
+      walkerSynced_ = true;
+      return true;
+    }
+    ok = stored ? w.Next() : w.Prev();
+  }
+  Unposition();
+  return false;
+}
+
+bool Table::Seek(std::string_view key) {
+  if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
+  return SeekKey(TextSeekKey(key), true);
+}
+
+bool Table::SeekDouble(double key) {
+  if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
+  return SeekKey(NumericSeekKey(key), false);
+}
+
+bool Table::SeekNext(std::string_view key) {
+  if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
+  std::string k = TextSeekKey(key);
+  if (recno_ != 0) {
+    if (!keyKnown_) {
+      curKey_ = KeyFor(tags_[static_cast<size_t>(selected_)], rec_, recno_);
+      keyKnown_ = true;
+    }
+    if (KeyMatches(curKey_, k)) {
+      if (!StepTag(true)) return false;
+      if (KeyMatches(curKey_, k)) return true;
+      Unposition();
+      return false;
+    }
+  }
+  return SeekKey(k, true);
+}
+
+bool Table::SeekNextDouble(double key) {
+  if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
+  std::string k = NumericSeekKey(key);
+  if (recno_ != 0) {
+    if (!keyKnown_) {
+      curKey_ = KeyFor(tags_[static_cast<size_t>(selected_)], rec_, recno_);
+      keyKnown_ = true;
+    }
+    if (curKey_ == k) {
+      if (!StepTag(true)) return false;
+      if (curKey_ == k) return true;
+      Unposition();
+      return false;
+    }
+  }
+  return SeekKey(k, false);
+}
+
+std::string Table::FieldText(int field) const {
+  if (recno_ == 0) return {};
+  return dbf_->FieldText(rec_, field);
+}
+
+double Table::FieldNumber(int field) const {
+  if (recno_ == 0) return 0;
+  return dbf_->FieldNumber(rec_, field);
+}
+
+std::vector<CdxEntry> Table::TagEntries(int tag) {
+  const Tag& t = tags_.at(static_cast<size_t>(tag));
+  std::vector<CdxEntry> out;
+  if (loaded_) CatchUp();
+  auto w = MakeWalker(tag);
+  // A sound tag holds each record at most once; more means a damaged index.
+  const uint64_t limit = static_cast<uint64_t>(dbf_->RecordCount()) + 1;
+  bool ok = t.header.descending ? w->Last() : w->First();
+  while (ok) {
+    out.push_back(CdxEntry{w->Key(), w->Recno()});
+    if (out.size() > limit) throw XBaseError("The index of " + dbf_->Path() + " is damaged: tag " +
+                                             t.header.name + " holds more entries than the table has records");
+    ok = t.header.descending ? w->Prev() : w->Next();
+  }
+  return out;
+}
+
+// ---- writes ----------------------------------------------------------------
+
+void Table::Replace(int field, std::string_view text) {
+  if (recno_ == 0) throw XBaseError("No current record in " + dbf_->Path());
+  if (field < 0 || static_cast<size_t>(field) >= dbf_->Fields().size()) throw XBaseError("No such field");
+  std::string newRec = rec_;
+  dbf_->SetField(newRec, field, text);
+  if (newRec == rec_) return;
+  if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
+  EnsureLoaded();
+  dbf_->WriteRecord(recno_, newRec);
+  if (loaded_) {
+    UpdateKeys(recno_, &rec_, &newRec);
+    indexDirty_ = true;
+  }
+  rec_ = std::move(newRec);
+  dataDirty_ = true;
+  keyKnown_ = false;
+  walkerSynced_ = false;
+}
+
+void Table::AppendBlank() {
+  if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
+  EnsureLoaded();
+  std::string blank = dbf_->BlankRecord();
+  uint32_t r = dbf_->AppendRecord(blank);
+  if (loaded_) {
+    if (r > indexedCount_ + 1) CatchUp();
+    UpdateKeys(r, nullptr, &blank);
+    indexedCount_ = std::max(indexedCount_, r);
+    indexDirty_ = true;
+  }
+  rec_ = std::move(blank);
+  recno_ = r;
+  dataDirty_ = true;
+  keyKnown_ = false;
+  walkerSynced_ = false;
+}
+
+void Table::Delete() {
+  if (recno_ == 0) throw XBaseError("No current record in " + dbf_->Path());
+  if (Dbf::IsDeleted(rec_)) return;
+  if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
+  if (anyDeletedDep_) EnsureLoaded();
+  std::string newRec = rec_;
+  newRec[0] = '*';
+  dbf_->WriteRecord(recno_, newRec);
+  if (loaded_ && anyDeletedDep_) {
+    UpdateKeys(recno_, &rec_, &newRec);
+    indexDirty_ = true;
+  }
+  rec_ = std::move(newRec);
+  dataDirty_ = true;
+  keyKnown_ = false;
+  walkerSynced_ = false;
+}
+
+void Table::Pack() {
+  if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
+  CheckIndexWritable();
+  dbf_->Pack();
+  Unposition();
+  if (!tags_.empty()) {
+    loaded_ = false;
+    EnsureLoaded();
+    indexDirty_ = true;
+  }
+  dataDirty_ = true;
+}
+
+void Table::Zap(uint32_t first, uint32_t last) {
+  if (first == 0) first = 1;
+  if (first > last) return;
+  if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
+  CheckIndexWritable();
+  dbf_->Zap(first, last);
+  Unposition();
+  if (!tags_.empty()) {
+    loaded_ = false;
+    EnsureLoaded();
+    indexDirty_ = true;
+  }
+  dataDirty_ = true;
+}
+
+void Table::Flush() {
+  if (dataDirty_) {
+    dbf_->Flush();
+    dataDirty_ = false;
+  }
+  if (loaded_) {
+    CatchUp();
+    if (indexDirty_) WriteIndex();
+    indexDirty_ = false;
+    loaded_ = false;
+    for (auto& t : tags_) std::vector<CdxEntry>().swap(t.entries);
+    walker_.reset();
+    walkerSynced_ = false;
+  }
+}
+
+// ---- locks -----------------------------------------------------------------
+
+bool Table::LockFile() {
+  if (locked_) return true;
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLockStart;
+  fl.l_len = kLockLength;
+  if (::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl) != 0) return false;
+  locked_ = true;
+  return true;
+}
+
+void Table::Unlock() {
+  if (!locked_) return;
+  auto release = [&] {
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockStart;
+    fl.l_len = kLockLength;
+    ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl);
+    locked_ = false;
+  };
+  // Others see our changes before they can take the lock.
+  try {
+    Flush();
+  } catch (...) {
+    release();
+    throw;
+  }
+  release();
+}
+
+}  // namespace xbase

@@ -1,0 +1,154 @@
+#pragma once
+// A table: its DBF file with the structural compound index opened with it,
+// navigation in record order or in the order of a tag (skipping records marked
+// deleted), key seeks, writes that keep every tag right, tag adds and the
+// whole-table lock. Paths are native; a table is named by folder + "/" + name
+// without extension, and its files are found regardless of letter case.
+// Every failure raises XBaseError.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/xbase/cdx.h"
+#include "platform/xbase/dbf.h"
+#include "platform/xbase/expr.h"
+
+namespace xbase {
+
+struct TagSpec {
+  std::string name;
+  std::string expr;
+  std::string filter;
+  bool unique = false;
+  bool descending = false;
+};
+
+// The file of base + ext in base's folder whose name matches regardless of
+// letter case ("" when there is none); an exact match is preferred.
+std::string FindFileNoCase(const std::string& base, const std::string& ext);
+
+class Table {
+ public:
+  static std::unique_ptr<Table> Open(const std::string& basePath, bool readOnly = false);
+  // Creates folder/name.dbf (and name.cdx when tags are given) and opens it.
+  // Fails when a table of that name exists.
+  static std::unique_ptr<Table> Create(const std::string& basePath, const std::vector<DbfFieldDef>& fields,
+                                       const std::vector<TagSpec>& tags);
+  static bool Exists(const std::string& basePath);
+
+  ~Table();  // flushes (errors are lost: call Flush first to see them), unlocks
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  const Dbf& Data() const { return *dbf_; }
+  uint32_t RecordCount() const { return dbf_->RecordCount(); }
+
+  // Tags
+  int TagCount() const { return static_cast<int>(tags_.size()); }
+  const CdxTagHeader& TagHeader(int tag) const { return tags_.at(static_cast<size_t>(tag)).header; }
+  char TagKeyType(int tag) const { return tags_.at(static_cast<size_t>(tag)).expr.Type(); }
+  int FindTag(std::string_view name) const;  // -1 if none
+  void SelectTag(int tag);                   // -1: record order
+  int SelectedTag() const { return selected_; }
+  // Adds tags; a tag whose name exists already is kept as it is. The index
+  // file is created (and the table's index flag set) when there was none.
+  void AddTags(const std::vector<TagSpec>& specs);
+
+  // Navigation; each returns true when a record is current afterwards.
+  bool Top();
+  bool Bottom();
+  bool Skip(long n);
+  bool Go(uint32_t recno);  // any record, deleted or not
+  // On the first record (in tag order) whose key begins with key.
+  bool Seek(std::string_view key);
+  bool SeekDouble(double key);
+  // On the next record with the same key, or as Seek when the current
+  // record's key is not that key.
+  bool SeekNext(std::string_view key);
+  bool SeekNextDouble(double key);
+
+  uint32_t Recno() const { return recno_; }
+  bool Deleted() const { return recno_ != 0 && Dbf::IsDeleted(rec_); }
+  const std::string& Record() const { return rec_; }
+  std::string FieldText(int field) const;
+  double FieldNumber(int field) const;
+
+  // Writes
+  void Replace(int field, std::string_view text);
+  void AppendBlank();
+  void Delete();
+  void Pack();
+  void Zap(uint32_t first, uint32_t last);
+  void Flush();
+
+  // Whole-table lock; false (without waiting) when another holds it.
+  bool LockFile();
+  void Unlock();
+  bool Locked() const { return locked_; }
+
+  // Every entry of a tag in tag order (descending walked backwards, unique
+  // keys once), records marked deleted included; for checks and dumps.
+  std::vector<CdxEntry> TagEntries(int tag);
+
+ private:
+  struct Tag {
+    CdxTagHeader header;
+    Expr expr;
+    std::optional<Expr> filter;
+    char pad = ' ';
+    int fileIndex = -1;              // in the open index file
+    std::vector<CdxEntry> entries;   // when loaded: every (key, recno), sorted
+  };
+  class Walker;
+  class CursorWalker;
+  class VectorWalker;
+
+  Table() = default;
+  void OpenIndex();
+  Tag MakeTag(const CdxTagHeader& h) const;
+  bool InTag(const Tag& t, const EvalContext& ctx) const;
+  std::string KeyFor(const Tag& t, const std::string& rec, uint32_t recno) const;
+  void CheckIndexWritable() const;
+  void EnsureLoaded();
+  void BuildEntries(Tag& t, uint32_t count);
+  void CatchUp();
+  void UpdateKeys(uint32_t recno, const std::string* oldRec, const std::string* newRec);
+  void WriteIndex();
+  std::unique_ptr<Walker> MakeWalker(int tag);
+  Walker& CurrentWalker();
+  bool SyncWalker(Walker& w, bool& exact);
+  bool LoadRecord(uint32_t recno);
+  bool SettleForward(Walker& w, bool ok);
+  bool SettleBackward(Walker& w, bool ok);
+  bool StepTag(bool forward);
+  bool SeekKey(const std::string& key, bool prefix);
+  std::string NumericSeekKey(double v) const;
+  std::string TextSeekKey(std::string_view key) const;
+  bool KeyMatches(const std::string& entryKey, const std::string& key) const;
+  void Unposition();
+
+  std::unique_ptr<Dbf> dbf_;
+  std::string cdxPath_;  // where the index is or will be
+  std::unique_ptr<CdxFile> cdx_;
+  uint32_t counter_ = 0;
+  std::vector<Tag> tags_;
+  int selected_ = -1;
+  bool loaded_ = false;        // tags held in memory
+  bool indexDirty_ = false;    // memory differs from the index file
+  bool dataDirty_ = false;     // header date/count to write
+  uint32_t indexedCount_ = 0;  // records the in-memory tags cover
+  bool anyDeletedDep_ = false;
+  bool locked_ = false;
+
+  uint32_t recno_ = 0;
+  std::string rec_;
+  std::string curKey_;  // stored key of the current record in the selected tag
+  bool keyKnown_ = false;
+  std::unique_ptr<Walker> walker_;
+  bool walkerSynced_ = false;
+};
+
+}  // namespace xbase

@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <random>
+
+#include "engine/uSequncr.h"
+#include "platform/file.h"
+#include "shipment_model.h"
+#include "test_files.h"
+
+namespace {
+
+using testfiles::Read;
+using testfiles::Write;
+
+// A header line of count fields: "H" first, the given positions, "xN" elsewhere.
+std::string Header(const std::map<int, std::string>& f, int count = 80, const std::string& end = "\r\n") {
+  std::string s;
+  for (int p = 1; p <= count; ++p) {
+    if (p > 1) s += ',';
+    auto it = f.find(p);
+    s += it != f.end() ? it->second : p == 1 ? "H" : "x" + std::to_string(p);
+  }
+  return s + end;
+}
+
+class Sequencing : public ::testing::Test {
+ protected:
+  testfiles::TempDir dir;
+  std::string source = dir / "in";
+  std::string result = dir / "ORDER.TXT";
+  TProvinceArray provinces;
+
+  bool Run(const std::string& bytes, const TSortOrderArray& order, const std::string& oldResult = "") {
+    Write(source, bytes);
+    Write(result, oldResult);
+    return SequenceShipmentFile(source, result, provinces, order);
+  }
+};
+
+TEST_F(Sequencing, MovesWholeBlocksIntoOrder) {
+  const std::string beta = Header({{5, "BETA"}}) + "D,beta detail\r\n";
+  const std::string acme = Header({{5, "ACME"}}) + "D,acme 1\r\nD,acme 2\r\n";
+  ASSERT_TRUE(Run(beta + acme, {sfCustomerName}));
+  EXPECT_EQ(Read(result), acme + beta);
+  EXPECT_FALSE(testfiles::Exists(source));
+  EXPECT_FALSE(testfiles::Exists(result + ".vvtmp"));
+}
+
+TEST_F(Sequencing, DropsLinesBeforeFirstHeaderAndKeepsTiesInFileOrder) {
+  const std::string a = Header({{4, "1"}, {13, "K1A0B1"}}) + "D,a\n";
+  const std::string b = Header({{4, "2"}, {13, "K1A0B1"}}) + "D,b\n";
+  const std::string c = Header({{4, "3"}, {13, "A0A0A0"}});
+  ASSERT_TRUE(Run("PRELUDE,1\nD,2\n" + a + b + c, {sfPostalCode}));
+  EXPECT_EQ(Read(result), c + a + b);
+}
+
+TEST_F(Sequencing, AllDetailLinesGiveEmptyResultAndConsumeSource) {
+  ASSERT_TRUE(Run("D,1\nD,2\n", {sfCustomerId}, std::string(5000, 'x')));
+  EXPECT_EQ(Read(result), "");
+  EXPECT_FALSE(testfiles::Exists(source));
+}
+
+TEST_F(Sequencing, LongerOldResultLeavesNoTail) {
+  const std::string a = Header({{5, "B"}}), b = Header({{5, "A"}});
+  ASSERT_TRUE(Run(a + b, {sfCustomerName}, std::string(100000, '#')));
+  EXPECT_EQ(Read(result), b + a);
+}
+
+TEST_F(Sequencing, LastLineWithoutLineEndIsCopiedWhole) {
+  const std::string a = Header({{5, "Z"}}) + "D,no line end";
+  const std::string b = Header({{5, "A"}});
+  ASSERT_TRUE(Run(b + a, {sfCustomerName}));
+  EXPECT_EQ(Read(result), b + a);
+  // Sorted first, it runs straight into the next block's header line.
+  const std::string z = Header({{5, "Z"}});
+  const std::string last = Header({{5, "A"}}, 80, "");
+  ASSERT_TRUE(Run(z + last, {sfCustomerName}));
+  EXPECT_EQ(Read(result), last + z);
+}
+
+// Header lines with fewer fields never read into the next line, and still
+// start their own block.
+TEST_F(Sequencing, ShortHeaderLineStopsAtItsLineEnd) {
+  const std::string shortLine = "H,x,x,ID1\n";
+  const std::string detail = "MMM,x\n";
+  const std::string other = Header({{4, "ID2"}, {5, "BBB"}}, 80, "\n");
+  ASSERT_TRUE(Run(other + shortLine + detail, {sfCustomerName}));
+  EXPECT_EQ(Read(result), shortLine + detail + other);  // its name is empty, not "MMM"
+
+  // Five fields: the skip of positions 6 to 12 must not take the next header line.
+  const std::string first = "H,1,2,3,ZZZ\n";
+  const std::string second = Header({{5, "AAA"}}, 80, "\n");
+  ASSERT_TRUE(Run(first + second, {sfCustomerName}));
+  EXPECT_EQ(Read(result), second + first);
+}
+
+TEST_F(Sequencing, HeaderEndingAtProvinceCodeGetsProvinceLocation) {
+  auto p = std::make_unique<TProvince>();
+  p->Country = "CA";
+  p->Province = "ON";
+  p->Sequence = 6;
+  provinces.push_back(std::move(p));
+  const std::string endsAt14 = Header({{13, "K1A0B1"}, {14, "ON"}}, 14, "\n");
+  const std::string outside = Header({{13, "V1V1V1"}, {14, "ZZ"}}, 80, "\n");
+  ASSERT_TRUE(Run(endsAt14 + outside, {sfProvinceLocation}));
+  EXPECT_EQ(Read(result), outside + endsAt14);  // "" before "006"
+}
+
+TEST_F(Sequencing, FailsTouchingNothing) {
+  const std::string content = Header({{5, "B"}}) + Header({{5, "A"}});
+  const std::string old = "old result";
+  // Result held open by another open of the result file.
+  Write(source, content);
+  Write(result, old);
+  {
+    auto holder = plat::OpenExclusive(result, plat::OpenMode::ReadWrite);
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(SequenceShipmentFile(source, result, provinces, {sfCustomerName}));
+  }
+  EXPECT_EQ(Read(source), content);
+  EXPECT_EQ(Read(result), old);
+  // Source held open.
+  {
+    auto holder = plat::OpenExclusive(source, plat::OpenMode::ReadWrite);
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(SequenceShipmentFile(source, result, provinces, {sfCustomerName}));
+  }
+  EXPECT_EQ(Read(source), content);
+  EXPECT_EQ(Read(result), old);
+  // Result missing: it is not created here.
+  std::filesystem::remove(result);
+  EXPECT_FALSE(SequenceShipmentFile(source, result, provinces, {sfCustomerName}));
+  EXPECT_EQ(Read(source), content);
+  EXPECT_FALSE(testfiles::Exists(result));
+  // Source missing.
+  Write(result, old);
+  EXPECT_FALSE(SequenceShipmentFile(dir / "none", result, provinces, {sfCustomerName}));
+  EXPECT_EQ(Read(result), old);
+  // Source and result the same file.
+  EXPECT_FALSE(SequenceShipmentFile(source, source, provinces, {sfCustomerName}));
+  EXPECT_EQ(Read(source), content);
+}
+
+// Random files, well-formed and not, against the plain model.
+std::string RandomFile(std::mt19937& rng, bool garbage) {
+  static const char* names[] = {"ACME", "beta", "Zed", "", " acme ", "\"Q,R\"", "\"a\"\"b\"", "\xb1x"};
+  std::string s;
+  if (rng() % 3 == 0) s += "PRELUDE,1\n";
+  for (unsigned n = rng() % 30; n > 0; --n) {
+    std::map<int, std::string> f;
+    for (int pos : {4, 5, 13, 14, 74, 75, 76, 77, 78, 79}) f[pos] = names[rng() % 8];
+    if (rng() % 2) f[1] = rng() % 2 ? " h " : "\"H\"";
+    s += Header(f, rng() % 4 ? 80 : static_cast<int>(1 + rng() % 80), rng() % 2 ? "\n" : "\r\n");
+    for (unsigned d = rng() % 3; d > 0; --d) s += "D," + std::string(names[rng() % 8]) + "\n";
+    if (garbage) {
+      for (unsigned g = rng() % 8; g > 0; --g) {
+        switch (rng() % 6) {
+          case 0: s += '\0'; break;
+          case 1: s += '\r'; break;
+          case 2: s += '"'; break;
+          case 3: s += "H,"; break;
+          case 4: s += static_cast<char>(rng() % 256); break;
+          default: s += '\n';
+        }
+      }
+    }
+  }
+  if (rng() % 2 && !s.empty()) s.pop_back();  // no line end at the end
+  return s;
+}
+
+TEST_F(Sequencing, RandomFilesMatchModel) {
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 300; ++round) {
+    const bool garbage = round % 2;
+    const std::string content = RandomFile(rng, garbage);
+    TSortOrderArray order;
+    const TSortField fields[] = {sfCustomerId, sfCustomerName, sfPostalCode, sfProvinceCode,
+                                 sfShipmentRef1, sfShipmentRef2, sfPackageRef1, sfPackageRef4};
+    for (unsigned k = 1 + rng() % 3; k > 0; --k) order.push_back(fields[rng() % 8]);
+    ASSERT_TRUE(Run(content, order)) << "round " << round;
+    ASSERT_EQ(Read(result), model::Sequence(content, order)) << "round " << round;
+  }
+}
+
+TEST_F(Sequencing, BadInput) {
+  const std::string longField(3 << 20, 'q');
+  struct {
+    const char* name;
+    std::string content;
+  } cases[] = {
+      {"empty", ""},
+      {"no header line", "D,1\nD,2"},
+      {"NUL bytes", std::string("H,1,2,3,\0B\nH,1,2,3,A\0,x\n\0\0H,,,,C", 30)},
+      {"CR without LF", "H,1,2,3,B\rH,1,2,3,A\r\rD\r"},
+      {"megabyte lines", Header({{5, longField}}) + "D," + longField + "\n" + Header({{5, "A"}})},
+      {"unclosed quotes", "H,1,2,3,\"B,x\nH,1,2,3,\"A\nD,\"\n"},
+      {"only quotes", std::string(1000, '"')},
+      {"binary", [] {
+         std::string s;
+         std::mt19937 rng(5);
+         for (int i = 0; i < 200000; ++i) s += static_cast<char>(rng() % 256);
+         return s;
+       }()},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Run(c.content, {sfCustomerName, sfCustomerId})) << c.name;
+    EXPECT_EQ(Read(result), model::Sequence(c.content, {sfCustomerName, sfCustomerId})) << c.name;
+  }
+}
+
+// Killing the process at any moment loses nothing: the source stays until
+// the complete result has replaced the old one.
+TEST_F(Sequencing, KilledAtAnyMomentLosesNothing) {
+  std::string content;
+  std::mt19937 rng(3);
+  for (int i = 0; i < 40000; ++i)
+    content += Header({{5, std::to_string(rng() % 1000)}}) + "D,detail line of the shipment\n";
+  const std::string sorted = model::Sequence(content, {sfCustomerName});
+  const std::string old = "previous result\n";
+  int completed = 0;
+  for (int round = 0; round < 12; ++round) {
+    Write(source, content);
+    Write(result, old);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      TProvinceArray none;
+      _exit(SequenceShipmentFile(source, result, none, {sfCustomerName}) ? 0 : 1);
+    }
+    usleep(static_cast<useconds_t>(round * 20000));
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::string now = Read(result);
+    if (testfiles::Exists(source)) {
+      EXPECT_EQ(Read(source), content) << "round " << round;
+      EXPECT_TRUE(now == old || now == sorted) << "round " << round;
+    } else {
+      EXPECT_EQ(now, sorted) << "round " << round;
+      ++completed;
+    }
+  }
+  std::filesystem::remove(result + ".vvtmp");
+  EXPECT_GT(completed, 0);  // the later rounds leave time to finish
+}
+
+// The reader itself.
+class Reader : public ::testing::Test {
+ protected:
+  testfiles::TempDir dir;
+  std::unique_ptr<plat::File> file;
+  std::unique_ptr<TFieldReader> r;
+  void Open(const std::string& bytes) {
+    Write(dir / "f", bytes);
+    file = plat::OpenFile(dir / "f", plat::OpenMode::Read);
+    ASSERT_TRUE(file);
+    r = std::make_unique<TFieldReader>(*file);
+  }
+};
+
+TEST_F(Reader, Fields) {
+  struct {
+    std::string line;
+    std::vector<std::string> fields;
+  } cases[] = {
+      {"a,b,c\n", {"A", "B", "C"}},
+      {" h ,x", {"H", "X"}},
+      {"\"B,Z\",y", {"B,Z", "Y"}},
+      {"\"a\"\"b\",c", {"A\"\"B", "C"}},
+      {"\"q\"x,y", {"Q\"X,Y"}},  // a quote not before a comma does not end it
+      {",,a", {"", "", "A"}},
+      {"a\r,\rb\r\n", {"A", "B"}},
+      {"\"unclosed,x\n", {"UNCLOSED,X"}},
+      {"\"end\"\n", {"END"}},
+      {"\t\xe9t\xe9 ,\x01z\x01", {"\xe9T\xe9", "Z"}},
+      {std::string(300, 'a') + "b,c", {std::string(255, 'A'), "C"}},
+      {"\"" + std::string(300, 'a') + "\",c", {std::string(254, 'A'), "C"}},
+      {"\"" + std::string(251, 'a') + "\"\"b\",c", {std::string(251, 'A') + "\"\"B", "C"}},
+      {"\"" + std::string(252, 'a') + "\"\"b\",c", {std::string(252, 'A'), "C"}},
+  };
+  for (const auto& c : cases) {
+    Open(c.line);
+    std::vector<std::string> got;
+    while (!r->AtLineEnd && !r->AtEnd) got.push_back(r->ReadField());
+    EXPECT_EQ(got, c.fields) << c.line;
+  }
+}
+
+TEST_F(Reader, CharsLinesAndPosition) {
+  Open(std::string("a\r\nb\0c,d,e\nf", 12));
+  EXPECT_EQ(r->ReadChar(), "a");
+  EXPECT_EQ(r->ReadChar(), "");
+  EXPECT_TRUE(r->AtLineEnd);
+  EXPECT_EQ(r->Position, 3);
+  EXPECT_EQ(r->ReadChar(), "b");
+  EXPECT_EQ(r->ReadChar(), "");  // NUL ends the line
+  EXPECT_EQ(r->Position, 5);
+  EXPECT_EQ(r->ReadField(), "C");
+  r->SkipFields(5);  // stops at the end of the line "c,d,e"
+  EXPECT_TRUE(r->AtLineEnd);
+  EXPECT_EQ(r->Position, 11);
+  r->SkipLine();  // the line has ended: nothing more is dropped
+  EXPECT_EQ(r->Position, 11);
+  r->SkipFields(1);  // nor here
+  EXPECT_EQ(r->Position, 11);
+  EXPECT_EQ(r->ReadFieldInLine(), "");
+  EXPECT_EQ(r->ReadField(), "F");  // ReadField starts the next line
+  EXPECT_TRUE(r->AtEnd);
+  EXPECT_EQ(r->Position, 12);
+  EXPECT_EQ(r->ReadChar(), "");
+}
+
+TEST_F(Reader, SkipLineAcrossBuffers) {
+  const std::string big(200000, 'z');
+  Open("x," + big + "\nnext\n");
+  EXPECT_EQ(r->ReadField(), "X");
+  r->SkipLine();
+  EXPECT_TRUE(r->AtLineEnd);
+  EXPECT_EQ(r->Position, static_cast<int64_t>(big.size() + 3));
+  EXPECT_EQ(r->ReadField(), "NEXT");
+}
+
+}  // namespace

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "engine/uSequncr.h"
+#include "test_files.h"
+
+namespace {
+
+struct SortFileCase {
+  const char* name;
+  const char* content;
+  std::vector<int> expected;
+};
+
+class ReadSortFileTest : public ::testing::TestWithParam<SortFileCase> {};
+
+TEST_P(ReadSortFileTest, GivesOrder) {
+  testfiles::TempDir dir;
+  const std::string file = dir / "order.qry";
+  testfiles::Write(file, GetParam().content);
+  TSortOrderArray order = {sfPackageRef4, sfPackageRef4};  // replaced, not appended to
+  const bool ok = ReadSortFile(file, order);
+  std::vector<int> got(order.begin(), order.end());
+  EXPECT_EQ(got, GetParam().expected);
+  EXPECT_EQ(ok, !GetParam().expected.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadSortFileTest,
+    ::testing::Values(
+        SortFileCase{"ZoneThenPostal", "[Keys]\nKey1=0\nKey2=6\n", {0, 6}},
+        SortFileCase{"GapsCloseUp", "[Keys]\nKey2=5\nKey4=1\n", {5, 1}},
+        SortFileCase{"RepeatedField", "[Keys]\nKey1=3\nKey2=3\n", {3, 3}},
+        SortFileCase{"NegativeSkipped", "[Keys]\nKey1=-1\nKey2=4\n", {4}},
+        SortFileCase{"WordIsAbsent", "[Keys]\nKey1=zone\nKey2=2\n", {2}},
+        SortFileCase{"Key6NeverRead", "[Keys]\nKey1=1\nKey2=2\nKey3=3\nKey4=4\nKey5=5\nKey6=6\n", {1, 2, 3, 4, 5}},
+        SortFileCase{"ThirteenAndAboveAbsent", "[Keys]\nKey1=13\nKey2=12\nKey3=255\nKey4=256\n", {12}},
+        SortFileCase{"OnlyOutOfRange", "[Keys]\nKey1=13\n", {}},
+        SortFileCase{"CaseInsensitiveNames", "[keys]\nkEY1=7\n", {7}},
+        SortFileCase{"OtherSectionsIgnored", "[Other]\nKey1=9\n[Keys]\nKey3=8\nName=x\n", {8}},
+        SortFileCase{"NoKeysSection", "[Other]\nKey1=1\n", {}},
+        SortFileCase{"EmptyFile", "", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadSortFile, MissingFileGivesNoOrder) {
+  testfiles::TempDir dir;
+  TSortOrderArray order = {sfZoneCode};
+  EXPECT_FALSE(ReadSortFile(dir / "none.qry", order));
+  EXPECT_TRUE(order.empty());
+}
+
+TEST(SortFieldCaptions, FollowCodes) {
+  EXPECT_STREQ(SortFieldCaptions[sfZoneLocation], "Zone Location");
+  EXPECT_STREQ(SortFieldCaptions[sfPostalCode], "Ship To Postal Code");
+  EXPECT_STREQ(SortFieldCaptions[sfPackageRef4], "Package Reference 4");
+}
+
+}  // namespace

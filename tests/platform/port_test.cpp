@@ -1,0 +1,124 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <string>
+
+#include "platform/port.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PortDir {
+  fs::path path;
+  PortDir() {
+    char tmpl[] = "/tmp/vv_port_XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~PortDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  std::string operator/(const std::string& n) const { return (path / n).string(); }
+  std::string Ini(const std::string& body) const {
+    std::ofstream(path / "Vadoviver.ini") << body;
+    return (path / "Vadoviver.ini").string();
+  }
+};
+
+std::string ReadAll(const std::string& f) {
+  std::ifstream in(f, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PortDevicePath, SettingsEntryElseParallelDevice) {
+  PortDir dir;
+  const std::string ini = dir.Ini("[Paths]\nDesko=x\n[ports]\nlpt1=/dev/usb/lp0\nLPT3 = " + (dir / "out.prn") +
+                                  "\n");
+  EXPECT_EQ(plat::PortDevicePath("LPT1", ini), "/dev/usb/lp0");
+  EXPECT_EQ(plat::PortDevicePath("LPT3", ini), dir / "out.prn");
+  EXPECT_EQ(plat::PortDevicePath("LPT2", ini), "/dev/lp1");
+  EXPECT_EQ(plat::PortDevicePath("LPT12", ""), "/dev/lp11");
+  EXPECT_EQ(plat::PortDevicePath("LPT2", dir / "missing.ini"), "/dev/lp1");
+  // No device stands for these.
+  EXPECT_EQ(plat::PortDevicePath("LPT0", ini), "");
+  EXPECT_EQ(plat::PortDevicePath("LPT-1", ini), "");
+  EXPECT_EQ(plat::PortDevicePath("COM1", ini), "");
+  EXPECT_EQ(plat::PortDevicePath("LPT", ini), "");
+}
+
+TEST(OpenPort, FilePortKeepsEveryDocumentInOrder) {
+  PortDir dir;
+  const std::string out = dir / "port.prn";
+  std::ofstream(out) << "";
+  const std::string ini = dir.Ini("[Ports]\nLPT2=" + out + "\n");
+  std::string big(200000, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  for (const std::string& doc : {std::string("^XA first\r\n"), big}) {
+    auto port = plat::OpenPort("LPT2", ini);
+    ASSERT_NE(port, nullptr);
+    // Byte by byte for the small one, one large write for the big one.
+    if (doc.size() < 100) {
+      for (char c : doc) ASSERT_TRUE(port->Write(&c, 1));
+    } else {
+      ASSERT_TRUE(port->Write(doc.data(), doc.size()));
+    }
+    ASSERT_TRUE(port->Close());
+  }
+  EXPECT_EQ(ReadAll(out), "^XA first\r\n" + big);
+}
+
+TEST(OpenPort, FifoWithReaderGetsTheBytes) {
+  PortDir dir;
+  const std::string fifo = dir / "lp.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string ini = dir.Ini("[Ports]\nLPT1=" + fifo + "\n");
+  auto reader = std::async(std::launch::async, [&] { return ReadAll(fifo); });
+  // The reader opens the FIFO in its own time; retry until it is there.
+  std::unique_ptr<plat::Port> port;
+  for (int i = 0; i < 500 && !port; ++i) {
+    port = plat::OpenPort("LPT1", ini);
+    if (!port) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(port, nullptr);
+  std::string doc(100000, 'z');
+  doc[0] = 'a';
+  ASSERT_TRUE(port->Write(doc.data(), doc.size()));
+  ASSERT_TRUE(port->Close());
+  EXPECT_EQ(reader.get(), doc);
+}
+
+TEST(OpenPort, FailuresAreReported) {
+  PortDir dir;
+  const std::string fifo = dir / "noreader.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string ini =
+      dir.Ini("[Ports]\nLPT1=" + fifo + "\nLPT2=" + (dir / "absent.prn") + "\nLPT3=/dev/full\nLPT4=" + dir.path.string() + "\n");
+  // A FIFO nobody reads fails at once instead of hanging.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(plat::OpenPort("LPT1", ini), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  // A missing file is not created.
+  EXPECT_EQ(plat::OpenPort("LPT2", ini), nullptr);
+  EXPECT_FALSE(fs::exists(dir / "absent.prn"));
+  // A folder is no port.
+  EXPECT_EQ(plat::OpenPort("LPT4", ini), nullptr);
+  EXPECT_EQ(plat::OpenPort("LPT0", ini), nullptr);
+  // A device that takes no bytes fails the write or the close.
+  auto port = plat::OpenPort("LPT3", ini);
+  ASSERT_NE(port, nullptr);
+  const std::string doc = "label";
+  bool ok = port->Write(doc.data(), doc.size());
+  ok = port->Close() && ok;
+  EXPECT_FALSE(ok);
+}
+
+}  // namespace

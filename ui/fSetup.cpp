@@ -1,0 +1,137 @@
+#include "ui/fSetup.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <string>
+
+#include "platform/error.h"
+#include "platform/text.h"
+#include "setup/TableAccess.h"
+#include "setup/uSetup.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(plat::Cp1252ToUtf8(s)); }
+std::string S(const QString& s) { return plat::Utf8ToCp1252(s.toStdString()); }
+
+// A small open folder for the folder-choice button.
+QPixmap FolderPicture() {
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(120, 85, 10), 1.0));
+  QPainterPath back;
+  back.moveTo(1, 3.5);
+  back.lineTo(5.5, 3.5);
+  back.lineTo(7, 5);
+  back.lineTo(13, 5);
+  back.lineTo(13, 13.5);
+  back.lineTo(1, 13.5);
+  back.closeSubpath();
+  p.setBrush(QColor(220, 170, 50));
+  p.drawPath(back);
+  QPainterPath front;
+  front.moveTo(1, 13.5);
+  front.lineTo(4, 7.5);
+  front.lineTo(15.5, 7.5);
+  front.lineTo(12.5, 13.5);
+  front.closeSubpath();
+  p.setBrush(QColor(250, 210, 90));
+  p.drawPath(front);
+  return pm;
+}
+
+}  // namespace
+
+TfrmSetup::TfrmSetup(QWidget* owner) : QDialog(owner) {
+  setObjectName("frmSetup");
+  setWindowTitle("Kavlo Shipment Vadoviver - Application Setup ...");
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+  lblPath = new QLabel("Kavlo Desko Path", this);
+  lblPath->setObjectName("lblPath");
+  txtPath = new QLineEdit(this);
+  txtPath->setObjectName("txtPath");
+  txtPath->setMinimumWidth(360);
+  lblPath->setBuddy(txtPath);
+  btnPath = new QToolButton(this);
+  btnPath->setObjectName("btnPath");
+  btnPath->setIcon(QIcon(FolderPicture()));
+  btnPath->setIconSize(QSize(16, 16));
+
+  dlgOpen.title = "Please choose the proper path to Kavlo Desko ...";
+  dlgOpen.fileName = "*.*";
+  dlgOpen.pathMustExist = true;
+  dlgOpen.hideReadOnly = true;
+
+  btnOK = new QPushButton("&OK", this);
+  btnOK->setObjectName("btnOK");
+  btnOK->setDefault(true);
+  btnCancel = new QPushButton("&Cancel", this);
+  btnCancel->setObjectName("btnCancel");
+  btnCancel->setAutoDefault(false);
+
+  auto* pathRow = new QHBoxLayout;
+  pathRow->setSpacing(2);
+  pathRow->addWidget(txtPath, 1);
+  pathRow->addWidget(btnPath);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btnOK);
+  buttons->addWidget(btnCancel);
+  auto* main = new QVBoxLayout(this);
+  main->addWidget(lblPath);
+  main->addLayout(pathRow);
+  main->addSpacing(8);
+  main->addLayout(buttons);
+  main->setSizeConstraint(QLayout::SetFixedSize);
+
+  QWidget::setTabOrder(txtPath, btnPath);
+  QWidget::setTabOrder(btnPath, btnOK);
+  QWidget::setTabOrder(btnOK, btnCancel);
+
+  connect(btnPath, &QToolButton::clicked, this, [this] { btnPathClick(); });
+  connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
+  connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+
+  FormShow();
+}
+
+void TfrmSetup::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!event->spontaneous()) FormShow();
+}
+
+void TfrmSetup::FormShow() { txtPath->setText(AppSetup ? Q(AppSetup->HostPath) : QString()); }
+
+void TfrmSetup::btnPathClick() {
+  std::string chosen;
+  if (!ui::Ui().ChooseFolder(this, dlgOpen.title, plat::Trim(S(txtPath->text())), chosen)) return;
+  txtPath->setText(Q(SafeDir(chosen)));
+}
+
+void TfrmSetup::btnOKClick() {
+  if (!AppSetup) return;
+  AppSetup->HostPath = SafeDir(plat::Trim(S(txtPath->text())));
+  try {
+    AppSetup->Save();
+  } catch (const plat::Error& e) {
+    // The window stays open; HostPath already holds the new folder.
+    ui::Ui().ShowError(this, e.what());
+    return;
+  }
+  accept();
+}
+
+void TfrmSetup::btnCancelClick() { reject(); }

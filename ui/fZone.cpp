@@ -1,0 +1,786 @@
+#include "ui/fZone.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <climits>
+
+#include "platform/text.h"
+#include "ui/UiServices.h"
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromUtf8(plat::Cp1252ToUtf8(s)); }
+std::string S(const QString& s) { return plat::Utf8ToCp1252(s.toUtf8().toStdString()); }
+
+const QColor kSilver(192, 192, 192);
+
+// Edit fields and lists show the window colour when enabled, silver when not.
+void Paint(QWidget* w, bool enabled) {
+  QPalette p = w->palette();
+  const QColor c = enabled ? QApplication::palette().color(QPalette::Active, QPalette::Base) : kSilver;
+  p.setColor(QPalette::Active, QPalette::Base, c);
+  p.setColor(QPalette::Inactive, QPalette::Base, c);
+  p.setColor(QPalette::Disabled, QPalette::Base, c);
+  w->setPalette(p);
+}
+
+enum class Arrow { Left, Right, Down };
+
+// The button pictures are drawn here; QIcon derives the greyed image itself.
+QIcon ArrowIcon(Arrow dir) {
+  QPixmap pm(16, 16);
+  pm.fill(Qt::transparent);
+  QPainter p(&pm);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(dir == Arrow::Down ? QColor(0, 0, 0) : QColor(0, 96, 0));
+  QPolygonF poly;
+  switch (dir) {
+    case Arrow::Left:
+      poly << QPointF(1, 8) << QPointF(8, 1) << QPointF(8, 5) << QPointF(15, 5) << QPointF(15, 11)
+           << QPointF(8, 11) << QPointF(8, 15);
+      break;
+    case Arrow::Right:
+      poly << QPointF(15, 8) << QPointF(8, 1) << QPointF(8, 5) << QPointF(1, 5) << QPointF(1, 11)
+           << QPointF(8, 11) << QPointF(8, 15);
+      break;
+    case Arrow::Down:
+      poly << QPointF(3, 6) << QPointF(13, 6) << QPointF(8, 11);
+      break;
+  }
+  p.drawPolygon(poly);
+  return QIcon(pm);
+}
+
+template <class W>
+W* Make(QWidget* parent, const char* name) {
+  auto* w = new W(parent);
+  w->setObjectName(QString::fromLatin1(name));
+  return w;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int x, int y, int w = 70) {
+  auto* b = Make<QPushButton>(parent, name);
+  b->setText(QString::fromUtf8(caption));
+  b->setAutoDefault(false);  // Enter in a field must not press a button
+  b->setDefault(false);
+  b->setGeometry(x, y, w, 25);
+  return b;
+}
+
+}  // namespace
+
+TfrmZone::TfrmZone(QWidget* owner) : QDialog(owner) {
+  setObjectName(QStringLiteral("frmZone"));
+  setWindowTitle(QStringLiteral("Kavlo Shipment Vadoviver - Zone Setup ..."));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowCloseButtonHint);
+  setModal(true);
+  BuildControls();
+  BuildMovePages();
+  BuildAreaLists();
+
+  // Tab order of the record part, then the move pages and the lists.
+  setTabOrder(txtZone, btnZone);
+  setTabOrder(btnZone, lbxZone);
+  setTabOrder(lbxZone, txtName);
+  setTabOrder(txtName, btnAdd);
+  setTabOrder(btnAdd, btnSave);
+  setTabOrder(btnSave, btnDelete);
+  setTabOrder(btnDelete, btnClose);
+  setTabOrder(btnClose, btnFirst);
+  setTabOrder(btnFirst, btnPrev);
+  setTabOrder(btnPrev, btnNext);
+  setTabOrder(btnNext, btnLast);
+  setTabOrder(btnLast, pagMove);
+  setTabOrder(pagMove, tabMode);
+  setTabOrder(tabMode, lbxZoneList);
+  setTabOrder(lbxZoneList, lbxAvailList);
+  setTabOrder(lbxAvailList, btnAddSel);
+  QWidget* column[] = {btnAddSel, btnDelSel, btnAddArea, btnDelArea, btnAddProv,
+                       btnDelProv, btnAddCity, btnDelCity, btnAddMatch, btnDelMatch};
+  for (size_t i = 1; i < std::size(column); ++i) setTabOrder(column[i - 1], column[i]);
+
+  setFixedSize(780, 470);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+}
+
+TfrmZone::~TfrmZone() { FreeProvinces(FProvinces); }
+
+void TfrmZone::BuildControls() {
+  panZone = Make<QFrame>(this, "panZone");
+  panZone->setGeometry(8, 8, 300, 68);
+  panZone->setFrameShape(QFrame::StyledPanel);
+  lblZone = Make<QLabel>(panZone, "lblZone");
+  lblZone->setText(QStringLiteral("Zone "));
+  lblZone->setGeometry(8, 10, 48, 20);
+  txtZone = Make<QLineEdit>(panZone, "txtZone");
+  txtZone->setMaxLength(9);
+  txtZone->setGeometry(60, 8, 132, 22);
+  btnZone = Make<QToolButton>(panZone, "btnZone");
+  btnZone->setIcon(ArrowIcon(Arrow::Down));
+  btnZone->setGeometry(192, 8, 20, 22);
+  lblName = Make<QLabel>(panZone, "lblName");
+  lblName->setText(QStringLiteral("Name"));
+  lblName->setGeometry(8, 40, 48, 20);
+  txtName = Make<QLineEdit>(panZone, "txtName");
+  txtName->setGeometry(60, 38, 232, 22);
+
+  // The drop-down lies over the name field and the buttons below, so it is a
+  // child of the window rather than of the panel that would clip it.
+  lbxZone = Make<QListWidget>(this, "lbxZone");
+  lbxZone->setSelectionMode(QAbstractItemView::SingleSelection);
+  lbxZone->setGeometry(8 + 60, 8 + 30, 152, 130);
+  lbxZone->hide();
+  lbxZone->installEventFilter(this);
+
+  btnAdd = MakeButton(this, "btnAdd", "&Add", 8, 86);
+  btnSave = MakeButton(this, "btnSave", "&Save", 84, 86);
+  btnDelete = MakeButton(this, "btnDelete", "&Delete", 160, 86);
+  btnClose = MakeButton(this, "btnClose", "&Close", 236, 86);
+  btnFirst = MakeButton(this, "btnFirst", "|<&<", 8, 118);
+  btnPrev = MakeButton(this, "btnPrev", "<<", 84, 118);
+  btnNext = MakeButton(this, "btnNext", ">>", 160, 118);
+  btnLast = MakeButton(this, "btnLast", "&>>|", 236, 118);
+
+  stbMain = Make<QStatusBar>(this, "stbMain");
+  stbMain->setSizeGripEnabled(false);
+  stbMain->setGeometry(0, 446, 780, 24);
+  stbPanel = Make<QLabel>(stbMain, "stbPanel");
+  stbMain->addWidget(stbPanel, 1);
+
+  connect(txtZone, &QLineEdit::textChanged, this, &TfrmZone::txtZoneChange);
+  connect(txtName, &QLineEdit::textChanged, this, &TfrmZone::txtNameChange);
+  connect(btnZone, &QToolButton::clicked, this, &TfrmZone::btnZoneClick);
+  connect(lbxZone, &QListWidget::itemClicked, this, &TfrmZone::lbxZoneClick);
+  connect(lbxZone, &QListWidget::currentRowChanged, this, [this] {
+    if (!FFillingDropDown) lbxZoneClick();
+  });
+  connect(lbxZone, &QListWidget::itemDoubleClicked, this, &TfrmZone::lbxZoneDblClick);
+  connect(btnAdd, &QPushButton::clicked, this, &TfrmZone::btnAddClick);
+  connect(btnSave, &QPushButton::clicked, this, &TfrmZone::btnSaveClick);
+  connect(btnDelete, &QPushButton::clicked, this, &TfrmZone::btnDeleteClick);
+  connect(btnClose, &QPushButton::clicked, this, &TfrmZone::btnCloseClick);
+  connect(btnFirst, &QPushButton::clicked, this, &TfrmZone::btnFirstClick);
+  connect(btnPrev, &QPushButton::clicked, this, &TfrmZone::btnPrevClick);
+  connect(btnNext, &QPushButton::clicked, this, &TfrmZone::btnNextClick);
+  connect(btnLast, &QPushButton::clicked, this, &TfrmZone::btnLastClick);
+}
+
+void TfrmZone::BuildMovePages() {
+  pagMove = Make<QTabWidget>(this, "pagMove");
+  pagMove->setGeometry(8, 156, 300, 180);
+  QFont small = font();
+  small.setPointSizeF(small.pointSizeF() > 0 ? small.pointSizeF() * 0.85 : 8);
+
+  tabArea = Make<QWidget>(pagMove, "tabArea");
+  optMovEast = Make<QRadioButton>(tabArea, "optMovEast");
+  optMovEast->setText(QStringLiteral("Start with Eastern most"));
+  optMovEast->setChecked(true);
+  optMovEast->setGeometry(8, 6, 200, 20);
+  optMovWest = Make<QRadioButton>(tabArea, "optMovWest");
+  optMovWest->setText(QStringLiteral("Start with Western most"));
+  optMovWest->setGeometry(8, 28, 200, 20);
+  lblMovArea = Make<QLabel>(tabArea, "lblMovArea");
+  lblMovArea->setText(QStringLiteral("# of Provinces to move"));
+  lblMovArea->setGeometry(8, 56, 160, 20);
+  speMovArea = Make<QSpinBox>(tabArea, "speMovArea");
+  speMovArea->setRange(INT_MIN, INT_MAX);  // no bounds of its own
+  speMovArea->setValue(0);
+  speMovArea->setGeometry(170, 54, 80, 22);
+  btnMovAreaO = MakeButton(tabArea, "btnMovAreaO", "&OK", 60, 100);
+  btnMovAreaC = MakeButton(tabArea, "btnMovAreaC", "Cance&l", 140, 100);
+  pagMove->addTab(tabArea, QStringLiteral("Move by Longitude ..."));
+
+  auto page = [&](QWidget*& tab, const char* tabName, QLabel*& lbl, const char* lblName, const char* text,
+                  const char* caption) {
+    tab = Make<QWidget>(pagMove, tabName);
+    lbl = Make<QLabel>(tab, lblName);
+    lbl->setText(QString::fromLatin1(text));
+    lbl->setWordWrap(true);
+    lbl->setFont(small);
+    lbl->setGeometry(8, 4, 276, 44);
+    pagMove->addTab(tab, QString::fromLatin1(caption));
+  };
+  page(tabProv, "tabProv", lblMovProv, "lblMovProv", "Please choose a Province with which to move by.",
+       "Move by Province ...");
+  cbxMovProv = Make<QComboBox>(tabProv, "cbxMovProv");
+  cbxMovProv->setEditable(true);
+  cbxMovProv->setInsertPolicy(QComboBox::NoInsert);
+  cbxMovProv->setGeometry(8, 54, 200, 22);
+  btnMovProvO = MakeButton(tabProv, "btnMovProvO", "&OK", 60, 100);
+  btnMovProvC = MakeButton(tabProv, "btnMovProvC", "&Cancel", 140, 100);
+
+  page(tabCity, "tabCity", lblMovCity, "lblMovCity", "Please choose a City with which to move by.",
+       "Move by City ...");
+  cbxMovCity = Make<QComboBox>(tabCity, "cbxMovCity");
+  cbxMovCity->setEditable(true);
+  cbxMovCity->setInsertPolicy(QComboBox::NoInsert);
+  cbxMovCity->setGeometry(8, 54, 200, 22);
+  btnMovCityO = MakeButton(tabCity, "btnMovCityO", "&OK", 60, 100);
+  btnMovCityC = MakeButton(tabCity, "btnMovCityC", "&Cancel", 140, 100);
+
+  page(tabMatch, "tabMatch", lblMovMatch, "lblMovMatch",
+       "Please enter the first part of a Postal Code with which any matches found will be moved.",
+       "Move by Match ...");
+  txtMovMatch = Make<QLineEdit>(tabMatch, "txtMovMatch");
+  txtMovMatch->setMaxLength(6);
+  txtMovMatch->setGeometry(8, 54, 100, 22);
+  btnMovMatchO = MakeButton(tabMatch, "btnMovMatchO", "&OK", 60, 100);
+  btnMovMatchC = MakeButton(tabMatch, "btnMovMatchC", "&Cancel", 140, 100);
+
+  connect(btnMovAreaO, &QPushButton::clicked, this, &TfrmZone::btnMovAreaClick);
+  connect(btnMovProvO, &QPushButton::clicked, this, &TfrmZone::btnMovProvClick);
+  connect(btnMovCityO, &QPushButton::clicked, this, &TfrmZone::btnMovCityClick);
+  connect(btnMovMatchO, &QPushButton::clicked, this, &TfrmZone::btnMovMatchClick);
+  for (QPushButton* b : {btnMovAreaC, btnMovProvC, btnMovCityC, btnMovMatchC}) {
+    connect(b, &QPushButton::clicked, this, &TfrmZone::btnMovCancelClick);
+  }
+  ClosePage();
+}
+
+void TfrmZone::BuildAreaLists() {
+  tabMode = Make<QTabBar>(this, "tabMode");
+  tabMode->addTab(QStringLiteral("Detail"));
+  tabMode->addTab(QStringLiteral("Summary"));
+  tabMode->setShape(QTabBar::RoundedNorth);
+  tabMode->setDrawBase(false);
+  tabMode->setExpanding(false);
+  tabMode->setStyleSheet(QStringLiteral("QTabBar::tab { width: 88px; }"));
+  tabMode->setGeometry(318, 8, 180, 26);
+  tabModeBody = Make<QFrame>(this, "tabModeBody");
+  tabModeBody->setFrameShape(QFrame::StyledPanel);
+  tabModeBody->setGeometry(318, 34, 454, 404);
+
+  auto list = [&](QFrame*& pan, const char* panName, QLabel*& lbl, const char* lblName, const char* caption,
+                  QListView*& lbx, const char* lbxName, TAreaListModel*& model, int x) {
+    pan = Make<QFrame>(tabModeBody, panName);
+    pan->setGeometry(x, 6, 186, 392);
+    lbl = Make<QLabel>(pan, lblName);
+    lbl->setText(QString::fromLatin1(caption));
+    lbl->setGeometry(2, 0, 180, 18);
+    lbx = Make<QListView>(pan, lbxName);
+    lbx->setGeometry(0, 20, 186, 372);
+    lbx->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lbx->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lbx->setUniformItemSizes(true);  // no per-line measuring of long lists
+    model = new TAreaListModel(lbx);
+    lbx->setModel(model);
+  };
+  list(panZoneList, "panZoneList", lblZoneList, "lblZoneList", "In the Zone ...", lbxZoneList, "lbxZoneList",
+       FZoneModel, 6);
+  list(panAvailList, "panAvailList", lblAvailList, "lblAvailList", "Available ...", lbxAvailList,
+       "lbxAvailList", FAvailModel, 262);
+
+  const QIcon left = ArrowIcon(Arrow::Left);
+  const QIcon right = ArrowIcon(Arrow::Right);
+  auto row = [&](QLabel*& lbl, const char* lblName, const char* caption, QToolButton*& add, const char* addName,
+                 QToolButton*& del, const char* delName, int y) {
+    lbl = Make<QLabel>(tabModeBody, lblName);
+    lbl->setText(QString::fromLatin1(caption));
+    lbl->setAlignment(Qt::AlignCenter);
+    lbl->setGeometry(194, y, 66, 16);
+    add = Make<QToolButton>(tabModeBody, addName);
+    add->setIcon(left);
+    add->setGeometry(213, y + 18, 28, 24);
+    del = Make<QToolButton>(tabModeBody, delName);
+    del->setIcon(right);
+    del->setGeometry(213, y + 44, 28, 24);
+  };
+  row(lblBySel, "lblBySel", "by Selection", btnAddSel, "btnAddSel", btnDelSel, "btnDelSel", 26);
+  row(lblByArea, "lblByArea", "by Longitude", btnAddArea, "btnAddArea", btnDelArea, "btnDelArea", 100);
+  row(lblByProv, "lblByProv", "by Province", btnAddProv, "btnAddProv", btnDelProv, "btnDelProv", 174);
+  row(lblByCity, "lblByCity", "by City", btnAddCity, "btnAddCity", btnDelCity, "btnDelCity", 248);
+  row(lblByMatch, "lblByMatch", "by Match", btnAddMatch, "btnAddMatch", btnDelMatch, "btnDelMatch", 322);
+
+  connect(tabMode, &QTabBar::currentChanged, this, &TfrmZone::tabModeChange);
+  for (QToolButton* b : {btnAddSel, btnDelSel}) connect(b, &QToolButton::clicked, this, &TfrmZone::btnSelectClick);
+  for (QToolButton* b : {btnAddArea, btnDelArea}) connect(b, &QToolButton::clicked, this, &TfrmZone::btnAreaClick);
+  for (QToolButton* b : {btnAddProv, btnDelProv}) connect(b, &QToolButton::clicked, this, &TfrmZone::btnProvClick);
+  for (QToolButton* b : {btnAddCity, btnDelCity}) connect(b, &QToolButton::clicked, this, &TfrmZone::btnCityClick);
+  for (QToolButton* b : {btnAddMatch, btnDelMatch}) {
+    connect(b, &QToolButton::clicked, this, &TfrmZone::btnMatchClick);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Small helpers
+
+std::string TfrmZone::ZoneText() const { return S(txtZone->text()); }
+std::string TfrmZone::NameText() const { return S(txtName->text()); }
+void TfrmZone::SetZoneText(const std::string& text) { txtZone->setText(Q(text)); }
+void TfrmZone::SetNameText(const std::string& text) { txtName->setText(Q(text)); }
+void TfrmZone::SetStatus(const std::string& text) { stbPanel->setText(Q(text)); }
+
+std::string TfrmZone::CodeAt(int index) const {
+  if (!FCodes || index < 0 || index >= static_cast<int>(FCodes->size())) return std::string();
+  return (*FCodes)[static_cast<size_t>(index)];
+}
+
+int TfrmZone::IndexOfCode(const std::string& code) const {
+  if (!FCodes) return -1;
+  for (size_t i = 0; i < FCodes->size(); ++i) {
+    if ((*FCodes)[i] == code) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool TfrmZone::AskGoBack() {
+  return ui::Ui().Message(this, "Do you want to go back and save the changes you made to this zone first?",
+                          "Warning, Changes Made ...", ui::MsgButtons::YesNo,
+                          ui::MsgIcon::Question) == ui::MsgResult::Yes;
+}
+
+// ---------------------------------------------------------------------------
+// Opening and closing
+
+void TfrmZone::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!FShown) {
+    FShown = true;
+    FormShow();
+  }
+}
+
+void TfrmZone::hideEvent(QHideEvent* event) {
+  QDialog::hideEvent(event);
+  if (FShown && !event->spontaneous()) {
+    FShown = false;
+    FormHide();
+  }
+}
+
+void TfrmZone::keyPressEvent(QKeyEvent* event) {
+  // The window has no cancel button: Escape does not close it.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void TfrmZone::FormShow() {
+  FZone = std::make_unique<TZone>();
+  FCodes = std::make_unique<TStringList>();
+  LoadProvinces(FProvinces);
+  IndexProvinces();
+  LoadZoneCodes(*FCodes);
+  {
+    const QSignalBlocker block(tabMode);  // choosing the view here rebuilds nothing
+    tabMode->setCurrentIndex(TabSummary);
+  }
+  if (FCodes->empty()) {
+    EnableEditing(false);
+    FillAreaLists();
+  } else {
+    LoadZone(FCodes->front());
+  }
+  FAdding = false;
+  FChanged = false;
+  FMoveIn = false;
+  FOrigRemoved = false;
+  ClosePage();
+  SetStatus("Ready.");
+}
+
+void TfrmZone::FormHide() {
+  FreeProvinces(FProvinces);
+  FCodeIndex.clear();
+  FNameIndex.clear();
+  FCodes.reset();
+  FZone.reset();
+}
+
+// ---------------------------------------------------------------------------
+// State
+
+void TfrmZone::EnableEditing(bool enabled) {
+  txtZone->setEnabled(enabled);
+  Paint(txtZone, enabled);
+  btnZone->setEnabled(enabled);
+  txtName->setEnabled(enabled);
+  Paint(txtName, enabled);
+  btnSave->setEnabled(enabled);
+  btnDelete->setEnabled(enabled);
+  btnFirst->setEnabled(enabled);
+  btnNext->setEnabled(enabled);
+  btnPrev->setEnabled(enabled);
+  btnLast->setEnabled(enabled);
+  tabMode->setEnabled(enabled);
+  lbxZoneList->setEnabled(enabled);
+  Paint(lbxZoneList, enabled);
+  lbxAvailList->setEnabled(enabled);
+  Paint(lbxAvailList, enabled);
+  for (QToolButton* b : {btnAddSel, btnDelSel, btnAddArea, btnDelArea, btnAddCity, btnDelCity, btnAddProv,
+                         btnDelProv, btnDelMatch, btnAddMatch}) {
+    b->setEnabled(enabled);
+  }
+  ClosePage();
+}
+
+void TfrmZone::ClearFields() {
+  txtZone->clear();
+  txtName->clear();
+  ClosePage();
+}
+
+void TfrmZone::ClosePage() {
+  pagMove->hide();
+  for (int i = 0; i < pagMove->count(); ++i) pagMove->setTabVisible(i, false);
+}
+
+void TfrmZone::LoadZone(const std::string& code) {
+  std::string c = code;
+  if (c.empty()) {
+    FIndex = 0;
+    c = CodeAt(0);
+  } else {
+    FIndex = IndexOfCode(c);
+  }
+  FZone->Load(c);
+  FOrigCode = FZone->Zone;
+  FOrigRemoved = false;
+  SetZoneText(FZone->Zone);
+  SetNameText(FZone->Name);
+  FillAreaLists();
+  FChanged = false;
+}
+
+void TfrmZone::EndAdding() {
+  FAdding = false;
+  btnAdd->setEnabled(true);
+  btnDelete->setText(QStringLiteral("&Delete"));
+  if (FCodes->empty()) {
+    ClearFields();
+    EnableEditing(false);
+  }
+}
+
+void TfrmZone::txtZoneChange() {
+  if (FZone && plat::Trim(ZoneText()) != FZone->Zone) FChanged = true;
+}
+
+void TfrmZone::txtNameChange() { FChanged = true; }
+
+// ---------------------------------------------------------------------------
+// The drop-down code list
+
+void TfrmZone::FillCodeDropDown(int index) {
+  FFillingDropDown = true;
+  lbxZone->clear();
+  for (const std::string& code : *FCodes) lbxZone->addItem(Q(code));
+  lbxZone->setCurrentRow(index >= 0 && index < lbxZone->count() ? index : -1);
+  if (index < 0 || index >= lbxZone->count()) lbxZone->clearSelection();
+  FFillingDropDown = false;
+}
+
+void TfrmZone::btnZoneClick() {
+  txtName->clear();
+  FillCodeDropDown(FIndex);
+  if (FCodes->empty()) return;
+  FChoosing = true;
+  lbxZone->show();
+  lbxZone->raise();
+  btnZone->hide();
+  btnSave->setEnabled(false);
+  btnDelete->setEnabled(false);
+  lbxZone->setFocus(Qt::OtherFocusReason);
+  if (FAdding) EndAdding();
+}
+
+void TfrmZone::lbxZoneClick() {
+  QListWidgetItem* item = lbxZone->currentItem();
+  if (item && item->isSelected()) txtZone->setText(item->text());
+}
+
+void TfrmZone::lbxZoneDblClick() { txtZone->setFocus(Qt::OtherFocusReason); }
+
+bool TfrmZone::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lbxZone) {
+    if (event->type() == QEvent::KeyPress) {
+      auto* key = static_cast<QKeyEvent*>(event);
+      int code = -1;
+      switch (key->key()) {
+        case Qt::Key_Backspace: code = 8; break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: code = 13; break;
+        case Qt::Key_Escape: code = 27; break;
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab: break;  // focus keys are not characters
+        default:
+          if (!key->text().isEmpty()) {
+            const std::string bytes = S(key->text().left(1));
+            if (!bytes.empty()) code = static_cast<unsigned char>(bytes[0]);
+          }
+      }
+      if (code >= 0) {
+        lbxZoneKeyPress(code);
+        return true;  // swallowed: the list's own type-ahead must not run
+      }
+    } else if (event->type() == QEvent::FocusOut) {
+      auto* focus = static_cast<QFocusEvent*>(event);
+      // Another window taking the focus (a message box) is not leaving the list.
+      if (focus->reason() != Qt::ActiveWindowFocusReason && focus->reason() != Qt::PopupFocusReason) {
+        lbxZoneExit();
+      }
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TfrmZone::lbxZoneKeyPress(int key) {
+  std::string text = ZoneText();
+  if (key == 8) {
+    if (!text.empty()) text.pop_back();
+    SetZoneText(text);
+  } else if (key == 13 || key == 27) {
+    txtZone->setFocus(Qt::OtherFocusReason);
+  } else if (key >= 33 && key <= 127) {
+    text.push_back(static_cast<char>(key));
+    SetZoneText(text);
+  }
+  const std::string t = plat::UpperAZ(plat::Trim(ZoneText()));
+  FFillingDropDown = true;
+  int found = -1;
+  for (int i = 0; i < lbxZone->count(); ++i) {
+    const std::string line = plat::UpperAZ(S(lbxZone->item(i)->text()).substr(0, t.size()));
+    if (line == t) {
+      found = i;
+      break;
+    }
+    lbxZone->setCurrentRow(-1);
+    lbxZone->clearSelection();
+  }
+  if (found >= 0) {
+    lbxZone->setCurrentRow(found);
+    lbxZone->item(found)->setSelected(true);
+  }
+  FFillingDropDown = false;
+}
+
+void TfrmZone::lbxZoneExit() {
+  if (!FChoosing) return;
+  FChoosing = false;
+  const QList<QListWidgetItem*> selected = lbxZone->selectedItems();
+  if (!selected.isEmpty()) {
+    const int i = lbxZone->row(selected.front());
+    LoadZone(CodeAt(i));
+    FIndex = i;
+  } else {
+    LoadZone(CodeAt(FIndex));
+  }
+  SetStatus("");
+  lbxZone->hide();
+  btnZone->show();
+  btnSave->setEnabled(true);
+  btnDelete->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------
+// Navigation
+
+void TfrmZone::Navigate(int which) {
+  // In add mode with no zone stored there is nothing to go to.
+  if (FCodes->empty()) return;
+  if (FChanged && AskGoBack()) return;
+  ClearFields();
+  const int last = static_cast<int>(FCodes->size()) - 1;
+  int pos = FIndex;
+  switch (which) {
+    case 0: pos = 0; break;
+    case 1: if (FIndex > 0) pos = FIndex - 1; break;
+    case 2: if (FIndex < last) pos = FIndex + 1; break;
+    default: pos = last; break;
+  }
+  LoadZone(CodeAt(pos));
+  if (FAdding) EndAdding();
+  SetStatus("");
+}
+
+void TfrmZone::btnFirstClick() { Navigate(0); }
+void TfrmZone::btnPrevClick() { Navigate(1); }
+void TfrmZone::btnNextClick() { Navigate(2); }
+void TfrmZone::btnLastClick() { Navigate(3); }
+
+// ---------------------------------------------------------------------------
+// Add, Save, Delete, Close
+
+void TfrmZone::btnAddClick() {
+  if (FChanged && AskGoBack()) return;
+  txtZone->clear();
+  FAdding = true;
+  btnAdd->setEnabled(false);
+  ClearFields();
+  EnableEditing(true);
+  FZone->Clear();
+  btnDelete->setText(QStringLiteral("Ca&ncel"));
+  FillAreaLists();
+}
+
+bool TfrmZone::ValidateZone(TStringList& errors) {
+  const size_t before = errors.size();
+  const std::string typed = ZoneText();
+  const std::string code = plat::Trim(typed);
+  if (code.empty()) {
+    errors.push_back("\tZone is blank.");
+  } else if (code != FZone->Zone && !FZone->IsUnique(code)) {
+    errors.push_back("\tThis zone code [ " + typed + " ] is not unique.");
+  }
+  if (FZoneModel->Count() == 0) errors.push_back("\tNo states/provinces have been added to the zone.");
+  return errors.size() == before;
+}
+
+void TfrmZone::StoreFields() {
+  FZone->Zone = plat::Trim(ZoneText());
+  FZone->Name = plat::Trim(NameText());
+  for (const auto& p : FProvinces) {
+    if (TProvince* e = FirstEntry(p->Province)) e->AreaCount = static_cast<int32_t>(p->Areas.size());
+  }
+}
+
+void TfrmZone::btnSaveClick() {
+  if (ui::Ui().Message(this, "Are you sure you want to save the changes you made to the Zone?", "Save Warning ...",
+                       ui::MsgButtons::YesNo, ui::MsgIcon::Question) != ui::MsgResult::Yes) {
+    if (FAdding) {
+      if (FCodes->empty()) {
+        ClearFields();
+      } else {
+        const std::string orig = FOrigCode;
+        LoadZone(CodeAt(FIndex));
+        FIndex = IndexOfCode(orig);
+      }
+      EndAdding();
+    }
+    return;
+  }
+
+  TStringList errors;
+  if (!ValidateZone(errors)) {
+    std::string text = "Some errors were found with the data for this zone:\r\r";
+    for (const std::string& e : errors) text += e + "\r\n";
+    text += "\rPlease correct the situation before saving.";
+    ui::Ui().Message(this, text, "Cannot Save ...", ui::MsgButtons::Ok, ui::MsgIcon::Warning);
+    return;
+  }
+
+  auto saveFailed = [this] {
+    ui::Ui().Message(this, "Unable to save this zone record to the table.", "Save Failed ...", ui::MsgButtons::Ok,
+                     ui::MsgIcon::Warning);
+  };
+
+  StoreFields();
+  if (FAdding) {
+    if (!FZone->Save(true)) {
+      saveFailed();
+      return;
+    }
+    const std::string code = FZone->Zone;
+    ClearFields();
+    LoadZoneCodes(*FCodes);
+    if (FCodes->empty()) {
+      EnableEditing(false);
+    } else {
+      FIndex = IndexOfCode(code);
+      LoadZone(CodeAt(FIndex));
+      SetStatus("Record added.");
+    }
+    EndAdding();
+    return;
+  }
+
+  const std::string code = plat::Trim(ZoneText());
+  std::string show;
+  if (FOrigRemoved) {
+    // The old record is already gone; write the new one, appending it only if
+    // the failed attempt did not get that far.
+    if (!FZone->Save(FZone->IsUnique(code))) {
+      saveFailed();
+      return;
+    }
+    show = code;
+  } else if (code == FOrigCode) {
+    if (!FZone->Save(false)) {
+      saveFailed();
+      return;
+    }
+    show = CodeAt(FIndex);
+  } else {
+    FZone->Zone = FOrigCode;
+    if (!FZone->Delete()) {
+      ui::Ui().Message(this, "Unable to remove the previous zone record from the table.", "Replacement Failed ...",
+                       ui::MsgButtons::Ok, ui::MsgIcon::Warning);
+      return;
+    }
+    StoreFields();
+    if (!FZone->Save(true)) {
+      FOrigRemoved = true;
+      saveFailed();
+      return;
+    }
+    show = FZone->Zone;
+  }
+  ClearFields();
+  LoadZoneCodes(*FCodes);
+  LoadZone(show);
+  FIndex = IndexOfCode(show);
+  SetStatus("Record updated.");
+}
+
+void TfrmZone::btnDeleteClick() {
+  if (FAdding) {
+    LoadZoneCodes(*FCodes);
+    ClearFields();
+    if (FCodes->empty()) {
+      EnableEditing(false);
+    } else {
+      FIndex = 0;
+      LoadZone(FCodes->front());
+    }
+    EndAdding();
+    btnClose->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  if (ui::Ui().Message(this, "Are you sure you would like to delete this zone?", "Delete Warning ...",
+                       ui::MsgButtons::YesNo, ui::MsgIcon::Question) != ui::MsgResult::Yes) {
+    return;
+  }
+  if (FZone->Delete()) {
+    LoadZoneCodes(*FCodes);
+    ClearFields();
+    if (FCodes->empty()) {
+      FZone->Clear();
+      EnableEditing(false);
+      FillAreaLists();  // the lists must not go on showing the deleted zone
+    } else {
+      FIndex = 0;
+      LoadZone(FCodes->front());
+    }
+    SetStatus("Record deleted.");
+  } else {
+    ui::Ui().Message(this, "Unable to delete this zone record from the table.", "Deletion Failed ...",
+                     ui::MsgButtons::Ok, ui::MsgIcon::Warning);
+  }
+}
+
+void TfrmZone::btnCloseClick() {
+  if (FChanged && AskGoBack()) return;
+  close();
+}

@@ -1,0 +1,351 @@
+// The two area lists of the zone editor and the by Selection moves.
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QListView>
+#include <QTabBar>
+#include <QToolButton>
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "platform/text.h"
+#include "ui/UiServices.h"
+#include "ui/fZone.h"
+
+namespace {
+
+const char kPlusMinus = static_cast<char>(177);  // "±" in Windows-1252
+
+inline unsigned char UpAZ(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+
+// Alphabetical without regard to a..z case, like a sorted list box; ties fall
+// back to the bytes so that the order never depends on the input order.
+bool LessNoCase(const std::string& a, const std::string& b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char x = UpAZ(static_cast<unsigned char>(a[i]));
+    const unsigned char y = UpAZ(static_cast<unsigned char>(b[i]));
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+std::string DetailLine(const TProvince& p, size_t j) {
+  const std::string& town = j < p.Towns.size() ? p.Towns[j] : std::string();
+  std::string line;
+  line.reserve(p.Areas[j].size() + town.size() + p.Name.size() + 4);
+  line += p.Areas[j];
+  line += ", ";
+  line += town;
+  line += ", ";
+  line += p.Name;
+  return line;
+}
+
+std::unordered_set<std::string> UpperSet(const TStringList& list) {
+  std::unordered_set<std::string> set;
+  set.reserve(list.size() * 2);
+  for (const std::string& s : list) set.insert(plat::UpperAZ(s));
+  return set;
+}
+
+// Rows of the selected lines, top down.
+std::vector<int> SelectedRows(QListView* view) {
+  std::vector<int> rows;
+  const QItemSelection sel = view->selectionModel()->selection();
+  for (const QItemSelectionRange& r : sel) {
+    for (int row = r.top(); row <= r.bottom(); ++row) rows.push_back(row);
+  }
+  std::sort(rows.begin(), rows.end());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  return rows;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// TAreaListModel
+
+int TAreaListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(FLines.size());
+}
+
+QVariant TAreaListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= static_cast<int>(FLines.size())) return QVariant();
+  if (role == Qt::DisplayRole) {
+    return QString::fromUtf8(plat::Cp1252ToUtf8(FLines[static_cast<size_t>(index.row())]));
+  }
+  return QVariant();
+}
+
+void TAreaListModel::SetLines(std::vector<std::string>&& lines) {
+  std::sort(lines.begin(), lines.end(), LessNoCase);
+  beginResetModel();
+  FLines = std::move(lines);
+  endResetModel();
+}
+
+// ---------------------------------------------------------------------------
+// Look-ups over the province list (built once per showing)
+
+void TfrmZone::IndexProvinces() {
+  FCodeIndex.clear();
+  FNameIndex.clear();
+  size_t lines = 0;
+  for (const auto& p : FProvinces) lines += p->Areas.size();
+  FCodeIndex.reserve(lines * 2);
+  for (size_t i = 0; i < FProvinces.size(); ++i) {
+    const TProvince& p = *FProvinces[i];
+    FNameIndex.emplace(p.Name, static_cast<int>(i));
+    for (size_t j = 0; j < p.Areas.size(); ++j) {
+      FCodeIndex.emplace(plat::UpperAZ(p.Areas[j]), std::make_pair(static_cast<int>(i), static_cast<int>(j)));
+    }
+  }
+}
+
+int TfrmZone::ProvinceOfName(const std::string& name) const {
+  auto it = FNameIndex.find(name);
+  return it == FNameIndex.end() ? -1 : it->second;
+}
+
+TProvince* TfrmZone::FirstEntry(const std::string& province) const {
+  for (int i = 0; i < FZone->ProvinceCount(); ++i) {
+    TProvince* e = FZone->GetProvince(i);
+    if (e->Province == province) return e;
+  }
+  return nullptr;
+}
+
+TProvince* TfrmZone::AppendEntry(const TProvince& province) {
+  FZone->SetProvinceCount(FZone->ProvinceCount() + 1);
+  TProvince* e = FZone->GetProvince(FZone->ProvinceCount() - 1);
+  e->Country = province.Country;
+  e->Province = province.Province;
+  return e;
+}
+
+// ---------------------------------------------------------------------------
+// Building the lists
+
+void TfrmZone::FillAreaLists() {
+  std::vector<std::string> in;
+  std::vector<std::string> avail;
+  const bool detail = tabMode->currentIndex() == TabDetail;
+  if (FZone) {
+    for (const auto& pp : FProvinces) {
+      const TProvince& p = *pp;
+      const TProvince* e = FirstEntry(p.Province);
+      if (!e) {
+        if (detail) {
+          for (size_t j = 0; j < p.Areas.size(); ++j) avail.push_back(DetailLine(p, j));
+        } else {
+          avail.push_back(p.Name);
+        }
+      } else if (!e->Areas.empty() && e->Areas.size() != p.Areas.size()) {
+        if (detail) {
+          const std::unordered_set<std::string> codes = UpperSet(e->Areas);
+          for (size_t j = 0; j < p.Areas.size(); ++j) {
+            (codes.count(plat::UpperAZ(p.Areas[j])) ? in : avail).push_back(DetailLine(p, j));
+          }
+        } else {
+          const std::string line = p.Name + ' ' + kPlusMinus;
+          in.push_back(line);
+          avail.push_back(line);
+        }
+      } else {
+        if (detail) {
+          for (size_t j = 0; j < p.Areas.size(); ++j) in.push_back(DetailLine(p, j));
+        } else {
+          in.push_back(p.Name);
+        }
+      }
+    }
+  } else {
+    // Before the first showing (or after hiding) there is no zone: all is available.
+    for (const auto& p : FProvinces) {
+      if (detail) {
+        for (size_t j = 0; j < p->Areas.size(); ++j) avail.push_back(DetailLine(*p, j));
+      } else {
+        avail.push_back(p->Name);
+      }
+    }
+  }
+  FZoneModel->SetLines(std::move(in));
+  FAvailModel->SetLines(std::move(avail));
+}
+
+void TfrmZone::tabModeChange() {
+  ui::Ui().SetWaitCursor();
+  FillAreaLists();
+  ui::Ui().RestoreCursor();
+}
+
+// ---------------------------------------------------------------------------
+// by Selection
+
+void TfrmZone::btnSelectClick() {
+  FMoveIn = sender() == btnAddSel;
+  QListView* source = FMoveIn ? lbxAvailList : lbxZoneList;
+  if (source->currentIndex().isValid() && FZone) {
+    FChanged = true;
+    const std::vector<int> rows = SelectedRows(source);
+    if (tabMode->currentIndex() == TabDetail) {
+      MoveSelectionDetail(rows, source);
+    } else {
+      MoveSelectionSummary(rows, source);
+    }
+  }
+  FillAreaLists();
+}
+
+void TfrmZone::MoveSelectionSummary(const std::vector<int>& rows, QListView* source) {
+  const TAreaListModel* model = static_cast<const TAreaListModel*>(source->model());
+  for (int row : rows) {
+    const std::string& line = model->Line(row);
+    const size_t sign = line.find(kPlusMinus);
+    const bool partial = sign != std::string::npos;
+    std::string name = line;
+    if (partial) name = line.substr(0, sign > 0 && line[sign - 1] == ' ' ? sign - 1 : sign);
+    const int pi = ProvinceOfName(name);
+    if (pi < 0) continue;
+    const TProvince& p = *FProvinces[static_cast<size_t>(pi)];
+    if (FMoveIn) {
+      if (partial) {
+        if (TProvince* e = FirstEntry(p.Province)) {
+          e->Areas.clear();
+          e->AreasTo.clear();
+        }
+      } else {
+        AppendEntry(p);
+      }
+    } else {
+      for (int i = 0; i < FZone->ProvinceCount(); ++i) {
+        if (FZone->GetProvince(i)->Province == p.Province) {
+          FZone->DeleteProvince(i);
+          break;
+        }
+      }
+    }
+  }
+}
+
+namespace {
+
+// Where each code of one zone entry stands, so that a removal finds its line
+// without searching the entry; positions are dropped in one pass at the end.
+struct EntryIndex {
+  TProvince* entry = nullptr;
+  std::unordered_map<std::string, std::vector<int>> where;  // upper code -> positions, ascending
+  std::unordered_map<std::string, size_t> next;              // first position not yet removed
+  std::vector<char> removed;
+  size_t live = 0;
+  bool gone = false;
+
+  void Build(TProvince* e) {
+    entry = e;
+    where.clear();
+    next.clear();
+    where.reserve(e->Areas.size() * 2);
+    for (size_t k = 0; k < e->Areas.size(); ++k) where[plat::UpperAZ(e->Areas[k])].push_back(static_cast<int>(k));
+    removed.assign(e->Areas.size(), 0);
+    live = e->Areas.size();
+  }
+  // Position of the first remaining occurrence, or -1.
+  int Find(const std::string& upper) {
+    auto it = where.find(upper);
+    if (it == where.end()) return -1;
+    size_t& n = next[upper];
+    return n < it->second.size() ? it->second[n] : -1;
+  }
+  void Remove(const std::string& upper) {
+    size_t& n = next[upper];
+    removed[static_cast<size_t>(where[upper][n])] = 1;
+    ++n;
+    --live;
+  }
+  void Compact() {
+    TStringList areas;
+    TStringList to;
+    areas.reserve(live);
+    const bool hasTo = !entry->AreasTo.empty();
+    for (size_t k = 0; k < entry->Areas.size(); ++k) {
+      if (!removed[k]) areas.push_back(std::move(entry->Areas[k]));
+    }
+    // Range ends go with their code where the entry has them.
+    for (size_t k = 0; k < entry->AreasTo.size(); ++k) {
+      if (k >= removed.size() || !removed[k]) to.push_back(std::move(entry->AreasTo[k]));
+    }
+    entry->Areas = std::move(areas);
+    if (hasTo) entry->AreasTo = std::move(to);
+  }
+};
+
+}  // namespace
+
+void TfrmZone::MoveSelectionDetail(const std::vector<int>& rows, QListView* source) {
+  const TAreaListModel* model = static_cast<const TAreaListModel*>(source->model());
+  if (FMoveIn) {
+    for (int row : rows) {
+      const std::string& line = model->Line(row);
+      const size_t comma = line.find(',');
+      if (comma == std::string::npos) continue;
+      auto it = FCodeIndex.find(plat::UpperAZ(line.substr(0, comma)));
+      if (it == FCodeIndex.end()) continue;
+      const TProvince& p = *FProvinces[static_cast<size_t>(it->second.first)];
+      const size_t j = static_cast<size_t>(it->second.second);
+      TProvince* e = FirstEntry(p.Province);
+      // A province not yet in the zone gets an entry holding just this line.
+      if (!e) e = AppendEntry(p);
+      e->Areas.push_back(p.Areas[j]);
+      if (p.Country == "CA") e->AreasTo.push_back(j < p.AreasTo.size() ? p.AreasTo[j] : std::string());
+    }
+    return;
+  }
+
+  std::vector<EntryIndex> index(static_cast<size_t>(FZone->ProvinceCount()));
+  for (int i = 0; i < FZone->ProvinceCount(); ++i) index[static_cast<size_t>(i)].Build(FZone->GetProvince(i));
+  for (int row : rows) {
+    const std::string& line = model->Line(row);
+    const size_t comma = line.find(',');
+    if (comma == std::string::npos) continue;
+    const std::string code = plat::UpperAZ(line.substr(0, comma));
+    bool done = false;
+    for (EntryIndex& x : index) {
+      if (x.gone) continue;
+      if (x.Find(code) >= 0) {
+        x.Remove(code);
+        if (x.live == 0) x.gone = true;
+        done = true;
+        break;
+      }
+    }
+    if (done) continue;
+    // The line belongs to an entry that covers its whole province without
+    // listing it: the entry becomes partial, keeping every other line.
+    auto it = FCodeIndex.find(code);
+    if (it == FCodeIndex.end()) continue;
+    const TProvince& p = *FProvinces[static_cast<size_t>(it->second.first)];
+    for (EntryIndex& x : index) {
+      if (x.gone || x.entry->Province != p.Province) continue;
+      if (x.entry->Areas.empty()) {
+        x.entry->Areas = p.Areas;
+        x.entry->AreasTo.clear();
+        if (p.Country == "CA") {
+          x.entry->AreasTo = p.AreasTo;
+          x.entry->AreasTo.resize(p.Areas.size());
+        }
+        x.Build(x.entry);
+        x.Remove(code);
+        if (x.live == 0) x.gone = true;
+      }
+      break;  // only the first entry of the province counts
+    }
+  }
+  for (EntryIndex& x : index) {
+    if (!x.gone) x.Compact();
+  }
+  for (int i = FZone->ProvinceCount() - 1; i >= 0; --i) {
+    if (index[static_cast<size_t>(i)].gone) FZone->DeleteProvince(i);
+  }
+}
