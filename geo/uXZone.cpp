@@ -13,21 +13,31 @@ std::string TablePath(const char* name) {
   return AppSetup ? AppSetup->MultiShipperPath + "\\" + name : std::string();
 }
 
-// Opens Zones or AreaToZone with its "zone" tag, creating the table empty when
-// it does not exist yet (a new installation has neither).
+// A new installation has neither zone table: both are created empty, with
+// their "zone" tags, as soon as either is needed.
+void CreateMissingZoneTables() {
+  if (!plat::DirectoryExists(AppSetup->MultiShipperPath)) return;
+  const TAG4INFO zoneTag{"ZONE", "ZONE", "", 0, 0};
+  const struct {
+    const char* name;
+    std::vector<FIELD4INFO> fields;
+  } tables[] = {
+      {"Zones", {{"ZONE", 'C', 9, 0}, {"NAME", 'C', 40, 0}}},
+      {"AreaToZone", {{"ZONE", 'C', 9, 0}, {"AREA", 'C', 10, 0}, {"AREA_TO", 'C', 10, 0}}},
+  };
+  for (const auto& t : tables) {
+    const std::string path = TablePath(t.name);
+    if (d4exists(path)) continue;
+    const int h = d4create(AppEngine, path, t.fields, {zoneTag, TAG4INFO{}});
+    if (h) d4close(h);
+  }
+}
+
+// Opens Zones or AreaToZone with its "zone" tag.
 int OpenZoneTable(const char* name) {
   if (!AppSetup) return 0;
-  const std::string path = TablePath(name);
-  if (!d4exists(path) && plat::DirectoryExists(AppSetup->MultiShipperPath)) {
-    std::vector<FIELD4INFO> fields;
-    if (std::string(name) == "Zones")
-      fields = {{"ZONE", 'C', 9, 0}, {"NAME", 'C', 40, 0}};
-    else
-      fields = {{"ZONE", 'C', 9, 0}, {"AREA", 'C', 10, 0}, {"AREA_TO", 'C', 10, 0}};
-    const int t = d4create(AppEngine, path, fields, {TAG4INFO{"ZONE", "ZONE", "", 0, 0}, TAG4INFO{}});
-    if (t) d4close(t);
-  }
-  return mOpen(AppEngine, path, "zone");
+  CreateMissingZoneTables();
+  return mOpen(AppEngine, TablePath(name), "zone");
 }
 
 // Whole-code look-up: the seek key is padded to the key width (a shorter key

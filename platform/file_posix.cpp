@@ -9,6 +9,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/fault.h"
 #include "platform/file.h"
 
 namespace plat {
@@ -96,7 +97,7 @@ bool DirectoryExists(const std::string& path) {
 
 bool CreateEmptyFile(const std::string& path) {
   std::string p = NativePath(path);
-  if (p.empty()) return false;
+  if (p.empty() || FaultHit(Op::Open)) return false;
   // O_NONBLOCK: a FIFO without a reader must not hang us.
   int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return false;
@@ -106,12 +107,12 @@ bool CreateEmptyFile(const std::string& path) {
 
 bool DeleteFile(const std::string& path) {
   std::string p = NativePath(path);
-  return !p.empty() && unlink(p.c_str()) == 0;
+  return !p.empty() && !FaultHit(Op::Delete) && unlink(p.c_str()) == 0;
 }
 
 bool RenameReplace(const std::string& from, const std::string& to) {
   std::string f = NativePath(from), t = NativePath(to);
-  return !f.empty() && !t.empty() && rename(f.c_str(), t.c_str()) == 0;
+  return !f.empty() && !t.empty() && !FaultHit(Op::Rename) && rename(f.c_str(), t.c_str()) == 0;
 }
 
 std::string ExeFolder() {
@@ -184,16 +185,18 @@ class PosixFile final : public File {
 
   bool Truncate(uint64_t size) override {
     if (fd_ < 0 || !canWrite_ || !FlushWrites()) return false;
-    return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+    return !FaultHit(Op::Write) && ftruncate(fd_, static_cast<off_t>(size)) == 0;
   }
 
   bool Flush() override { return fd_ >= 0 && FlushWrites(); }
 
-  bool Sync() override { return Flush() && fsync(fd_) == 0; }
+  bool Sync() override { return Flush() && !FaultHit(Op::Flush) && fsync(fd_) == 0; }
 
   bool Close() override {
     if (fd_ < 0) return false;
     bool ok = FlushWrites() && !failed_;
+    // A delayed write error of a written file shows at its close.
+    if (canWrite_ && FaultHit(Op::Flush)) ok = false;
     if (close(fd_) != 0) ok = false;
     fd_ = -1;
     return ok;
@@ -201,6 +204,7 @@ class PosixFile final : public File {
 
  private:
   ssize_t RetryRead(char* p, size_t n) {
+    if (FaultHit(Op::Read)) return -1;
     ssize_t r;
     do r = ::read(fd_, p, n);
     while (r < 0 && errno == EINTR);
@@ -209,6 +213,10 @@ class PosixFile final : public File {
 
   bool WriteAll(const char* p, size_t n) {
     while (n > 0) {
+      if (FaultHit(Op::Write)) {
+        failed_ = true;
+        return false;
+      }
       ssize_t w = ::write(fd_, p, n);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) {
@@ -261,7 +269,7 @@ int Flags(OpenMode mode) {
 // cleared again afterwards.
 int OpenFd(const std::string& path, OpenMode mode) {
   std::string p = NativePath(path);
-  if (p.empty()) return -1;
+  if (p.empty() || FaultHit(Op::Open)) return -1;
   int fd = open(p.c_str(), Flags(mode) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat st;
@@ -303,13 +311,20 @@ std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode) {
 std::unique_ptr<File> OpenExclusive(const std::string& path, OpenMode mode) {
   int fd = OpenFd(path, mode);
   if (fd < 0) return nullptr;
+  // Only a plain file can be held without sharing; checked on what was
+  // opened, so a FIFO or device put in a checked file's place is refused too.
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
 
   struct flock fl {};
   fl.l_type = mode == OpenMode::Read ? F_RDLCK : F_WRLCK;
   fl.l_whence = SEEK_SET;
   fl.l_start = 0;
   fl.l_len = 0;
-  if (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
+  if (FaultHit(Op::Lock) || fcntl(fd, F_OFD_SETLK, &fl) != 0) {
     close(fd);
     return nullptr;
   }
@@ -329,7 +344,7 @@ std::unique_ptr<File> OpenExclusive(const std::string& path, OpenMode mode) {
 
 std::unique_ptr<File> CreateFile(const std::string& path) {
   std::string p = NativePath(path);
-  if (p.empty()) return nullptr;
+  if (p.empty() || FaultHit(Op::Open)) return nullptr;
   int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return nullptr;
   int fl = fcntl(fd, F_GETFL);

@@ -28,6 +28,7 @@
 #include <set>
 
 #include "platform/error.h"
+#include "platform/fault.h"
 #include "platform/file.h"
 
 namespace plat {
@@ -86,18 +87,25 @@ struct IniFile {
   std::string eol = "\r\n";
 };
 
-IniFile Load(const std::string& nativePath) {
+// complete is set false when the file exists but could not be read whole:
+// readers then see defaults, and a write must not replace the file with what
+// little was read (that would lose every other setting in it).
+IniFile Load(const std::string& nativePath, bool* complete = nullptr) {
   IniFile f;
   std::string data;
+  bool ok = true;
   if (!nativePath.empty()) {
-    int fd = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd >= 0) {
+    int fd = FaultHit(Op::Open) ? -1 : open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+      ok = errno == ENOENT || errno == ENOTDIR;
+    } else {
       struct stat st;
       if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         char buf[65536];
         for (;;) {
-          ssize_t n = read(fd, buf, sizeof buf);
+          ssize_t n = FaultHit(Op::Read) ? -1 : read(fd, buf, sizeof buf);
           if (n < 0 && errno == EINTR) continue;
+          if (n < 0) ok = false;
           if (n <= 0) break;
           data.append(buf, static_cast<size_t>(n));
         }
@@ -105,6 +113,8 @@ IniFile Load(const std::string& nativePath) {
       close(fd);
     }
   }
+  if (complete) *complete = ok;
+  if (!ok) data.clear();
   size_t pos = 0;
   if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     f.bom = data.substr(0, 3);
@@ -188,14 +198,14 @@ void Store(const std::string& file, const IniFile& f) {
   std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   std::string tmp = dir + "." + target.substr(slash == std::string::npos ? 0 : slash + 1) + "." +
                     std::to_string(getpid()) + "." + std::to_string(g_tmpCounter++) + ".tmp";
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  int fd = FaultHit(Op::Open) ? -1 : open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
   if (fd < 0) throw failure;
   bool ok = true;
   if (exists) fchmod(fd, st.st_mode & 07777);
   const char* p = data.data();
   size_t n = data.size();
   while (ok && n > 0) {
-    ssize_t w = write(fd, p, n);
+    ssize_t w = FaultHit(Op::Write) ? -1 : write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) ok = false;
     else {
@@ -203,11 +213,11 @@ void Store(const std::string& file, const IniFile& f) {
       n -= static_cast<size_t>(w);
     }
   }
-  if (ok && fsync(fd) != 0) ok = false;
+  if (ok && (FaultHit(Op::Flush) || fsync(fd) != 0)) ok = false;
   if (close(fd) != 0) ok = false;
-  if (ok && rename(tmp.c_str(), target.c_str()) != 0) ok = false;
+  if (ok && (FaultHit(Op::Rename) || rename(tmp.c_str(), target.c_str()) != 0)) ok = false;
   if (!ok) {
-    unlink(tmp.c_str());
+    if (!FaultHit(Op::Delete)) unlink(tmp.c_str());
     throw failure;
   }
 }
@@ -262,9 +272,21 @@ std::vector<std::pair<std::string, std::string>> IniReadSection(const std::strin
   return out;
 }
 
+namespace {
+
+// The file as it stands, for a rewrite; raises when it exists but cannot be read.
+IniFile LoadForWrite(const std::string& file) {
+  bool complete = false;
+  IniFile f = Load(NativePath(file), &complete);
+  if (!complete) throw Error("Unable to write to " + file);
+  return f;
+}
+
+}  // namespace
+
 void IniWriteString(const std::string& file, const std::string& section,
                     const std::string& key, const std::string& value) {
-  IniFile f = Load(NativePath(file));
+  IniFile f = LoadForWrite(file);
   const std::string sec = OneLine(section), k = OneLine(key), v = OneLine(value);
   long hit = FindKey(f, sec, k);
   if (hit >= 0) {
@@ -306,7 +328,7 @@ void IniWriteInteger(const std::string& file, const std::string& section,
 // Removes every section of that name with all its lines, up to the next
 // section header. A file without that section is left untouched.
 void IniEraseSection(const std::string& file, const std::string& section) {
-  IniFile f = Load(NativePath(file));
+  IniFile f = LoadForWrite(file);
   std::vector<Line> kept;
   bool in = false, removed = false;
   for (Line& l : f.lines) {

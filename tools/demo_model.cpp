@@ -64,7 +64,17 @@ const std::vector<std::string> kStreets = {"Main St", "King St W", "Queen St E",
                                            "Oak Ave", "Elm St", "Industrial Pkwy", "Commerce Dr",
                                            "Harbour Rd", "Maple Blvd", "Broadway", "Lakeshore Rd"};
 
-std::string TownName(Rng& r) { return r.Pick(kTownFirst) + r.Pick(kTownLast); }
+// Several draws in one expression would depend on the compiler's order of
+// evaluation; every draw below is a statement of its own.
+std::string TownName(Rng& r) {
+  std::string first = r.Pick(kTownFirst);
+  return first + r.Pick(kTownLast);
+}
+
+std::string PersonName(Rng& r) {
+  const char initial = "ABCDEFGHJKLMNPRSTW"[r.Below(18)];
+  return std::string(1, initial) + ". " + r.Pick(kSurnames);
+}
 
 bool InRange(const std::string& fsa, const CityRange& c) { return fsa >= c.from && fsa <= c.to; }
 
@@ -187,12 +197,16 @@ void BuildCustomers(Model& m, Rng& r, const std::map<std::string, std::vector<in
     Customer c;
     c.id = "CUST" + Fmt("%06ld", 1000 + i * 53 + r.Below(50));
     do {
-      if (r.Chance(0.6))
-        c.name = r.Pick(kCompanyFirst) + " " + r.Pick(kCompanyLast) + r.Pick(kCompanyForm);
-      else
-        c.name = std::string(1, "ABCDEFGHJKLMNPRSTW"[r.Below(18)]) + ". " + r.Pick(kSurnames);
+      if (r.Chance(0.6)) {
+        c.name = r.Pick(kCompanyFirst);
+        c.name += " " + r.Pick(kCompanyLast);
+        c.name += r.Pick(kCompanyForm);
+      } else {
+        c.name = PersonName(r);
+      }
     } while (!names.insert(c.name).second);
-    c.street = Fmt("%ld ", r.Between(1, 9999)) + r.Pick(kStreets);
+    c.street = Fmt("%ld ", r.Between(1, 9999));
+    c.street += r.Pick(kStreets);
     c.us = r.Chance(0.35);
     if (c.us) {
       c.province = r.Pick(usPool);
@@ -371,11 +385,12 @@ void BuildOrders(Model& m, Rng& r) {
     f[2] = "20261208";
     f[3] = c.id;
     f[4] = Quoted(c.name);
-    f[5] = Quoted(std::string(1, "ABCDEFGHJKLMNPRSTW"[r.Below(18)]) + ". " + r.Pick(kSurnames));
+    f[5] = Quoted(PersonName(r));
     f[6] = Quoted(c.street);
     f[7] = r.Chance(0.2) ? Quoted("Suite " + std::to_string(r.Between(100, 900))) : "";
     f[8] = Quoted(c.town);
-    f[9] = "(" + std::to_string(r.Between(200, 989)) + ") 555-" + Fmt("%04ld", r.Below(10000));
+    f[9] = "(" + std::to_string(r.Between(200, 989)) + ") 555-";
+    f[9] += Fmt("%04ld", r.Below(10000));
     f[10] = r.Chance(0.5) ? "orders@example.com" : "";
     f[11] = c.us ? "US" : "CA";
     f[12] = c.postal;
@@ -401,10 +416,12 @@ void BuildOrders(Model& m, Rng& r) {
     text += line + "\r\n";
     for (size_t k = 0; k < s.packages.size(); ++k) {
       const Package& p = s.packages[k];
+      const int length = r.Between(10, 60);
+      const int width = r.Between(10, 40);
+      const int height = r.Between(5, 30);
       text += "D," + f[1] + "," + std::to_string(p.number) + "," + std::to_string(weights[k] / 10) + "." +
-              std::to_string(weights[k] % 10) + ",LB," + std::to_string(r.Between(10, 60)) + "," +
-              std::to_string(r.Between(10, 40)) + "," + std::to_string(r.Between(5, 30)) + "," +
-              Quoted(p.ref[0]) + "," + Quoted(p.ref[1]) + "\r\n";
+              std::to_string(weights[k] % 10) + ",LB," + std::to_string(length) + "," + std::to_string(width) +
+              "," + std::to_string(height) + "," + Quoted(p.ref[0]) + "," + Quoted(p.ref[1]) + "\r\n";
     }
     m.orderShipments.push_back(std::move(s));
   }

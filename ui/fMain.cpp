@@ -576,7 +576,7 @@ void TfrmMain::btnProcessClick() {
   tabProcess->setEnabled(false);
   btnProcess->setEnabled(false);
   Cycling = true;
-  tmrProcess->start();
+  if (!InPass) tmrProcess->start();
 }
 
 void TfrmMain::btnStopClick() {
@@ -589,14 +589,17 @@ void TfrmMain::btnStopClick() {
 void TfrmMain::tmrProcessTimer() {
   tmrProcess->stop();
   ui::Ui().SetWaitCursor();
+  InPass = true;
   try {
     RunPass([this] { tabMode->currentIndex() == ModePackage ? AutoPackagePass() : AutoShipmentPass(); });
   } catch (...) {
     // The cursor goes back, but the timer stays off: the cycle halts until
     // the user presses Stop and Process.
+    InPass = false;
     ui::Ui().RestoreCursor();
     throw;
   }
+  InPass = false;
   ui::Ui().RestoreCursor();
   if (Cycling) tmrProcess->start();
 }

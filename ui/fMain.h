@@ -158,4 +158,8 @@ class TfrmMain : public QMainWindow {
   // True from an automatic Process to Stop: the timer handler re-arms the
   // timer only while the cycle is wanted (Stop may be pressed during a pass).
   bool Cycling = false;
+  // True while the timer handler runs a pass: a Process pressed meanwhile
+  // (after a Stop) leaves the re-arming to that handler, so that automatic
+  // passes never overlap.
+  bool InPass = false;
 };

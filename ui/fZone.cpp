@@ -117,7 +117,7 @@ TfrmZone::TfrmZone(QWidget* owner) : QDialog(owner) {
                        btnDelProv, btnAddCity, btnDelCity, btnAddMatch, btnDelMatch};
   for (size_t i = 1; i < std::size(column); ++i) setTabOrder(column[i - 1], column[i]);
 
-  setFixedSize(780, 470);
+  setFixedSize(900, 470);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
@@ -163,7 +163,7 @@ void TfrmZone::BuildControls() {
 
   stbMain = Make<QStatusBar>(this, "stbMain");
   stbMain->setSizeGripEnabled(false);
-  stbMain->setGeometry(0, 446, 780, 24);
+  stbMain->setGeometry(0, 446, 900, 24);
   stbPanel = Make<QLabel>(stbMain, "stbPanel");
   stbMain->addWidget(stbPanel, 1);
 
@@ -268,17 +268,17 @@ void TfrmZone::BuildAreaLists() {
   tabMode->setGeometry(318, 8, 180, 26);
   tabModeBody = Make<QFrame>(this, "tabModeBody");
   tabModeBody->setFrameShape(QFrame::StyledPanel);
-  tabModeBody->setGeometry(318, 34, 454, 404);
+  tabModeBody->setGeometry(318, 34, 574, 404);
 
   auto list = [&](QFrame*& pan, const char* panName, QLabel*& lbl, const char* lblName, const char* caption,
                   QListView*& lbx, const char* lbxName, TAreaListModel*& model, int x) {
     pan = Make<QFrame>(tabModeBody, panName);
-    pan->setGeometry(x, 6, 186, 392);
+    pan->setGeometry(x, 6, 232, 392);
     lbl = Make<QLabel>(pan, lblName);
     lbl->setText(QString::fromLatin1(caption));
-    lbl->setGeometry(2, 0, 180, 18);
+    lbl->setGeometry(2, 0, 228, 18);
     lbx = Make<QListView>(pan, lbxName);
-    lbx->setGeometry(0, 20, 186, 372);
+    lbx->setGeometry(0, 20, 232, 372);
     lbx->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lbx->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lbx->setUniformItemSizes(true);  // no per-line measuring of long lists
@@ -288,7 +288,7 @@ void TfrmZone::BuildAreaLists() {
   list(panZoneList, "panZoneList", lblZoneList, "lblZoneList", "In the Zone ...", lbxZoneList, "lbxZoneList",
        FZoneModel, 6);
   list(panAvailList, "panAvailList", lblAvailList, "lblAvailList", "Available ...", lbxAvailList,
-       "lbxAvailList", FAvailModel, 262);
+       "lbxAvailList", FAvailModel, 336);
 
   const QIcon left = ArrowIcon(Arrow::Left);
   const QIcon right = ArrowIcon(Arrow::Right);
@@ -297,13 +297,13 @@ void TfrmZone::BuildAreaLists() {
     lbl = Make<QLabel>(tabModeBody, lblName);
     lbl->setText(QString::fromLatin1(caption));
     lbl->setAlignment(Qt::AlignCenter);
-    lbl->setGeometry(194, y, 66, 16);
+    lbl->setGeometry(240, y, 94, 16);
     add = Make<QToolButton>(tabModeBody, addName);
     add->setIcon(left);
-    add->setGeometry(213, y + 18, 28, 24);
+    add->setGeometry(273, y + 18, 28, 24);
     del = Make<QToolButton>(tabModeBody, delName);
     del->setIcon(right);
-    del->setGeometry(213, y + 44, 28, 24);
+    del->setGeometry(273, y + 44, 28, 24);
   };
   row(lblBySel, "lblBySel", "by Selection", btnAddSel, "btnAddSel", btnDelSel, "btnDelSel", 26);
   row(lblByArea, "lblByArea", "by Longitude", btnAddArea, "btnAddArea", btnDelArea, "btnDelArea", 100);
@@ -383,6 +383,13 @@ void TfrmZone::FormShow() {
   LoadProvinces(FProvinces);
   IndexProvinces();
   LoadZoneCodes(*FCodes);
+  // A window shown again starts from the browsing controls, whatever it was left in.
+  EnableEditing(true);
+  btnAdd->setEnabled(true);
+  btnDelete->setText(QStringLiteral("&Delete"));
+  FChoosing = false;
+  lbxZone->hide();
+  btnZone->show();
   {
     const QSignalBlocker block(tabMode);  // choosing the view here rebuilds nothing
     tabMode->setCurrentIndex(TabSummary);
@@ -402,6 +409,7 @@ void TfrmZone::FormShow() {
 }
 
 void TfrmZone::FormHide() {
+  FChoosing = false;
   FreeProvinces(FProvinces);
   FCodeIndex.clear();
   FNameIndex.clear();
@@ -458,6 +466,7 @@ void TfrmZone::LoadZone(const std::string& code) {
   FZone->Load(c);
   FOrigCode = FZone->Zone;
   FOrigRemoved = false;
+  FPendingCode.clear();
   SetZoneText(FZone->Zone);
   SetNameText(FZone->Name);
   FillAreaLists();
@@ -577,7 +586,7 @@ void TfrmZone::lbxZoneKeyPress(int key) {
 }
 
 void TfrmZone::lbxZoneExit() {
-  if (!FChoosing) return;
+  if (!FChoosing || !FZone) return;
   FChoosing = false;
   const QList<QListWidgetItem*> selected = lbxZone->selectedItems();
   if (!selected.isEmpty()) {
@@ -627,6 +636,8 @@ void TfrmZone::btnAddClick() {
   if (FChanged && AskGoBack()) return;
   txtZone->clear();
   FAdding = true;
+  FOrigRemoved = false;
+  FPendingCode.clear();
   btnAdd->setEnabled(false);
   ClearFields();
   EnableEditing(true);
@@ -641,7 +652,7 @@ bool TfrmZone::ValidateZone(TStringList& errors) {
   const std::string code = plat::Trim(typed);
   if (code.empty()) {
     errors.push_back("\tZone is blank.");
-  } else if (code != FZone->Zone && !FZone->IsUnique(code)) {
+  } else if (code != FZone->Zone && code != FPendingCode && !FZone->IsUnique(code)) {
     errors.push_back("\tThis zone code [ " + typed + " ] is not unique.");
   }
   if (FZoneModel->Count() == 0) errors.push_back("\tNo states/provinces have been added to the zone.");
@@ -687,12 +698,15 @@ void TfrmZone::btnSaveClick() {
   };
 
   StoreFields();
+  const std::string code = FZone->Zone;
+  // After a failed attempt the row may exist already: append only if it does not.
+  const bool isNew = code == FPendingCode ? FZone->IsUnique(code) : true;
   if (FAdding) {
-    if (!FZone->Save(true)) {
+    if (!FZone->Save(isNew)) {
+      FPendingCode = code;
       saveFailed();
       return;
     }
-    const std::string code = FZone->Zone;
     ClearFields();
     LoadZoneCodes(*FCodes);
     if (FCodes->empty()) {
@@ -706,12 +720,11 @@ void TfrmZone::btnSaveClick() {
     return;
   }
 
-  const std::string code = plat::Trim(ZoneText());
   std::string show;
   if (FOrigRemoved) {
-    // The old record is already gone; write the new one, appending it only if
-    // the failed attempt did not get that far.
+    // The old record is gone already; only the new one is to be written.
     if (!FZone->Save(FZone->IsUnique(code))) {
+      FPendingCode = code;
       saveFailed();
       return;
     }
@@ -732,6 +745,7 @@ void TfrmZone::btnSaveClick() {
     StoreFields();
     if (!FZone->Save(true)) {
       FOrigRemoved = true;
+      FPendingCode = code;
       saveFailed();
       return;
     }

@@ -206,9 +206,11 @@ class TfrmZone : public QDialog {
   bool FChanged = false;
   bool FMoveIn = false;
 
-  // The old record of a changed code was removed but the new one could not be
-  // written: the next save must not try to remove it again.
+  // A save that failed half-way: the old record of a changed code may already
+  // be removed (FOrigRemoved), and the Zones row of FPendingCode may already be
+  // written. A retry must neither remove again nor append a second row.
   bool FOrigRemoved = false;
+  std::string FPendingCode;
   bool FShown = false;
   bool FChoosing = false;      // lbxZone is dropped down
   bool FFillingDropDown = false;

@@ -6,6 +6,8 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/text.h"
@@ -16,16 +18,24 @@ namespace {
 
 const char kPlusMinus = static_cast<char>(177);  // "±" in Windows-1252
 
-inline unsigned char UpAZ(unsigned char c) { return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c; }
+struct UpperTable {
+  unsigned char up[256];
+  UpperTable() {
+    for (int c = 0; c < 256; ++c) up[c] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  }
+};
+const UpperTable kUpper;
 
 // Alphabetical without regard to a..z case, like a sorted list box; ties fall
 // back to the bytes so that the order never depends on the input order.
 bool LessNoCase(const std::string& a, const std::string& b) {
-  const size_t n = std::min(a.size(), b.size());
+  const unsigned char* x = reinterpret_cast<const unsigned char*>(a.data());
+  const unsigned char* y = reinterpret_cast<const unsigned char*>(b.data());
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t i = 0; i < n; ++i) {
-    const unsigned char x = UpAZ(static_cast<unsigned char>(a[i]));
-    const unsigned char y = UpAZ(static_cast<unsigned char>(b[i]));
-    if (x != y) return x < y;
+    const unsigned char cx = kUpper.up[x[i]];
+    const unsigned char cy = kUpper.up[y[i]];
+    if (cx != cy) return cx < cy;
   }
   if (a.size() != b.size()) return a.size() < b.size();
   return a < b;
@@ -43,10 +53,30 @@ std::string DetailLine(const TProvince& p, size_t j) {
   return line;
 }
 
-std::unordered_set<std::string> UpperSet(const TStringList& list) {
-  std::unordered_set<std::string> set;
+// Hashing and equality of codes without regard to a..z case, on views of the
+// stored texts, so that look-up sets cost no copies.
+struct NoCaseHash {
+  size_t operator()(std::string_view s) const {
+    size_t h = 1469598103934665603ull;
+    for (unsigned char c : s) h = (h ^ kUpper.up[c]) * 1099511628211ull;
+    return h;
+  }
+};
+struct NoCaseEqual {
+  bool operator()(std::string_view a, std::string_view b) const {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      if (kUpper.up[static_cast<unsigned char>(a[i])] != kUpper.up[static_cast<unsigned char>(b[i])]) return false;
+    }
+    return true;
+  }
+};
+using CodeSet = std::unordered_set<std::string_view, NoCaseHash, NoCaseEqual>;
+
+CodeSet CodesOf(const TStringList& list) {
+  CodeSet set;
   set.reserve(list.size() * 2);
-  for (const std::string& s : list) set.insert(plat::UpperAZ(s));
+  for (const std::string& s : list) set.insert(s);
   return set;
 }
 
@@ -144,9 +174,9 @@ void TfrmZone::FillAreaLists() {
         }
       } else if (!e->Areas.empty() && e->Areas.size() != p.Areas.size()) {
         if (detail) {
-          const std::unordered_set<std::string> codes = UpperSet(e->Areas);
+          const CodeSet codes = CodesOf(e->Areas);
           for (size_t j = 0; j < p.Areas.size(); ++j) {
-            (codes.count(plat::UpperAZ(p.Areas[j])) ? in : avail).push_back(DetailLine(p, j));
+            (codes.count(p.Areas[j]) ? in : avail).push_back(DetailLine(p, j));
           }
         } else {
           const std::string line = p.Name + ' ' + kPlusMinus;
@@ -235,9 +265,13 @@ namespace {
 // Where each code of one zone entry stands, so that a removal finds its line
 // without searching the entry; positions are dropped in one pass at the end.
 struct EntryIndex {
+  struct Where {
+    int first = -1;
+    std::vector<int> more;  // later positions of the same code, ascending
+    size_t taken = 0;       // occurrences already removed
+  };
   TProvince* entry = nullptr;
-  std::unordered_map<std::string, std::vector<int>> where;  // upper code -> positions, ascending
-  std::unordered_map<std::string, size_t> next;              // first position not yet removed
+  std::unordered_map<std::string_view, Where, NoCaseHash, NoCaseEqual> where;
   std::vector<char> removed;
   size_t live = 0;
   bool gone = false;
@@ -245,24 +279,26 @@ struct EntryIndex {
   void Build(TProvince* e) {
     entry = e;
     where.clear();
-    next.clear();
     where.reserve(e->Areas.size() * 2);
-    for (size_t k = 0; k < e->Areas.size(); ++k) where[plat::UpperAZ(e->Areas[k])].push_back(static_cast<int>(k));
+    for (size_t k = 0; k < e->Areas.size(); ++k) {
+      Where& w = where[e->Areas[k]];
+      if (w.first < 0) w.first = static_cast<int>(k);
+      else w.more.push_back(static_cast<int>(k));
+    }
     removed.assign(e->Areas.size(), 0);
     live = e->Areas.size();
   }
-  // Position of the first remaining occurrence, or -1.
-  int Find(const std::string& upper) {
-    auto it = where.find(upper);
-    if (it == where.end()) return -1;
-    size_t& n = next[upper];
-    return n < it->second.size() ? it->second[n] : -1;
-  }
-  void Remove(const std::string& upper) {
-    size_t& n = next[upper];
-    removed[static_cast<size_t>(where[upper][n])] = 1;
-    ++n;
+  // Takes out the first remaining occurrence of the code; false when none is left.
+  bool Remove(std::string_view code) {
+    auto it = where.find(code);
+    if (it == where.end()) return false;
+    Where& w = it->second;
+    if (w.taken > w.more.size()) return false;
+    const int pos = w.taken == 0 ? w.first : w.more[w.taken - 1];
+    ++w.taken;
+    removed[static_cast<size_t>(pos)] = 1;
     --live;
+    return true;
   }
   void Compact() {
     TStringList areas;
@@ -309,12 +345,10 @@ void TfrmZone::MoveSelectionDetail(const std::vector<int>& rows, QListView* sour
     const std::string& line = model->Line(row);
     const size_t comma = line.find(',');
     if (comma == std::string::npos) continue;
-    const std::string code = plat::UpperAZ(line.substr(0, comma));
+    const std::string_view code(line.data(), comma);
     bool done = false;
     for (EntryIndex& x : index) {
-      if (x.gone) continue;
-      if (x.Find(code) >= 0) {
-        x.Remove(code);
+      if (!x.gone && x.Remove(code)) {
         if (x.live == 0) x.gone = true;
         done = true;
         break;
@@ -323,7 +357,7 @@ void TfrmZone::MoveSelectionDetail(const std::vector<int>& rows, QListView* sour
     if (done) continue;
     // The line belongs to an entry that covers its whole province without
     // listing it: the entry becomes partial, keeping every other line.
-    auto it = FCodeIndex.find(code);
+    auto it = FCodeIndex.find(plat::UpperAZ(code));
     if (it == FCodeIndex.end()) continue;
     const TProvince& p = *FProvinces[static_cast<size_t>(it->second.first)];
     for (EntryIndex& x : index) {

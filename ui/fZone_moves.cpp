@@ -34,7 +34,10 @@ void TfrmZone::btnMatchClick() { OpenPage(tabMatch, sender() == btnAddMatch, txt
 void TfrmZone::btnMovCancelClick() { ClosePage(); }
 
 void TfrmZone::btnMovAreaClick() {
-  const int64_t n = speMovArea->value();
+  // The text as it stands; anything that is not a whole number counts as 0.
+  bool ok = false;
+  int64_t n = speMovArea->cleanText().trimmed().toLongLong(&ok);
+  if (!ok) n = 0;
   const bool east = optMovEast->isChecked();
   if (n > 0 && FZone) {
     FChanged = true;

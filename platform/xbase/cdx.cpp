@@ -108,7 +108,23 @@ struct TagInfo {
   char pad = ' ';
 };
 
-constexpr size_t kCacheNodes = 256;
+constexpr size_t kCacheNodes = 1024;
+
+// Where a problem is; turned into text only when something fails, so the
+// hot paths build no strings.
+struct Where {
+  const char* label;        // "tag", "tag directory", "header"
+  std::string_view name;    // tag name, may be empty
+  uint32_t page = kNone;
+
+  Where At(uint32_t p) const { return Where{label, name, p}; }
+  std::string Text() const {
+    std::string t = label;
+    if (!name.empty()) t += " " + std::string(name);
+    if (page != kNone) t += ", page " + Hex(page);
+    return t;
+  }
+};
 
 // State shared by the file object and its cursors, so a cursor that outlives
 // the file object stays safe.
@@ -123,21 +139,16 @@ class CdxCore {
 
   void Open();
 
-  [[noreturn]] void Fail(const std::string& where, const std::string& what) const {
-    std::string text = BaseName(path_) + ": ";
-    if (!where.empty()) text += where + ": ";
-    throw XBaseError(text + what);
+  [[noreturn]] void Fail(const Where& where, const std::string& what) const {
+    throw XBaseError(BaseName(path_) + ": " + where.Text() + ": " + what);
   }
+  [[noreturn]] void Fail(const std::string& what) const { throw XBaseError(BaseName(path_) + ": " + what); }
 
-  std::string TagWhere(int tag, uint32_t page) const {
-    std::string w = "tag " + tags_[tag].header.name;
-    if (page != kNone) w += ", page " + Hex(page);
-    return w;
-  }
+  Where TagWhere(int tag, uint32_t page) const { return Where{"tag", tags_[tag].header.name, page}; }
 
   uint64_t PageCount() const { return size_ / kPage; }
 
-  void CheckPointer(uint32_t offset, uint32_t span, const std::string& where, const char* what) const {
+  void CheckPointer(uint32_t offset, uint32_t span, const Where& where, const char* what) const {
     if (offset == kNone) Fail(where, std::string(what) + " is missing");
     if (offset % kPage != 0) Fail(where, std::string(what) + " " + Hex(offset) + " is not on a page boundary");
     if (offset < kHeaderSize) Fail(where, std::string(what) + " " + Hex(offset) + " points into the file header");
@@ -146,7 +157,7 @@ class CdxCore {
     }
   }
 
-  void ReadAt(uint32_t offset, uint8_t* buf, size_t len, const std::string& where) const {
+  void ReadAt(uint32_t offset, uint8_t* buf, size_t len, const Where& where) const {
     size_t done = 0;
     while (done < len) {
       ssize_t n = ::pread(fd_, buf + done, len - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
@@ -158,14 +169,14 @@ class CdxCore {
   }
 
   // Decodes and checks one node page.
-  Node Decode(const uint8_t* page, uint32_t offset, int keyLen, char pad, const std::string& where) const;
+  Node Decode(const uint8_t* page, uint32_t offset, int keyLen, char pad, const Where& where) const;
 
   // A node through the cache.
   NodePtr Load(int tag, uint32_t offset);
 
   // Walks a whole tree top-down (the authoritative structure) and checks the
   // leaf sibling chain against it.
-  std::vector<CdxEntry> Collect(uint32_t root, int keyLen, char pad, bool checkOrder, const std::string& where);
+  std::vector<CdxEntry> Collect(uint32_t root, int keyLen, char pad, bool checkOrder, const Where& where);
 
   const std::string path_;
   int fd_ = -1;
@@ -182,7 +193,7 @@ class CdxCore {
   std::list<uint32_t> lru_;  // most recent first
 };
 
-Node CdxCore::Decode(const uint8_t* p, uint32_t offset, int keyLen, char pad, const std::string& where) const {
+Node CdxCore::Decode(const uint8_t* p, uint32_t offset, int keyLen, char pad, const Where& where) const {
   Node n;
   n.offset = offset;
   n.keyLen = keyLen;
@@ -274,7 +285,7 @@ NodePtr CdxCore::Load(int tag, uint32_t offset) {
     lru_.erase(it->second.lru);
     cache_.erase(it);
   }
-  const std::string where = TagWhere(tag, offset);
+  const Where where = TagWhere(tag, offset);
   CheckPointer(offset, kPage, where, "page");
   uint8_t page[kPage];
   ReadAt(offset, page, kPage, where);
@@ -288,7 +299,7 @@ NodePtr CdxCore::Load(int tag, uint32_t offset) {
   return node;
 }
 
-std::vector<CdxEntry> CdxCore::Collect(uint32_t root, int keyLen, char pad, bool checkOrder, const std::string& where) {
+std::vector<CdxEntry> CdxCore::Collect(uint32_t root, int keyLen, char pad, bool checkOrder, const Where& where) {
   std::vector<CdxEntry> out;
   std::vector<bool> seen(PageCount() + 1, false);
   struct LeafLink {
@@ -309,7 +320,7 @@ std::vector<CdxEntry> CdxCore::Collect(uint32_t root, int keyLen, char pad, bool
   while (!stack.empty()) {
     Item item = std::move(stack.back());
     stack.pop_back();
-    const std::string w = where + ", page " + Hex(item.offset);
+    const Where w = where.At(item.offset);
     CheckPointer(item.offset, kPage, w, "page");
     if (item.depth >= kMaxDepth) Fail(w, "tree deeper than " + std::to_string(kMaxDepth) + " levels (cycle?)");
     const uint64_t slot = item.offset / kPage;
@@ -347,7 +358,7 @@ std::vector<CdxEntry> CdxCore::Collect(uint32_t root, int keyLen, char pad, bool
     const uint32_t wantLeft = i == 0 ? kNone : leaves[i - 1].offset;
     const uint32_t wantRight = i + 1 == leaves.size() ? kNone : leaves[i + 1].offset;
     if (leaves[i].left != wantLeft || leaves[i].right != wantRight) {
-      Fail(where + ", page " + Hex(leaves[i].offset), "leaf sibling pointers disagree with the tree");
+      Fail(where.At(leaves[i].offset), "leaf sibling pointers disagree with the tree");
     }
   }
   return out;
@@ -357,31 +368,33 @@ void CdxCore::Open() {
   fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) throw XBaseError("cannot open index " + path_ + ": " + std::strerror(errno));
   struct stat st;
-  if (::fstat(fd_, &st) != 0) Fail("", std::string("cannot stat: ") + std::strerror(errno));
+  if (::fstat(fd_, &st) != 0) Fail(std::string("cannot stat: ") + std::strerror(errno));
   size_ = static_cast<uint64_t>(st.st_size);
-  if (size_ < kHeaderSize + kPage) Fail("", "file too short for an index (" + std::to_string(size_) + " bytes)");
-  if (size_ > 0xFFFFFE00ull) Fail("", "file larger than page pointers can address");
+  if (size_ < kHeaderSize + kPage) Fail("file too short for an index (" + std::to_string(size_) + " bytes)");
+  if (size_ > 0xFFFFFE00ull) Fail("file larger than page pointers can address");
 
+  const Where header{"header", {}};
   uint8_t hdr[kHeaderSize];
-  ReadAt(0, hdr, kHeaderSize, "header");
+  ReadAt(0, hdr, kHeaderSize, header);
   counter_ = GetBe32(hdr + kOffCounter);
   const int dirKeyLen = GetLe16(hdr + kOffKeyLen);
   const uint8_t dirOpts = hdr[kOffOptions];
   if ((dirOpts & (kOptCompact | kOptCompound)) != (kOptCompact | kOptCompound)) {
-    Fail("header", "not a compact compound index (options " + Hex(dirOpts) + ")");
+    Fail(header, "not a compact compound index (options " + Hex(dirOpts) + ")");
   }
-  if (dirKeyLen < 1 || dirKeyLen > kMaxKeyLen) Fail("header", "absurd tag name length " + std::to_string(dirKeyLen));
+  if (dirKeyLen < 1 || dirKeyLen > kMaxKeyLen) Fail(header, "absurd tag name length " + std::to_string(dirKeyLen));
   const uint32_t dirRoot = GetLe32(hdr + kOffRoot);
-  CheckPointer(dirRoot, kPage, "header", "tag directory root");
+  CheckPointer(dirRoot, kPage, header, "tag directory root");
 
-  std::vector<CdxEntry> dir = Collect(dirRoot, dirKeyLen, ' ', true, "tag directory");
+  const Where directory{"tag directory", {}};
+  std::vector<CdxEntry> dir = Collect(dirRoot, dirKeyLen, ' ', true, directory);
   for (const CdxEntry& d : dir) {
     std::string name = d.key;
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
-    const std::string where = "tag " + name;
-    if (name.empty()) Fail("tag directory", "entry with an empty tag name");
+    const Where where{"tag", name};
+    if (name.empty()) Fail(directory, "entry with an empty tag name");
     for (const TagInfo& t : tags_) {
-      if (t.header.name == name) Fail("tag directory", "tag " + name + " is listed twice");
+      if (t.header.name == name) Fail(directory, "tag " + name + " is listed twice");
     }
     const uint32_t off = d.recno;
     CheckPointer(off, kHeaderSize, where, "tag header");
@@ -500,7 +513,7 @@ class CursorImpl final : public CdxCursor {
   NodePtr Sibling(uint32_t offset, bool toRight) {
     uint64_t& steps = toRight ? rightSteps_ : leftSteps_;
     (toRight ? leftSteps_ : rightSteps_) = 0;
-    const std::string where = core_->TagWhere(tag_, leaf_->offset);
+    const Where where = core_->TagWhere(tag_, leaf_->offset);
     if (++steps > core_->PageCount()) core_->Fail(where, "sibling chain loops");
     NodePtr next = core_->Load(tag_, offset);
     if (!next->Leaf()) core_->Fail(where, "sibling of a leaf is not a leaf");
@@ -555,7 +568,7 @@ class CursorImpl final : public CdxCursor {
     std::string lower, upper;  // separators around the current subtree
     bool hasLower = false, hasUpper = false;
     for (int depth = 0;; ++depth) {
-      const std::string where = core_->TagWhere(tag_, offset);
+      const Where where = core_->TagWhere(tag_, offset);
       if (depth >= kMaxDepth) core_->Fail(where, "tree deeper than " + std::to_string(kMaxDepth) + " levels (cycle?)");
       for (int d = 0; d < depth; ++d) {
         if (path[d] == offset) core_->Fail(where, "child pointer loops back to an ancestor");
@@ -676,7 +689,7 @@ class CdxFileImpl final : public CdxFile {
 
   std::vector<CdxEntry> ReadAll(int tag) override {
     const TagInfo& t = core_->tags_[CheckTag(tag)];
-    return core_->Collect(t.root, t.header.keyLen, t.pad, t.header.machineCollation, "tag " + t.header.name);
+    return core_->Collect(t.root, t.header.keyLen, t.pad, t.header.machineCollation, Where{"tag", t.header.name});
   }
 
   uint32_t ChangeCounter() const override { return core_->counter_; }

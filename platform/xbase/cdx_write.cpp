@@ -266,9 +266,22 @@ void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags
     names.push_back(std::move(name));
   }
 
+  // Layout as the other engine leaves a freshly built file: file header, the
+  // tag headers, the directory, then each tag's pages.
   PageBuffer buf(kHeaderSize * (tags.size() + 1));
   std::vector<std::string> dirKeys(tags.size());
   std::vector<Item> dir;
+  for (size_t i = 0; i < tags.size(); ++i) {
+    dirKeys[i] = names[i];
+    dirKeys[i].resize(kTagNameLen, ' ');
+    dir.push_back({dirKeys[i], static_cast<uint32_t>(kHeaderSize * (i + 1))});
+  }
+  std::sort(dir.begin(), dir.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
+  const uint32_t dirRoot = BuildTree(buf, dir, kTagNameLen, ' ');
+  uint8_t* h = buf.At(0);
+  WriteHeader(h, dirRoot, kTagNameLen, kDirOptions, false, std::string(), std::string(), std::string());
+  PutBe32(h + kOffCounter, changeCounter);
+
   for (size_t i = 0; i < tags.size(); ++i) {
     const CdxTagData& t = tags[i];
     std::vector<Item> items;
@@ -278,18 +291,9 @@ void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags
     uint8_t options = kTagOptions;
     if (t.header.unique) options |= kOptUnique;
     if (!t.header.filter.empty()) options |= kOptFor;
-    const uint32_t headerOffset = static_cast<uint32_t>(kHeaderSize * (i + 1));
-    WriteHeader(buf.At(headerOffset), root, t.header.keyLen, options, t.header.descending, t.header.expr,
-                t.header.filter, std::string());
-    dirKeys[i] = names[i];
-    dirKeys[i].resize(kTagNameLen, ' ');
-    dir.push_back({dirKeys[i], headerOffset});
+    WriteHeader(buf.At(static_cast<uint32_t>(kHeaderSize * (i + 1))), root, t.header.keyLen, options,
+                t.header.descending, t.header.expr, t.header.filter, std::string());
   }
-  std::sort(dir.begin(), dir.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
-  const uint32_t dirRoot = BuildTree(buf, dir, kTagNameLen, ' ');
-  uint8_t* h = buf.At(0);
-  WriteHeader(h, dirRoot, kTagNameLen, kDirOptions, false, std::string(), std::string(), std::string());
-  PutBe32(h + kOffCounter, changeCounter);
 
   // Rewrite in place so programs holding the file open keep the same file;
   // the header page (with the counter) goes last.

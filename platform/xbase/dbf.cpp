@@ -96,9 +96,14 @@ double LenientNumber(std::string_view text) {
   return std::isfinite(v) ? v : 0;
 }
 
+// Rounded half away from zero, as xBase does, with a nudge that absorbs binary
+// representation error (2.675 is stored as 2.67499999...).
 std::string FormatFixed(double v, int dec) {
+  double scale = std::pow(10.0, dec);
+  double x = std::fabs(v) * scale;
+  double r = std::floor(x + 0.5 + std::min(x * 1e-12, 1e-6)) / scale;
   char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*f", dec, v);
+  std::snprintf(buf, sizeof buf, "%.*f", dec, std::copysign(r, v));
   return buf;
 }
 

@@ -48,9 +48,9 @@ std::string LTrimS(const std::string& s) {
 
 double RoundHalfAway(double v, int dec) {
   double scale = std::pow(10.0, dec);
-  double x = v * scale;
+  double x = std::fabs(v) * scale;
   // A small nudge absorbs binary representation error (2.675 is 2.67499999...).
-  double r = std::floor(std::fabs(x) + 0.5 + 1e-9 * std::max(1.0, std::fabs(x)) * 1e-6);
+  double r = std::floor(x + 0.5 + std::min(x * 1e-12, 1e-6));
   return std::copysign(r / scale, v);
 }
 

@@ -25,10 +25,31 @@ namespace {
 constexpr off_t kLockStart = 0x40000000;
 constexpr off_t kLockLength = 0x3FFFFFFF;  // up to and including 0x7FFFFFFE
 
-bool EntryLess(const CdxEntry& a, const CdxEntry& b) {
-  int c = a.key.compare(b.key);
-  return c < 0 || (c == 0 && a.recno < b.recno);
-}
+
+// Keys gathered flat (keyLen bytes each, in record order), sorted through a
+// permutation: far cheaper than sorting strings in place.
+struct KeyBatch {
+  int keyLen = 0;
+  std::string flat;
+  std::vector<uint32_t> recnos;
+  void Add(const std::string& key, uint32_t recno) {
+    flat.append(key, 0, static_cast<size_t>(keyLen));
+    recnos.push_back(recno);
+  }
+  EntrySet Sorted() const {
+    std::vector<uint32_t> order(recnos.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    const char* base = flat.data();
+    const size_t len = static_cast<size_t>(keyLen);
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+      int c = std::memcmp(base + a * len, base + b * len, len);
+      return c < 0 || (c == 0 && recnos[a] < recnos[b]);
+    });
+    EntrySet out;
+    for (uint32_t i : order) out.emplace_hint(out.end(), CdxEntry{std::string(base + i * len, len), recnos[i]});
+    return out;
+  }
+};
 
 template <class F>
 void ForEachRecord(const Dbf& dbf, uint32_t from, uint32_t to, F f) {
@@ -108,7 +129,7 @@ class Table::Walker {
 
 class Table::CursorWalker : public Table::Walker {
  public:
-  explicit CursorWalker(std::unique_ptr<CdxCursor> c) : c_(std::move(c)) {}
+  CursorWalker(std::unique_ptr<CdxCursor> c, uint64_t maxRun) : c_(std::move(c)), maxRun_(maxRun) {}
   bool First() override { return c_->First(); }
   bool Last() override { return c_->Last(); }
   bool Next() override { return c_->Next(); }
@@ -117,8 +138,11 @@ class Table::CursorWalker : public Table::Walker {
   bool Locate(const std::string& key, uint32_t recno, bool& exact) override {
     exact = false;
     if (!c_->Seek(key)) return false;
-    while (c_->Key() == key && c_->Recno() < recno)
+    uint64_t run = 0;
+    while (c_->Key() == key && c_->Recno() < recno) {
+      if (++run > maxRun_) throw XBaseError("The index is damaged: a run of equal keys does not end");
       if (!c_->Next()) return false;
+    }
     exact = c_->Key() == key && c_->Recno() == recno;
     return true;
   }
@@ -127,50 +151,55 @@ class Table::CursorWalker : public Table::Walker {
 
  private:
   std::unique_ptr<CdxCursor> c_;
+  uint64_t maxRun_;
 };
 
 // In-memory entries; a unique tag holds every record's entry but shows only
 // the first of each key.
 class Table::VectorWalker : public Table::Walker {
  public:
-  VectorWalker(const std::vector<CdxEntry>* v, bool unique) : v_(v), unique_(unique) {}
-  bool First() override { return Forward(0); }
-  bool Last() override { return Backward(static_cast<long>(v_->size()) - 1); }
-  bool Next() override { return valid_ && Forward(i_ + 1); }
-  bool Prev() override { return valid_ && Backward(static_cast<long>(i_) - 1); }
-  bool Seek(const std::string& key) override {
-    auto it = std::lower_bound(v_->begin(), v_->end(), key, [](const CdxEntry& e, const std::string& k) {
-      return e.key.compare(0, k.size(), k) < 0;
-    });
-    return Forward(static_cast<size_t>(it - v_->begin()));
+  VectorWalker(const EntrySet* v, bool unique) : v_(v), unique_(unique) {}
+  bool First() override { return Forward(v_->begin()); }
+  bool Last() override {
+    if (v_->empty()) return valid_ = false;
+    return Backward(std::prev(v_->end()));
   }
+  bool Next() override { return valid_ && Forward(std::next(it_)); }
+  bool Prev() override {
+    if (!valid_ || it_ == v_->begin()) return valid_ = false;
+    return Backward(std::prev(it_));
+  }
+  bool Seek(const std::string& key) override { return Forward(v_->lower_bound(KeyPrefix{&key})); }
   bool Locate(const std::string& key, uint32_t recno, bool& exact) override {
-    CdxEntry probe{key, recno};
-    auto it = std::lower_bound(v_->begin(), v_->end(), probe, EntryLess);
-    bool ok = Forward(static_cast<size_t>(it - v_->begin()));
-    exact = ok && (*v_)[i_].key == key && (*v_)[i_].recno == recno;
+    bool ok = Forward(v_->lower_bound(CdxEntry{key, recno}));
+    exact = ok && it_->key == key && it_->recno == recno;
     return ok;
   }
-  const std::string& Key() const override { return (*v_)[i_].key; }
-  uint32_t Recno() const override { return (*v_)[i_].recno; }
+  const std::string& Key() const override { return it_->key; }
+  uint32_t Recno() const override { return it_->recno; }
 
  private:
-  bool Visible(size_t j) const { return !unique_ || j == 0 || (*v_)[j - 1].key != (*v_)[j].key; }
-  bool Forward(size_t j) {
-    while (j < v_->size() && !Visible(j)) ++j;
-    valid_ = j < v_->size();
-    if (valid_) i_ = j;
+  using It = EntrySet::const_iterator;
+  bool Visible(It j) const { return !unique_ || j == v_->begin() || std::prev(j)->key != j->key; }
+  bool Forward(It j) {
+    while (j != v_->end() && !Visible(j)) ++j;
+    valid_ = j != v_->end();
+    if (valid_) it_ = j;
     return valid_;
   }
-  bool Backward(long j) {
-    while (j >= 0 && !Visible(static_cast<size_t>(j))) --j;
-    valid_ = j >= 0;
-    if (valid_) i_ = static_cast<size_t>(j);
-    return valid_;
+  bool Backward(It j) {
+    for (;;) {
+      if (Visible(j)) {
+        it_ = j;
+        return valid_ = true;
+      }
+      if (j == v_->begin()) return valid_ = false;
+      --j;
+    }
   }
-  const std::vector<CdxEntry>* v_;
+  const EntrySet* v_;
   bool unique_;
-  size_t i_ = 0;
+  It it_;
   bool valid_ = false;
 };
 
@@ -304,33 +333,37 @@ void Table::CheckIndexWritable() const {
 }
 
 void Table::BuildEntries(Tag& t, uint32_t count) {
-  t.entries.clear();
-  t.entries.reserve(count);
+  KeyBatch batch;
+  batch.keyLen = t.header.keyLen;
+  batch.flat.reserve(static_cast<size_t>(count) * static_cast<size_t>(batch.keyLen));
+  batch.recnos.reserve(count);
   ForEachRecord(*dbf_, 1, count, [&](uint32_t r, const std::string& rec) {
     EvalContext ctx{dbf_.get(), &rec, r};
-    if (InTag(t, ctx)) t.entries.push_back(CdxEntry{t.expr.Key(ctx, t.header.keyLen), r});
+    if (InTag(t, ctx)) batch.Add(t.expr.Key(ctx, t.header.keyLen), r);
   });
-  std::sort(t.entries.begin(), t.entries.end(), EntryLess);
+  t.entries = batch.Sorted();
 }
 
 void Table::EnsureLoaded() {
-  if (tags_.empty()) return;
-  if (loaded_) {
-    CatchUp();
-    return;
-  }
+  if (tags_.empty() || loaded_) return;
   CheckIndexWritable();
   uint32_t count = dbf_->RecordCount();
-  for (auto& t : tags_) {
-    t.entries.clear();
-    t.entries.reserve(count);
+  std::vector<KeyBatch> batches(tags_.size());
+  for (size_t i = 0; i < tags_.size(); ++i) {
+    batches[i].keyLen = tags_[i].header.keyLen;
+    batches[i].flat.reserve(static_cast<size_t>(count) * static_cast<size_t>(batches[i].keyLen));
+    batches[i].recnos.reserve(count);
   }
   ForEachRecord(*dbf_, 1, count, [&](uint32_t r, const std::string& rec) {
     EvalContext ctx{dbf_.get(), &rec, r};
-    for (auto& t : tags_)
-      if (InTag(t, ctx)) t.entries.push_back(CdxEntry{t.expr.Key(ctx, t.header.keyLen), r});
+    for (size_t i = 0; i < tags_.size(); ++i)
+      if (InTag(tags_[i], ctx)) batches[i].Add(tags_[i].expr.Key(ctx, tags_[i].header.keyLen), r);
   });
-  for (auto& t : tags_) std::sort(t.entries.begin(), t.entries.end(), EntryLess);
+  for (size_t i = 0; i < tags_.size(); ++i) {
+    tags_[i].entries = batches[i].Sorted();
+    std::vector<uint32_t>().swap(batches[i].recnos);
+    std::string().swap(batches[i].flat);
+  }
   indexedCount_ = count;
   loaded_ = true;
   walker_.reset();
@@ -368,16 +401,8 @@ void Table::UpdateKeys(uint32_t recno, const std::string* oldRec, const std::str
       if (newIn) newKey = t.expr.Key(ctx, t.header.keyLen);
     }
     if (oldIn == newIn && oldKey == newKey) continue;
-    if (oldIn) {
-      CdxEntry probe{oldKey, recno};
-      auto it = std::lower_bound(t.entries.begin(), t.entries.end(), probe, EntryLess);
-      if (it != t.entries.end() && it->key == oldKey && it->recno == recno) t.entries.erase(it);
-    }
-    if (newIn) {
-      CdxEntry e{newKey, recno};
-      auto it = std::lower_bound(t.entries.begin(), t.entries.end(), e, EntryLess);
-      if (it == t.entries.end() || it->key != newKey || it->recno != recno) t.entries.insert(it, std::move(e));
-    }
+    if (oldIn) t.entries.erase(CdxEntry{std::move(oldKey), recno});
+    if (newIn) t.entries.insert(CdxEntry{std::move(newKey), recno});
   }
 }
 
@@ -388,11 +413,11 @@ void Table::WriteIndex() {
     CdxTagData d;
     d.header = t.header;
     d.pad = t.pad;
-    if (t.header.unique) {
-      for (size_t i = 0; i < t.entries.size(); ++i)
-        if (i == 0 || t.entries[i - 1].key != t.entries[i].key) d.entries.push_back(t.entries[i]);
-    } else {
-      d.entries = t.entries;
+    d.entries.reserve(t.entries.size());
+    const std::string* last = nullptr;
+    for (const auto& e : t.entries) {
+      if (!t.header.unique || !last || *last != e.key) d.entries.push_back(e);
+      last = &e.key;
     }
     data.push_back(std::move(d));
   }
@@ -456,7 +481,7 @@ void Table::AddTags(const std::vector<TagSpec>& specs) {
   if (!dbf_->IndexFlag()) dbf_->SetIndexFlag(true);
   // Back to reading the file.
   loaded_ = false;
-  for (auto& t : tags_) std::vector<CdxEntry>().swap(t.entries);
+  for (auto& t : tags_) t.entries.clear();
 }
 
 // ---- navigation ------------------------------------------------------------
@@ -478,7 +503,8 @@ std::unique_ptr<Table::Walker> Table::MakeWalker(int tag) {
   Tag& t = tags_.at(static_cast<size_t>(tag));
   if (loaded_) return std::make_unique<VectorWalker>(&t.entries, t.header.unique);
   if (!cdx_) throw XBaseError("The index of " + dbf_->Path() + " is not open");
-  return std::make_unique<CursorWalker>(cdx_->OpenCursor(t.fileIndex));
+  return std::make_unique<CursorWalker>(cdx_->OpenCursor(t.fileIndex),
+                                        static_cast<uint64_t>(dbf_->RecordCount()) + 2);
 }
 
 Table::Walker& Table::CurrentWalker() {
@@ -497,6 +523,25 @@ bool Table::KeyMatches(const std::string& entryKey, const std::string& key) cons
 // From the walker's entry on, in tag order, the first record not marked
 // deleted (and, with match, whose key still begins with match).
 static bool StoredForward(bool forward, bool descending) { return forward != descending; }
+
+namespace {
+// A sound tag holds each record at most once, so a walk that passes more
+// entries than the table has records goes round a damaged index.
+class StepGuard {
+ public:
+  explicit StepGuard(const Dbf& dbf) : dbf_(dbf) {}
+  void Step() {
+    if (++steps_ < 256) return;
+    if (limit_ == 0) limit_ = static_cast<uint64_t>(dbf_.RecordCount()) + 2;
+    if (steps_ > limit_) throw XBaseError("The index of " + dbf_.Path() + " is damaged: a walk does not end");
+  }
+
+ private:
+  const Dbf& dbf_;
+  uint64_t steps_ = 0;
+  uint64_t limit_ = 0;
+};
+}  // namespace
 
 bool Table::Top() {
   if (selected_ < 0) {
@@ -530,7 +575,9 @@ bool Table::Bottom() {
 bool Table::SettleForward(Walker& w, bool ok) {
   const Tag& t = tags_[static_cast<size_t>(selected_)];
   bool stored = StoredForward(true, t.header.descending);
+  StepGuard guard(*dbf_);
   while (ok) {
+    guard.Step();
     if (!LoadRecord(w.Recno()))
       throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
                        ", which the table does not hold");
@@ -549,7 +596,9 @@ bool Table::SettleForward(Walker& w, bool ok) {
 bool Table::SettleBackward(Walker& w, bool ok) {
   const Tag& t = tags_[static_cast<size_t>(selected_)];
   bool stored = StoredForward(false, t.header.descending);
+  StepGuard guard(*dbf_);
   while (ok) {
+    guard.Step();
     if (!LoadRecord(w.Recno()))
       throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
                        ", which the table does not hold");
@@ -666,7 +715,9 @@ bool Table::SeekKey(const std::string& key, bool /*prefix*/) {
     }
   }
   bool stored = StoredForward(true, t.header.descending);
+  StepGuard guard(*dbf_);
   while (ok) {
+    guard.Step();
     if (!KeyMatches(w.Key(), key)) break;
     if (!LoadRecord(w.Recno()))
       throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
@@ -851,7 +902,7 @@ void Table::Flush() {
     if (indexDirty_) WriteIndex();
     indexDirty_ = false;
     loaded_ = false;
-    for (auto& t : tags_) std::vector<CdxEntry>().swap(t.entries);
+    for (auto& t : tags_) t.entries.clear();
     walker_.reset();
     walkerSynced_ = false;
   }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,22 @@ struct TagSpec {
 // The file of base + ext in base's folder whose name matches regardless of
 // letter case ("" when there is none); an exact match is preferred.
 std::string FindFileNoCase(const std::string& base, const std::string& ext);
+
+// Order of a tag's entries: by key bytes, then record number. Also compares
+// against a bare key prefix (KeyPrefix), consistently with that order.
+struct KeyPrefix {
+  const std::string* key;
+};
+struct EntryOrder {
+  using is_transparent = void;
+  bool operator()(const CdxEntry& a, const CdxEntry& b) const {
+    int c = a.key.compare(b.key);
+    return c < 0 || (c == 0 && a.recno < b.recno);
+  }
+  bool operator()(const CdxEntry& a, KeyPrefix p) const { return a.key.compare(0, p.key->size(), *p.key) < 0; }
+  bool operator()(KeyPrefix p, const CdxEntry& a) const { return a.key.compare(0, p.key->size(), *p.key) > 0; }
+};
+using EntrySet = std::set<CdxEntry, EntryOrder>;
 
 class Table {
  public:
@@ -100,7 +117,7 @@ class Table {
     std::optional<Expr> filter;
     char pad = ' ';
     int fileIndex = -1;              // in the open index file
-    std::vector<CdxEntry> entries;   // when loaded: every (key, recno), sorted
+    EntrySet entries;                // when loaded: every (key, recno)
   };
   class Walker;
   class CursorWalker;

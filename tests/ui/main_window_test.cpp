@@ -526,6 +526,21 @@ class MainWindowTest : public QObject {
     QVERIFY(!f.tmrProcess->isActive());
     QVERIFY(f.btnProcess->isEnabled());
     QVERIFY(f.tabProcess->isEnabled());
+
+    // Stop and Process again within one pass: the cycle goes on, but no tick
+    // may arrive before this pass has ended.
+    WriteAll(in + "/ORDER.TXT", "H,1,2,C1,NAME\r\n");
+    f.btnProcess->click();
+    bool armedDuringPass = true;
+    r.ui->onProcessMessages = [&] {
+      f.btnStop->click();
+      f.btnProcess->click();
+      armedDuringPass = f.tmrProcess->isActive();
+    };
+    f.tmrProcessTimer();
+    QVERIFY(!armedDuringPass);
+    QVERIFY(f.tmrProcess->isActive());
+    QVERIFY(!f.btnProcess->isEnabled());
   }
 };
 

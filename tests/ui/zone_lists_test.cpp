@@ -47,6 +47,8 @@ class ZoneListsTest : public QObject {
     QCOMPARE(zt::Lines(w.lbxAvailList),
              (std::vector<std::string>{"north Dakota", "Nova Scotia", "Nunavut", "Ontario" + PM, "Quebec"}));
     QCOMPARE(zt::Q(zt::Lines(w.lbxZoneList)[1]), QString::fromUtf8("Ontario \u00b1"));
+    const QString shots = qEnvironmentVariable("VV_SCREENSHOT_DIR");  // pictures for the README
+    if (!shots.isEmpty()) w.grab().save(shots + "/zone_summary.png");
 
     w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
     QCOMPARE(ui->maxCursorDepth, 1);
@@ -64,6 +66,7 @@ class ZoneListsTest : public QObject {
                                        "H1M2V8, Montreal, Quebec", "J4M2T6, Barrie, Quebec",
                                        "K1B1A1, Ottawa, Ontario", "K2B1A1, Kanata, Ontario",
                                        "L9M9J6, Barrie, Ontario"}));
+    if (!shots.isEmpty()) w.grab().save(shots + "/zone_detail.png");
 
     // The view persists through loads; switching never changes the zone.
     w.tabMode->setCurrentIndex(TfrmZone::TabSummary);

@@ -69,6 +69,8 @@ class ZoneMovesTest : public QObject {
 
     w.btnAddCity->click();
     QVERIFY(w.pagMove->isVisible());
+    const QString shots = qEnvironmentVariable("VV_SCREENSHOT_DIR");  // pictures for the README
+    if (!shots.isEmpty()) w.grab().save(shots + "/zone_move_city.png");
     QCOMPARE(VisibleTabs(w), std::vector<int>{2});
     QVERIFY(A::MoveIn(w));
     w.btnDelProv->click();  // another pair switches page and direction
@@ -114,6 +116,14 @@ class ZoneMovesTest : public QObject {
     // N of 0 (the value at opening): the page closes, nothing changes.
     w.btnAddArea->click();
     QCOMPARE(w.speMovArea->value(), 0);
+    w.btnMovAreaO->click();
+    QVERIFY(w.pagMove->isHidden());
+    QVERIFY(!A::Changed(w));
+    QCOMPARE(A::Zone(w).ProvinceCount(), 3);
+    // Text that is not a whole number counts as 0.
+    w.btnAddArea->click();
+    w.speMovArea->setValue(50);
+    w.speMovArea->findChild<QLineEdit*>()->setText("");
     w.btnMovAreaO->click();
     QVERIFY(w.pagMove->isHidden());
     QVERIFY(!A::Changed(w));

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <map>
+
+#include "engine/uSequncr.h"
+#include "setup/TableAccess.h"
+#include "setup/uSetup.h"
+#include "test_files.h"
+
+namespace {
+
+using testfiles::Read;
+using testfiles::Write;
+
+std::string Header(const std::map<int, std::string>& f, int count = 80) {
+  std::string s;
+  for (int p = 1; p <= count; ++p) {
+    if (p > 1) s += ',';
+    auto it = f.find(p);
+    s += it != f.end() ? it->second : p == 1 ? "H" : "";
+  }
+  return s + "\r\n";
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  testfiles::TempDir dir;
+  std::string out, err;
+
+  void SetUp() override {
+    const std::string home = dir.path.string();
+    Write(dir / "Vadoviver.ini", "[Paths]\nDesko=" + home + "\n");
+    Write(dir / "Mondarix.ini",
+          "[System Directories]\nRating=" + home + "\nMulti-Shipper=" + home + "\nData=" + home + "\n");
+    const auto fixtures = std::filesystem::path(VV_FIXTURES) / "xbase" / "small";
+    for (const char* t : {"Provinces.dbf", "Provinces.cdx", "Postal.dbf", "USZip.dbf"}) {
+      std::filesystem::copy_file(fixtures / t, dir.path / t);
+      std::filesystem::permissions(dir.path / t, std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
+    }
+  }
+
+  int Run(const std::string& args) {
+    const std::string cmd = std::string(VV_BINARY_DIR) + "/cli/vadoviver-cli --home '" + dir.path.string() + "' " +
+                            args + " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
+    const int status = std::system(cmd.c_str());
+    out = Read(dir / "out");
+    err = Read(dir / "err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Two zones saved through the zone model, as the zone editor would.
+  void SaveZones() {
+    OpenData();
+    AppSetup = new TSetup(dir.path.string());
+    AppSetup->MultiShipperPath = dir.path.string();
+    TZone z1;
+    z1.Zone = "Z1";
+    z1.Name = "Ontario";
+    z1.Provinces.push_back(std::make_unique<TProvince>());
+    z1.Provinces[0]->Country = "CA";
+    z1.Provinces[0]->Province = "ON";
+    ASSERT_TRUE(z1.Save(true));
+    TZone z2;
+    z2.Zone = "Z2";
+    z2.Name = "Vancouver";
+    z2.Provinces.push_back(std::make_unique<TProvince>());
+    z2.Provinces[0]->Country = "CA";
+    z2.Provinces[0]->Province = "BC";
+    z2.Provinces[0]->Areas = {"V5K0A0"};
+    z2.Provinces[0]->AreasTo = {"V5K9Z9"};
+    z2.Provinces[0]->AreaCount = 10;
+    ASSERT_TRUE(z2.Save(true));
+    delete AppSetup;
+    AppSetup = nullptr;
+    CloseData(AppEngine);
+  }
+};
+
+TEST_F(Cli, ShipmentsByZoneCode) {
+  SaveZones();
+  const std::string a = Header({{5, "A"}, {13, "V5K1B2"}, {14, "BC"}});
+  const std::string b = Header({{5, "B"}, {13, "K1A0B1"}, {14, "ON"}}, 14);  // ends at the province code
+  const std::string c = Header({{5, "C"}, {13, "V5K 1B2"}, {14, "BC"}});   // outside the range
+  const std::string d = Header({{5, "D"}, {13, "G1G1G1"}, {14, "QC"}}) + "D,detail\r\n";
+  Write(dir / "order.qry", "[Keys]\nKey1=1\nKey2=5\n");
+  Write(dir / "ORDER.TXT", a + b + c + d);
+  ASSERT_EQ(Run("shipments '" + (dir / "order.qry") + "' '" + (dir / "ORDER.TXT") + "' '" + (dir / "sorted.txt") + "'"), 0)
+      << err;
+  EXPECT_NE(out.find("File Sort Processed Successfully."), std::string::npos) << out;
+  EXPECT_EQ(Read(dir / "sorted.txt"), c + d + b + a);  // "", "", Z1, Z2
+  EXPECT_FALSE(testfiles::Exists(dir / "ORDER.TXT"));
+  EXPECT_TRUE(err.empty()) << err;
+}
+
+TEST_F(Cli, ShipmentsFailures) {
+  const std::string content = Header({{5, "B"}}) + Header({{5, "A"}});
+  Write(dir / "ORDER.TXT", content);
+  Write(dir / "bad.qry", "[Keys]\nKey1=zone\n");
+  Write(dir / "good.qry", "[Keys]\nKey1=5\n");
+  struct {
+    std::string args, stderrHas;
+  } cases[] = {
+      {"shipments '" + (dir / "bad.qry") + "' '" + (dir / "ORDER.TXT") + "' '" + (dir / "r1") + "'", "Sort file invalid"},
+      {"shipments '" + (dir / "none.qry") + "' '" + (dir / "ORDER.TXT") + "' '" + (dir / "r1") + "'", "Sort file invalid"},
+      {"shipments '" + (dir / "good.qry") + "' '" + (dir / "missing") + "' '" + (dir / "r1") + "'",
+       "Unable to create the sorted result text file."},
+      {"shipments '" + (dir / "good.qry") + "' '" + (dir / "ORDER.TXT") + "' '" + (dir / "no/such/r") + "'",
+       "Unable to create new file"},
+      {"shipments '" + (dir / "good.qry") + "' '" + (dir / "ORDER.TXT") + "' ''", "Unable to create new file"},
+      {"shipments only-one", "usage"},
+      {"frobnicate", "unknown command"},
+      {"dump '" + (dir / "NoTable") + "'", "Unable to open table"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Run(c.args), 1) << c.args;
+    EXPECT_NE(err.find(c.stderrHas), std::string::npos) << c.args << "\n" << err;
+    EXPECT_EQ(out.find("Successfully"), std::string::npos);
+    EXPECT_EQ(Read(dir / "ORDER.TXT"), content) << c.args;
+  }
+}
+
+TEST_F(Cli, DumpInTagAndRecordOrder) {
+  ASSERT_EQ(Run("dump '" + (dir / "Provinces") + "' name"), 0) << err;
+  std::vector<std::string> lines;
+  for (size_t p = 0, q; (q = out.find('\n', p)) != std::string::npos; p = q + 1) lines.push_back(out.substr(p, q - p));
+  ASSERT_EQ(lines.size(), 25u);
+  EXPECT_EQ(lines[0], "9\tCA\tAB\t9\tAlberta");
+  EXPECT_EQ(lines[2], "25\tUS\tCA\t112\tCalifornia");
+  ASSERT_EQ(Run("dump '" + (dir / "Postal") + "'"), 0) << err;
+  EXPECT_EQ(out.substr(0, out.find('\n')), "1\tT8X0K3\tT8X5Z9\tMontreal");
+}
+
+}  // namespace

@@ -1,0 +1,310 @@
+#pragma once
+// A whole installation for the reliability tests: the program folder with
+// Vadoviver.ini, the host folder with Mondarix.ini, the host's Labels,
+// Shipment and Package tables, label documents, a sort file and the shipment
+// folders; plus a printer that records which labels came out whole.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/printing.h"
+#include "setup/TableAccess.h"
+#include "setup/uSetup.h"
+
+extern char** environ;
+
+namespace rel {
+
+namespace fs = std::filesystem;
+
+inline void Write(const std::string& file, const std::string& bytes) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+inline std::string Read(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+inline bool Exists(const std::string& file) {
+  struct stat st;
+  return lstat(file.c_str(), &st) == 0;
+}
+
+// The document of label id: its number on the first line, then padding to
+// about size bytes, in CR LF lines as a label printer's language has them.
+inline std::string LabelDocument(int id, size_t size = 300) {
+  char head[64];
+  std::snprintf(head, sizeof head, "^XA LABEL-%06d\r\n", id);
+  std::string s = head;
+  int line = 0;
+  while (s.size() + 40 < size) {
+    char l[64];
+    std::snprintf(l, sizeof l, "^FO%04d,%04d^FDlabel %06d line %04d^FS\r\n", line, id % 1000, id, line);
+    s += l;
+    ++line;
+  }
+  return s + "^XZ\r\n";
+}
+
+// Label ids whose complete document occurs in bytes, with how often.
+inline std::map<int, int> LabelsIn(const std::string& bytes, size_t size = 300) {
+  std::map<int, int> out;
+  size_t at = 0;
+  while ((at = bytes.find("^XA LABEL-", at)) != std::string::npos) {
+    const int id = std::atoi(bytes.c_str() + at + 10);
+    const std::string doc = LabelDocument(id, size);
+    if (bytes.compare(at, doc.size(), doc) == 0) {
+      ++out[id];
+      at += doc.size();
+    } else {
+      at += 10;
+    }
+  }
+  return out;
+}
+
+// Keeps only what matters for the invariants: which labels came out whole, in
+// order, and how often. Jobs that were cancelled or refused do not count.
+class RecordingPrinter : public plat::PrinterService {
+ public:
+  std::vector<int> printed;  // label ids in printing order
+  size_t docSize = 300;
+
+  std::vector<std::string> Printers() override { return {"Label Printer"}; }
+  bool HasDefault() override { return true; }
+  std::unique_ptr<plat::PrintJob> StartJob(int, const std::string& title) override {
+    if (title != "Kavlo Shipping Label") return nullptr;
+    return std::make_unique<Job>(*this);
+  }
+  std::map<int, int> Counts() const {
+    std::map<int, int> c;
+    for (int id : printed) ++c[id];
+    return c;
+  }
+
+ private:
+  class Job : public plat::PrintJob {
+   public:
+    explicit Job(RecordingPrinter& p) : p_(p) {}
+    bool SendBlock(const std::string& bytes) override {
+      data_ += bytes;
+      return true;
+    }
+    bool End(bool ok) override {
+      if (ok)
+        for (const auto& [id, n] : LabelsIn(data_, p_.docSize))
+          for (int i = 0; i < n; ++i) p_.printed.push_back(id);
+      return ok;
+    }
+
+   private:
+    RecordingPrinter& p_;
+    std::string data_;
+  };
+};
+
+struct Installation {
+  fs::path root;
+  std::string prog, host, multi, data, rating, docs, in, out, sortFile, fifo;
+  size_t docSize = 300;
+
+  // printer: the host's setting for package labels ("Label Printer" or
+  // "Direct To Eltron"); fifo: where LPT1 goes, when given.
+  explicit Installation(const std::string& printer = "Label Printer", bool withFifo = false) {
+    char tmpl[] = "/tmp/vv_rel_XXXXXX";
+    root = mkdtemp(tmpl);
+    auto sub = [&](const char* n) {
+      fs::create_directories(root / n);
+      return (root / n).string();
+    };
+    prog = sub("prog");
+    host = sub("host");
+    multi = sub("multi");
+    data = sub("data");
+    rating = sub("rating");
+    docs = sub("docs");
+    in = sub("in");
+    out = sub("out");
+    sortFile = (root / "cust.qry").string();
+    Write(sortFile, "[Keys]\r\nKey1=5\r\n");  // by customer name
+    std::string ini = "[Paths]\r\nDesko=" + host + "\r\nSource=" + in + "\r\nResult=" + out + "\r\n";
+    if (withFifo) {
+      fifo = (root / "lpt1").string();
+      EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+      ini += "[Ports]\r\nLPT1=" + fifo + "\r\n";
+    }
+    Write(prog + "/Vadoviver.ini", ini);
+    Write(host + "/Mondarix.ini", "[System Directories]\r\nData=" + data + "\r\nMulti-Shipper=" + multi +
+                                      "\r\nRating=" + rating + "\r\n[Printer Setup]\r\nPackagePrinter=" + printer +
+                                      "\r\nCommInvoicePrinter=" + printer + "\r\nKeyentryPrinter=" + printer +
+                                      "\r\n[Direct To Eltron Setup]\r\nPort=1\r\n");
+  }
+  ~Installation() {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
+
+  std::string Doc(int id) const {
+    char n[32];
+    std::snprintf(n, sizeof n, "/L%06d.LBL", id);
+    return docs + n;
+  }
+  // Customer names run against the ids, so sorting reverses the table order.
+  static std::string Customer(int id) {
+    char n[32];
+    std::snprintf(n, sizeof n, "CUSTOMER %06d", 999999 - id);
+    return n;
+  }
+
+  // Creates the host's tables; labels 1..n wait, each with its shipment,
+  // package and document.
+  void CreateTables(int engine, int labels) {
+    int t = d4create(engine, multi + "\\Labels",
+                     {{"FILE_NAME", 'C', 128, 0}, {"DOCUMENT", 'N', 2, 0}, {"SHIPMENT", 'N', 10, 0}, {"PACKAGE", 'N', 5, 0}},
+                     {{"DOCUMENT", "DOCUMENT"}});
+    ASSERT_NE(t, 0) << LastErrorText();
+    d4close(t);
+    t = d4create(engine, data + "\\Shipment",
+                 {{"SHIPMENTID", 'N', 10, 0}, {"ST_PROV", 'C', 2, 0}, {"ST_CUSTID", 'C', 15, 0}, {"ST_NAME", 'C', 35, 0},
+                  {"ST_POSTAL", 'C', 10, 0}, {"REFERENCE0", 'C', 30, 0}, {"REFERENCE1", 'C', 30, 0}},
+                 {{"SHIPMENTID", "SHIPMENTID"}});
+    ASSERT_NE(t, 0) << LastErrorText();
+    d4close(t);
+    t = d4create(engine, data + "\\Package",
+                 {{"SHIPMENTID", 'N', 10, 0}, {"PKG_NO", 'N', 4, 0}, {"REFERENCE1", 'C', 30, 0}, {"REFERENCE2", 'C', 30, 0},
+                  {"REFERENCE3", 'C', 30, 0}, {"REFERENCE4", 'C', 30, 0}},
+                 {{"SHIPMENTID", "SHIPMENTID"}});
+    ASSERT_NE(t, 0) << LastErrorText();
+    d4close(t);
+    for (int id = 1; id <= labels; ++id) AddLabel(engine, id);
+  }
+
+  // The host's way of adding a label: shipment and package rows, the
+  // document, then the Labels record.
+  void AddLabel(int engine, int id, bool withDocument = true) {
+    auto put = [&](const std::string& table, const std::vector<std::pair<std::string, std::string>>& row) {
+      const int t = mOpen(engine, table, "");
+      ASSERT_NE(t, 0) << LastErrorText();
+      ASSERT_EQ(d4appendBlank(t), 0) << LastErrorText();
+      for (const auto& [f, v] : row) ASSERT_EQ(replace(t, f, v), 0) << f << ": " << LastErrorText();
+      ASSERT_EQ(d4flush(t), 0) << LastErrorText();
+      d4close(t);
+    };
+    put(data + "\\Shipment", {{"SHIPMENTID", std::to_string(id)}, {"ST_PROV", "ON"}, {"ST_NAME", Customer(id)},
+                              {"ST_POSTAL", "K1A0B1"}, {"REFERENCE0", "R" + std::to_string(id)}});
+    put(data + "\\Package", {{"SHIPMENTID", std::to_string(id)}, {"PKG_NO", "0"}, {"REFERENCE1", "P"}});
+    if (withDocument) Write(Doc(id), LabelDocument(id, docSize));
+    put(multi + "\\Labels", {{"FILE_NAME", Doc(id)}, {"DOCUMENT", "0"}, {"SHIPMENT", std::to_string(id)}, {"PACKAGE", "0"}});
+  }
+
+  // Records of Labels not marked deleted; -1 when the table cannot be opened.
+  int WaitingLabels(int engine) const {
+    const int t = mOpen(engine, multi + "\\Labels", "document");
+    if (!t) return -1;
+    int n = 0;
+    for (int rc = d4top(t); rc == 0; rc = d4skip(t, 1))
+      if (d4deleted(t) != 1) ++n;
+    d4close(t);
+    return n;
+  }
+
+  // Every plain file of the installation, to put back before each injection
+  // point (much faster than building the tables again).
+  std::map<std::string, std::string> Snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      if (e.is_regular_file() && !e.is_symlink()) files[e.path().string()] = Read(e.path().string());
+    return files;
+  }
+  void Restore(const std::map<std::string, std::string>& files) const {
+    std::vector<fs::path> extra;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+      if (!e.is_directory() && !files.count(e.path().string())) extra.push_back(e.path());
+    for (const auto& p : extra) fs::remove(p);
+    for (const auto& [path, bytes] : files) Write(path, bytes);
+  }
+
+  std::vector<std::string> DocsLeft() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(docs)) out.push_back(e.path().filename().string());
+    return out;
+  }
+};
+
+// Checks the label invariants after passes over labels 1..n: none lost, at
+// most one printed twice (the one in flight when a pass was cut short),
+// none printed three times.
+inline void ExpectEachLabelOnce(const std::map<int, int>& counts, int n, int allowedTwice = 1) {
+  int twice = 0;
+  for (int id = 1; id <= n; ++id) {
+    auto it = counts.find(id);
+    const int c = it == counts.end() ? 0 : it->second;
+    EXPECT_GE(c, 1) << "label " << id << " lost";
+    EXPECT_LE(c, 2) << "label " << id << " printed " << c << " times";
+    if (c == 2) ++twice;
+  }
+  for (const auto& [id, c] : counts) EXPECT_TRUE(id >= 1 && id <= n) << "unknown label " << id;
+  EXPECT_LE(twice, allowedTwice) << "labels printed twice";
+}
+
+// Runs the command-line tool to its end; its exit status (-1 when killed).
+inline pid_t SpawnCli(const std::vector<std::string>& args, bool quiet = true) {
+  std::vector<std::string> all = {VV_BINARY_DIR "/cli/vadoviver-cli"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  if (quiet) {
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  }
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+inline int WaitExit(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -2;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline int RunCli(const std::vector<std::string>& args) {
+  const pid_t pid = SpawnCli(args);
+  return pid < 0 ? -2 : WaitExit(pid);
+}
+
+// Resident pages and open descriptors of this process.
+inline long ResidentKb() {
+  long size = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &size, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+inline int OpenFds() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+}  // namespace rel

@@ -1,0 +1,328 @@
+// Shipment sequencing, zone save and delete, settings and sort-file saves
+// under every injected fault.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "engine/uSequncr.h"
+#include "geo/uXZone.h"
+#include "platform/error.h"
+#include "platform/fault.h"
+#include "platform/ini.h"
+#include "reliability.h"
+#include "tests/fault_points.h"
+
+namespace {
+
+using rel::Installation;
+using rel::Read;
+using rel::Write;
+
+std::string ShipmentFile(int shipments, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s = "stray line before the first header\r\n";
+  for (int i = 0; i < shipments; ++i) {
+    s += "H,2024," + std::to_string(i) + ",C" + std::to_string(i) + ",NAME " + std::to_string(rng() % 50);
+    for (int f = 6; f <= 80; ++f) s += ",f" + std::to_string(f);
+    s += "\r\nD,detail " + std::to_string(i) + "\r\n";
+  }
+  return s;
+}
+
+// The source is never lost, and the result is either the old one or the
+// complete sorted one, never anything between, whatever call fails.
+TEST(ShipmentReliability, SequencingUnderEveryFault) {
+  Installation inst;
+  const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
+  // Large enough for several reads and writes of the buffered file layer.
+  const std::string content = ShipmentFile(1500, 1);
+  const std::string old = "previous result\r\n";
+  const TProvinceArray provinces;
+  const TSortOrderArray order = {sfCustomerName};
+  Write(source, content);
+  Write(result, old);
+  ASSERT_TRUE(SequenceShipmentFile(source, result, provinces, order));
+  const std::string sorted = Read(result);
+  ASSERT_EQ(sorted.size(), content.size() - std::string("stray line before the first header\r\n").size());
+  ASSERT_NE(sorted, content);
+
+  bool ok = false;
+  int sourceKept = 0;
+  const int fired = faults::ForEachPoint(
+      [&] {
+        Write(source, content);
+        Write(result, old);
+      },
+      [&] { ok = SequenceShipmentFile(source, result, provinces, order); },
+      [&](const faults::Point& p, bool hit) {
+        const std::string now = Read(result);
+        if (rel::Exists(source)) {
+          ++sourceKept;
+          EXPECT_FALSE(ok) << "success reported with the source still there";
+          EXPECT_EQ(Read(source), content) << "the source changed";
+          EXPECT_TRUE(now == old || now == sorted) << "half-written result (" << now.size() << " bytes)";
+        } else {
+          EXPECT_EQ(now, sorted) << "source gone without the complete result";
+        }
+        if (!hit) {
+          EXPECT_TRUE(ok);
+        }
+        if (p.op != plat::Op::Delete) {
+          EXPECT_FALSE(rel::Exists(result + ".vvtmp")) << "temporary file left behind";
+        }
+        // The next clean pass finishes the job.
+        if (rel::Exists(source)) {
+          EXPECT_TRUE(SequenceShipmentFile(source, result, provinces, order));
+          EXPECT_EQ(Read(result), sorted);
+          EXPECT_FALSE(rel::Exists(source));
+        }
+      });
+  EXPECT_GT(fired, 10);
+  EXPECT_GT(sourceKept, 5);
+  faults::Figure("shipment sequencing injection points", fired);
+}
+
+// ---------------------------------------------------------------------------
+// Zones
+
+class ZoneReliability : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    engine = OpenData();
+    setup = std::make_unique<TSetup>(inst.prog);
+    AppSetup = setup.get();
+  }
+  void TearDown() override {
+    plat::ResetFaults();
+    AppSetup = nullptr;
+    CloseData(engine);
+  }
+
+  static TZone Make(const std::string& code, const std::string& name,
+                    const std::vector<std::vector<std::string>>& entries) {
+    TZone z;
+    z.Zone = code;
+    z.Name = name;
+    for (const auto& e : entries) {
+      z.SetProvinceCount(z.ProvinceCount() + 1);
+      TProvince* p = z.GetProvince(z.ProvinceCount() - 1);
+      p->Country = e[0];
+      p->Province = e[1];
+      for (size_t i = 2; i + 1 < e.size(); i += 2) {
+        p->Areas.push_back(e[i]);
+        if (e[0] == "CA") p->AreasTo.push_back(e[i + 1]);
+      }
+    }
+    return z;
+  }
+  // The Zones name of a code ("-" when there is no row), and its AreaToZone
+  // rows in record order, straight from the tables.
+  std::string NameOf(const std::string& code) const {
+    const int t = mOpen(engine, inst.multi + "\\Zones", "");
+    std::string name = "-";
+    for (int rc = t ? d4top(t) : 1; rc == 0; rc = d4skip(t, 1))
+      if (fetch(t, "zone") == code) name = fetch(t, "name");
+    if (t) d4close(t);
+    return name;
+  }
+  std::vector<std::string> Rows(const std::string& code) const {
+    const int t = mOpen(engine, inst.multi + "\\AreaToZone", "");
+    std::vector<std::string> rows;
+    for (int rc = t ? d4top(t) : 1; rc == 0; rc = d4skip(t, 1))
+      if (fetch(t, "zone") == code) rows.push_back(fetch(t, "area") + "/" + fetch(t, "area_to"));
+    if (t) d4close(t);
+    return rows;
+  }
+  static bool IsPrefix(const std::vector<std::string>& a, const std::vector<std::string>& of) {
+    return a.size() <= of.size() && std::equal(a.begin(), a.end(), of.begin());
+  }
+  // Both tables open, and every record is found again through the "zone" tag.
+  void ExpectTablesSound() {
+    for (const char* name : {"Zones", "AreaToZone"}) {
+      SCOPED_TRACE(name);
+      const int t = mOpen(engine, inst.multi + "\\" + name, "");
+      ASSERT_NE(t, 0) << "the table no longer opens: " << LastErrorText();
+      std::vector<std::string> codes;
+      for (int rc = d4top(t); rc == 0; rc = d4skip(t, 1)) codes.push_back(fetch(t, "zone"));
+      d4close(t);
+      const int k = mOpen(engine, inst.multi + "\\" + name, "zone");
+      ASSERT_NE(k, 0) << LastErrorText();
+      for (const auto& c : codes) {
+        std::string key = c;
+        key.resize(9, ' ');
+        EXPECT_EQ(d4seek(k, key), 0) << "row of zone " << c << " missing from the tag";
+      }
+      d4close(k);
+    }
+  }
+
+  Installation inst;
+  int engine = 0;
+  std::unique_ptr<TSetup> setup;
+};
+
+TEST_F(ZoneReliability, SaveAndDeleteUnderEveryFault) {
+  TZone oldA = Make("1", "Old one", {{"CA", "ON", "K1A0A0", "K1A9Z9", "K2B0A0", "K2B9Z9"}, {"US", "NY", "10001", ""}});
+  TZone newA = Make("1", "New one", {{"CA", "QC", "H1A0A0", "H1A9Z9"}, {"US", "VT"}, {"US", "NY", "10002", "", "10003", ""}});
+  TZone other = Make("10", "Neighbour", {{"CA", "ON", "K1A0A0", "K1A9Z9"}, {"CA", "MB"}});
+  ASSERT_TRUE(oldA.Save(true));
+  ASSERT_TRUE(other.Save(true));
+  const std::vector<std::string> oldRows = Rows("1"), otherRows = Rows("10");
+  ASSERT_TRUE(newA.Save(false));
+  const std::vector<std::string> newRows = Rows("1");
+  ASSERT_EQ(newRows.size(), 4u);
+  ASSERT_EQ(NameOf("1"), "New one");
+  ASSERT_TRUE(oldA.Save(false));
+  ASSERT_EQ(Rows("1"), oldRows);
+  const auto snapshot = inst.Snapshot();
+
+  bool ok = false;
+  int fired = faults::ForEachPoint(
+      [&] { inst.Restore(snapshot); }, [&] { ok = newA.Save(false); },
+      [&](const faults::Point&, bool hit) {
+        ExpectTablesSound();
+        EXPECT_EQ(NameOf("10"), "Neighbour");
+        EXPECT_EQ(Rows("10"), otherRows) << "another zone was touched";
+        const std::string name = NameOf("1");
+        const std::vector<std::string> rows = Rows("1");
+        if (ok) {
+          EXPECT_EQ(name, "New one") << "failure reported as success";
+          EXPECT_EQ(rows, newRows) << "failure reported as success";
+        } else {
+          // The row keeps its old or new name; the area rows are the old ones
+          // or, by design, the new ones appended before the failure.
+          EXPECT_TRUE(name == "Old one" || name == "New one") << name;
+          EXPECT_TRUE(rows == oldRows || IsPrefix(rows, newRows)) << rows.size() << " rows";
+        }
+        if (!hit) {
+          EXPECT_TRUE(ok);
+        }
+        // A clean save afterwards puts everything right.
+        EXPECT_TRUE(newA.Save(false));
+        EXPECT_EQ(Rows("1"), newRows);
+      });
+  faults::Figure("zone save injection points", fired);
+  int total = fired;
+
+  fired = faults::ForEachPoint(
+      [&] { inst.Restore(snapshot); }, [&] { ok = oldA.Delete(); },
+      [&](const faults::Point&, bool hit) {
+        ExpectTablesSound();
+        EXPECT_EQ(NameOf("10"), "Neighbour");
+        EXPECT_EQ(Rows("10"), otherRows) << "another zone was touched";
+        const std::string name = NameOf("1");
+        const std::vector<std::string> rows = Rows("1");
+        if (ok) {
+          EXPECT_EQ(name, "-") << "failure reported as success";
+          EXPECT_EQ(rows.size(), 0u) << "failure reported as success";
+        } else {
+          // Still listed: with all its rows, or (by design) without them.
+          EXPECT_EQ(name, "Old one");
+          EXPECT_TRUE(rows == oldRows || rows.empty()) << rows.size() << " rows";
+        }
+        if (!hit) {
+          EXPECT_TRUE(ok);
+        }
+        if (name != "-") {
+          EXPECT_TRUE(oldA.Delete());
+        }
+        EXPECT_EQ(NameOf("1"), "-");
+        EXPECT_EQ(Rows("1").size(), 0u);
+      });
+  faults::Figure("zone delete injection points", fired);
+  total += fired;
+  faults::Figure("zone injection points", total);
+}
+
+// ---------------------------------------------------------------------------
+// Settings and sort files
+
+TEST(SettingsReliability, SaveUnderEveryFault) {
+  Installation inst;
+  const std::string ini = inst.prog + "/Vadoviver.ini";
+  Write(ini, "; written by hand\r\n" + Read(ini) + "[Drives]\r\nC=" + inst.root.string() + "\r\n");
+  const std::string before = Read(ini), host = Read(inst.host + "/Mondarix.ini");
+  TSetup reference(inst.prog);
+  const std::string oldSource = reference.SourcePath;
+
+  std::string error;
+  int writes = 0;
+  auto save = [&] {
+    TSetup s(inst.prog);
+    s.QueryFile = "C:\\SORTS\\NEW.QRY";
+    s.SourcePath = "C:\\NEW\\IN";
+    s.ResultPath = "C:\\NEW\\OUT";
+    error.clear();
+    try {
+      s.Save();
+    } catch (const plat::Error& e) {
+      error = e.what();
+    }
+  };
+  const int fired = faults::ForEachPoint(
+      [&] { Write(ini, before); }, save,
+      [&](const faults::Point&, bool hit) {
+        ++writes;
+        TSetup now(inst.prog);
+        EXPECT_EQ(now.HostPath, reference.HostPath);
+        EXPECT_TRUE(now.QueryFile == "" || now.QueryFile == "C:\\SORTS\\NEW.QRY") << now.QueryFile;
+        EXPECT_TRUE(now.SourcePath == oldSource || now.SourcePath == "C:\\NEW\\IN") << now.SourcePath;
+        EXPECT_TRUE(now.ResultPath == reference.ResultPath || now.ResultPath == "C:\\NEW\\OUT") << now.ResultPath;
+        // Keys are written in order; a later key is never new while an earlier one is old.
+        const bool q = now.QueryFile != "", s = now.SourcePath != oldSource, r = now.ResultPath != reference.ResultPath;
+        EXPECT_TRUE((q || !s) && (s || !r));
+        const std::string text = Read(ini);
+        EXPECT_NE(text.find("; written by hand\r\n"), std::string::npos);
+        EXPECT_NE(text.find("[Drives]\r\nC=" + inst.root.string() + "\r\n"), std::string::npos);
+        if (hit) {
+          EXPECT_EQ(error, "Unable to write to " + ini);
+        } else {
+          EXPECT_EQ(error, "");
+          EXPECT_TRUE(q && s && r);
+        }
+        EXPECT_EQ(Read(inst.host + "/Mondarix.ini"), host) << "the host's settings were written";
+      });
+  EXPECT_GT(fired, 20);
+  faults::Figure("settings save injection points", fired);
+}
+
+// The sort-order window erases Keys and writes Key1..Keyn; a failure leaves
+// the old order or a beginning of the new one, never a mix, and the rest of
+// the file untouched.
+TEST(SettingsReliability, SortFileSaveUnderEveryFault) {
+  Installation inst;
+  const std::string qry = inst.root.string() + "/route.qry";
+  const std::string before = "[Note]\r\nby=dock\r\n[Keys]\r\nKey1=6\r\nKey2=3\r\nKey3=8\r\n";
+  const TSortOrderArray oldOrder = {sfPostalCode, sfProvinceCode, sfShipmentRef2};
+  const TSortOrderArray newOrder = {sfZoneLocation, sfCustomerName};
+  std::string error;
+  auto save = [&] {
+    error.clear();
+    try {
+      plat::IniEraseSection(qry, "Keys");
+      for (size_t i = 0; i < newOrder.size(); ++i)
+        plat::IniWriteInteger(qry, "Keys", "Key" + std::to_string(i + 1), newOrder[i]);
+    } catch (const plat::Error& e) {
+      error = e.what();
+    }
+  };
+  const int fired = faults::ForEachPoint(
+      [&] { Write(qry, before); }, save,
+      [&](const faults::Point&, bool hit) {
+        TSortOrderArray now;
+        ReadSortFile(qry, now);
+        const bool prefixOfNew = now.size() <= newOrder.size() && std::equal(now.begin(), now.end(), newOrder.begin());
+        EXPECT_TRUE(now == oldOrder || prefixOfNew);
+        EXPECT_EQ(plat::IniReadString(qry, "Note", "by", ""), "dock");
+        if (hit) {
+          EXPECT_EQ(error, "Unable to write to " + qry);
+        } else {
+          EXPECT_EQ(now, newOrder);
+        }
+      });
+  EXPECT_GT(fired, 10);
+  faults::Figure("sort file save injection points", fired);
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// The fault-injection seam, and the file and ini layers under every fault.
+#include "platform/fault.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/error.h"
+#include "platform/file.h"
+#include "platform/ini.h"
+#include "tests/fault_points.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Faults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vv_fault_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+  }
+  void TearDown() override {
+    plat::ResetFaults();
+    fs::remove_all(dir_);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  static void Put(const std::string& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  static std::string Get(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  // Files of the folder other than the given ones (temporary files left behind).
+  std::vector<std::string> Others(const std::vector<std::string>& known) const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      const std::string n = e.path().filename().string();
+      if (std::find(known.begin(), known.end(), n) == known.end()) out.push_back(n);
+    }
+    return out;
+  }
+  // Writes bytes through the file layer; false when any step reported failure.
+  bool WriteThrough(const std::string& file, const std::string& bytes) {
+    auto f = plat::CreateFile(file);
+    if (!f) return false;
+    bool ok = true;
+    for (size_t i = 0; i < bytes.size(); i += 50000) ok = f->Write(bytes.data() + i, std::min<size_t>(50000, bytes.size() - i)) && ok;
+    ok = f->Sync() && ok;
+    return f->Close() && ok;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(Faults, CountsCallsAndFailsExactlyTheArmedOne) {
+  const std::string f = Path("a");
+  Put(f, "x");
+  // Unarmed: nothing is counted and nothing fails.
+  EXPECT_TRUE(plat::DeleteFile(f));
+  EXPECT_EQ(plat::FaultCalls(plat::Op::Delete), 0);
+
+  plat::CountFaults();
+  for (int i = 0; i < 3; ++i) {
+    Put(f, "x");
+    EXPECT_TRUE(plat::DeleteFile(f));
+  }
+  EXPECT_EQ(plat::FaultCalls(plat::Op::Delete), 3);
+  EXPECT_EQ(plat::FaultCalls(plat::Op::Rename), 0);
+  EXPECT_FALSE(plat::FaultFired());
+
+  plat::FailAt(plat::Op::Delete, 2);
+  std::vector<bool> results;
+  for (int i = 0; i < 4; ++i) {
+    Put(f, "x");
+    errno = 0;
+    results.push_back(plat::DeleteFile(f));
+    if (!results.back()) {
+      EXPECT_EQ(errno, EIO);
+      EXPECT_TRUE(fs::exists(f)) << "a failed delete must leave the file";
+    }
+  }
+  EXPECT_EQ(results, (std::vector<bool>{true, false, true, true}));
+  EXPECT_TRUE(plat::FaultFired());
+
+  plat::FailAt(plat::Op::Delete, 2, /*sticky=*/true);
+  results.clear();
+  for (int i = 0; i < 4; ++i) {
+    Put(f, "x");
+    results.push_back(plat::DeleteFile(f));
+  }
+  EXPECT_EQ(results, (std::vector<bool>{true, false, false, false}));
+
+  plat::ResetFaults();
+  EXPECT_TRUE(plat::DeleteFile(f));
+  EXPECT_FALSE(plat::FaultFired());
+  EXPECT_EQ(plat::FaultCalls(plat::Op::Delete), 0);
+}
+
+TEST_F(Faults, EveryKindReachesTheFileLayer) {
+  const std::string a = Path("a"), b = Path("b");
+  struct Case {
+    plat::Op op;
+    std::function<bool()> call;  // true when the call succeeded
+  };
+  const std::vector<Case> cases = {
+      {plat::Op::Open, [&] { return plat::OpenFile(a, plat::OpenMode::Read) != nullptr; }},
+      {plat::Op::Open, [&] { return plat::CreateFile(b) != nullptr; }},
+      {plat::Op::Open, [&] { return plat::CreateEmptyFile(b); }},
+      {plat::Op::Read, [&] {
+         auto f = plat::OpenFile(a, plat::OpenMode::Read);
+         char c;
+         return f && f->Read(&c, 1) == 1;
+       }},
+      {plat::Op::Write, [&] {
+         auto f = plat::CreateFile(b);
+         return f && f->Write("xy", 2) && f->Close();
+       }},
+      {plat::Op::Write, [&] {
+         auto f = plat::OpenFile(b, plat::OpenMode::ReadWrite);
+         return f && f->Truncate(0);
+       }},
+      {plat::Op::Flush, [&] {
+         auto f = plat::CreateFile(b);
+         return f && f->Sync();
+       }},
+      {plat::Op::Rename, [&] { return plat::RenameReplace(a, b) && plat::RenameReplace(b, a); }},
+      {plat::Op::Delete, [&] { return plat::DeleteFile(b); }},
+      {plat::Op::Lock, [&] { return plat::OpenExclusive(a, plat::OpenMode::ReadWrite) != nullptr; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(plat::OpName(c.op));
+    Put(a, "abc");
+    Put(b, "def");
+    EXPECT_TRUE(c.call());
+    Put(b, "def");
+    plat::FailAt(c.op, 1);
+    EXPECT_FALSE(c.call());
+    EXPECT_TRUE(plat::FaultFired());
+    plat::ResetFaults();
+  }
+}
+
+// A failed write, flush or close is never reported as success by the file layer.
+TEST_F(Faults, FileWritesReportEveryFailure) {
+  const std::string f = Path("out");
+  std::string bytes;
+  for (int i = 0; i < 300000; ++i) bytes += static_cast<char>('a' + i % 26);
+  bool ok = false;
+  const int fired = faults::ForEachPoint(
+      [&] { fs::remove(f); }, [&] { ok = WriteThrough(f, bytes); },
+      [&](const faults::Point&, bool hit) {
+        if (hit) {
+          EXPECT_FALSE(ok) << "failure reported as success";
+        } else {
+          EXPECT_TRUE(ok && Get(f) == bytes);
+        }
+      });
+  EXPECT_GT(fired, 4);
+  faults::Figure("file layer write injection points", fired);
+}
+
+// Ini writes replace the whole file at once: under any single failure the
+// file holds either its old or its new content, other keys included, the
+// failure is raised, and no temporary file stays behind.
+TEST_F(Faults, IniWritesAreAllOrNothing) {
+  const std::string ini = Path("Settings.ini");
+  const std::string old = "; kept comment\r\n[Paths]\r\nDesko=C:\\OLD\r\nSource=C:\\IN\r\n[Ports]\r\nLPT1=/dev/usb/lp0\r\n";
+  struct Change {
+    const char* what;
+    std::function<void()> write;
+  };
+  const std::vector<Change> changes = {
+      {"change a key", [&] { plat::IniWriteString(ini, "Paths", "Desko", "C:\\NEW"); }},
+      {"add a key", [&] { plat::IniWriteString(ini, "Files", "Query", "C:\\Q.QRY"); }},
+      {"write a number", [&] { plat::IniWriteInteger(ini, "Keys", "Key1", 6); }},
+      {"erase a section", [&] { plat::IniEraseSection(ini, "Ports"); }},
+  };
+  int total = 0;
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    Put(ini, old);
+    c.write();
+    const std::string expected = Get(ini);
+    ASSERT_NE(expected, old);
+    std::string error;
+    total += faults::ForEachPoint(
+        [&] { Put(ini, old); },
+        [&] {
+          error.clear();
+          try {
+            c.write();
+          } catch (const plat::Error& e) {
+            error = e.what();
+          }
+        },
+        [&](const faults::Point& p, bool hit) {
+          const std::string now = Get(ini);
+          EXPECT_TRUE(now == old || now == expected) << now;
+          if (hit) {
+            EXPECT_EQ(error, "Unable to write to " + ini);
+            EXPECT_EQ(now, old);
+          } else {
+            EXPECT_EQ(now, expected);
+          }
+          if (p.op != plat::Op::Delete) {
+            EXPECT_EQ(Others({"Settings.ini"}), std::vector<std::string>{});
+          }
+        });
+  }
+  EXPECT_GE(total, 20);
+  faults::Figure("ini write injection points", total);
+}
+
+// A settings file that cannot be read whole must not be rewritten from what
+// little was read: every other setting in it would be lost.
+TEST_F(Faults, UnreadableIniIsNotRewritten) {
+  const std::string ini = Path("Settings.ini");
+  const std::string old = "[Paths]\r\nDesko=C:\\OLD\r\n[Ports]\r\nLPT1=/dev/usb/lp0\r\n";
+  for (plat::Op op : {plat::Op::Open, plat::Op::Read}) {
+    SCOPED_TRACE(plat::OpName(op));
+    Put(ini, old);
+    plat::FailAt(op, 1);
+    EXPECT_THROW(plat::IniWriteString(ini, "Paths", "Source", "C:\\IN"), plat::Error);
+    plat::ResetFaults();
+    EXPECT_EQ(Get(ini), old);
+  }
+  // A missing file is simply created.
+  fs::remove(ini);
+  plat::IniWriteString(ini, "Paths", "Source", "C:\\IN");
+  EXPECT_EQ(plat::IniReadString(ini, "Paths", "Source", ""), "C:\\IN");
+}
+
+// Without sharing means a plain file: a FIFO or device is never taken.
+TEST_F(Faults, ExclusiveOpenTakesOnlyPlainFiles) {
+  const std::string fifo = Path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(plat::OpenExclusive(fifo, plat::OpenMode::ReadWrite), nullptr);
+  EXPECT_EQ(plat::OpenExclusive("/dev/null", plat::OpenMode::ReadWrite), nullptr);
+  EXPECT_EQ(plat::OpenExclusive(dir_, plat::OpenMode::Read), nullptr);
+  Put(Path("plain"), "x");
+  EXPECT_NE(plat::OpenExclusive(Path("plain"), plat::OpenMode::ReadWrite), nullptr);
+}
+
+}  // namespace
