@@ -124,12 +124,6 @@ bool PrintLabelDocument(const std::string& fileName, uint8_t document) {
 
 namespace {
 
-struct TLabelDoc {
-  std::string FileName;
-  uint8_t Document = 0;
-  int32_t RecNo = 0;  // the label's record in Labels, to mark it once printed
-};
-
 // Closes a table handle on every path out.
 class TableHandle {
  public:
@@ -168,8 +162,8 @@ bool ReadKeys(int shipment, int package, int32_t s, int32_t k, TItem& item) {
   return true;
 }
 
-// Reads the waiting labels with their keys. False when Shipment or Package
-// cannot be opened: labels are not printed out of order.
+}  // namespace
+
 bool ReadLabels(int labels, const TProvinceArray& provinces, const TSortOrderArray& order,
                 std::vector<TLabelDoc>& docs, std::vector<TItem>& items, bool& marked) {
   TKeyDeriver keys(provinces, order);
@@ -203,6 +197,8 @@ bool ReadLabels(int labels, const TProvinceArray& provinces, const TSortOrderArr
   shipment.Close();
   return true;
 }
+
+namespace {
 
 // Marks a printed label's record and makes that durable before anything else
 // prints.

@@ -3,6 +3,9 @@
 // yes/no, whether a document that printed could not be deleted.
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "engine/uSequncr.h"
 
 enum class TLabelPrint {
   NotPrinted,         // nothing went out (or the job was cancelled); the file stays
@@ -14,3 +17,18 @@ enum class TLabelPrint {
 std::string UndoubleBackslashes(const std::string& name);
 
 TLabelPrint PrintLabel(const std::string& fileName, uint8_t document);
+
+// One waiting label.
+struct TLabelDoc {
+  std::string FileName;
+  uint8_t Document = 0;
+  int32_t RecNo = 0;  // the label's record in Labels, to mark it once printed
+};
+
+// Reads the waiting labels of the open, locked Labels table in its current
+// order, each with an item (Origin = index in docs) whose keys come from
+// Shipment and Package of AppSetup->DataPath. Records marked deleted are
+// skipped and set `marked`. False when Shipment or Package cannot be opened,
+// so that no label prints out of order.
+bool ReadLabels(int labels, const TProvinceArray& provinces, const TSortOrderArray& order,
+                std::vector<TLabelDoc>& docs, std::vector<TItem>& items, bool& marked);

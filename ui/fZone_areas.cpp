@@ -110,9 +110,16 @@ QVariant TAreaListModel::data(const QModelIndex& index, int role) const {
 }
 
 void TAreaListModel::SetLines(std::vector<std::string>&& lines) {
-  std::sort(lines.begin(), lines.end(), LessNoCase);
+  // Sort pointers, then move each line once: cheaper than swapping strings.
+  std::vector<std::string*> order;
+  order.reserve(lines.size());
+  for (std::string& l : lines) order.push_back(&l);
+  std::sort(order.begin(), order.end(), [](const std::string* a, const std::string* b) { return LessNoCase(*a, *b); });
+  std::vector<std::string> sorted;
+  sorted.reserve(lines.size());
+  for (std::string* l : order) sorted.push_back(std::move(*l));
   beginResetModel();
-  FLines = std::move(lines);
+  FLines = std::move(sorted);
   endResetModel();
 }
 
@@ -162,6 +169,12 @@ void TfrmZone::FillAreaLists() {
   std::vector<std::string> in;
   std::vector<std::string> avail;
   const bool detail = tabMode->currentIndex() == TabDetail;
+  size_t total = FProvinces.size();
+  if (detail) {
+    for (const auto& p : FProvinces) total += p->Areas.size();
+  }
+  in.reserve(total);
+  avail.reserve(total);
   if (FZone) {
     for (const auto& pp : FProvinces) {
       const TProvince& p = *pp;

@@ -103,7 +103,6 @@ using NodePtr = std::shared_ptr<const Node>;
 
 struct TagInfo {
   CdxTagHeader header;
-  uint32_t headerOffset = 0;
   uint32_t root = 0;
   char pad = ' ';
 };
@@ -402,7 +401,6 @@ void CdxCore::Open() {
     ReadAt(off, th, kHeaderSize, where);
 
     TagInfo t;
-    t.headerOffset = off;
     t.header.name = name;
     t.header.keyLen = GetLe16(th + kOffKeyLen);
     if (t.header.keyLen < 1 || t.header.keyLen > kMaxKeyLen) {
@@ -466,7 +464,16 @@ class CursorImpl final : public CdxCursor {
 
   bool First() override { return Position(Mode::kFirst, {}); }
   bool Last() override { return Position(Mode::kLast, {}); }
-  bool Seek(const std::string& key) override { return Position(Mode::kSeek, key); }
+  bool Seek(const std::string& key) override {
+    const CdxTagHeader& h = core_->tags_[tag_].header;
+    // Keys of another collation are sort weights, not text: a byte-wise
+    // search would land in the wrong place.
+    if (!h.machineCollation) {
+      core_->Fail(core_->TagWhere(tag_, kNone), "cannot seek in collation \"" + h.collation +
+                                                   "\"; only machine order is supported");
+    }
+    return Position(Mode::kSeek, key);
+  }
 
   bool Next() override {
     if (!leaf_) return false;
@@ -628,7 +635,11 @@ class CursorImpl final : public CdxCursor {
         // A separator may be larger than what is left below it; the answer
         // is then further right.
         while (StepRight()) {
-          if (CompareBytes(key_, probe, m) >= 0) return true;
+          const int j = LowerBound(*leaf_, probe);
+          if (j < leaf_->count) {
+            Set(j);
+            return true;
+          }
         }
         return false;
       }
@@ -693,6 +704,12 @@ class CdxFileImpl final : public CdxFile {
   }
 
   uint32_t ChangeCounter() const override { return core_->counter_; }
+
+  bool ChangedOnDisk() const override {
+    uint8_t b[4];
+    core_->ReadAt(kOffCounter, b, sizeof b, Where{"header", {}});
+    return GetBe32(b) != core_->counter_;
+  }
 
  private:
   int CheckTag(int tag) const {

@@ -68,6 +68,10 @@ class CdxFile {
   virtual std::vector<CdxEntry> ReadAll(int tag) = 0;
   // Big-endian change counter at bytes 8..11 of the file header.
   virtual uint32_t ChangeCounter() const = 0;
+  // Re-reads the counter from the file: true when it no longer matches
+  // ChangeCounter(), i.e. some program rewrote the index since it was opened
+  // (pages read from now on may not fit the ones read before: reopen).
+  virtual bool ChangedOnDisk() const = 0;
 };
 
 struct CdxTagData {

@@ -463,8 +463,9 @@ void Table::AddTags(const std::vector<TagSpec>& specs) {
   }
   if (fresh.empty()) return;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
+  if (loaded_) CatchUp();
   EnsureLoaded();
-  uint32_t count = dbf_->RecordCount();
+  uint32_t count = loaded_ ? indexedCount_ : dbf_->RecordCount();
   for (auto& t : fresh) {
     BuildEntries(t, count);
     anyDeletedDep_ = anyDeletedDep_ || t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted());
@@ -696,7 +697,7 @@ std::string Table::NumericSeekKey(double v) const {
   return EncodeNumericKey(v);
 }
 
-bool Table::SeekKey(const std::string& key, bool /*prefix*/) {
+bool Table::SeekKey(const std::string& key) {
   if (loaded_) CatchUp();
   Walker& w = CurrentWalker();
   const Tag& t = tags_[static_cast<size_t>(selected_)];
@@ -736,12 +737,12 @@ bool Table::SeekKey(const std::string& key, bool /*prefix*/) {
 
 bool Table::Seek(std::string_view key) {
   if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
-  return SeekKey(TextSeekKey(key), true);
+  return SeekKey(TextSeekKey(key));
 }
 
 bool Table::SeekDouble(double key) {
   if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
-  return SeekKey(NumericSeekKey(key), false);
+  return SeekKey(NumericSeekKey(key));
 }
 
 bool Table::SeekNext(std::string_view key) {
@@ -759,7 +760,7 @@ bool Table::SeekNext(std::string_view key) {
       return false;
     }
   }
-  return SeekKey(k, true);
+  return SeekKey(k);
 }
 
 bool Table::SeekNextDouble(double key) {
@@ -777,7 +778,7 @@ bool Table::SeekNextDouble(double key) {
       return false;
     }
   }
-  return SeekKey(k, false);
+  return SeekKey(k);
 }
 
 std::string Table::FieldText(int field) const {
@@ -917,7 +918,11 @@ bool Table::LockFile() {
   fl.l_whence = SEEK_SET;
   fl.l_start = kLockStart;
   fl.l_len = kLockLength;
-  if (::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl) != 0) return false;
+  if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only and cannot be locked");
+  if (::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl) != 0) {
+    if (errno == EACCES || errno == EAGAIN) return false;
+    throw XBaseError("Cannot lock " + dbf_->Path() + ": " + std::strerror(errno));
+  }
   locked_ = true;
   return true;
 }

@@ -141,7 +141,7 @@ class Table {
   bool SettleForward(Walker& w, bool ok);
   bool SettleBackward(Walker& w, bool ok);
   bool StepTag(bool forward);
-  bool SeekKey(const std::string& key, bool prefix);
+  bool SeekKey(const std::string& key);
   std::string NumericSeekKey(double v) const;
   std::string TextSeekKey(std::string_view key) const;
   bool KeyMatches(const std::string& entryKey, const std::string& key) const;

@@ -501,13 +501,12 @@ TEST_F(LabelsTest, RecordsMarkedByAKilledPassAreNotPrintedAgain) {
   EXPECT_TRUE(LabelRecords(Multi()).empty());
 }
 
-// Runs the lock holder; it answers "locked" once it holds the whole-table lock
-// on Labels and lets go when its input closes.
-struct LockHolder {
+// The second process (labelslock_helper), talked to through its standard
+// input and output.
+struct Helper {
   pid_t pid = -1;
   int toChild = -1, fromChild = -1;
-  std::string answer;
-  explicit LockHolder(const std::string& table) {
+  explicit Helper(std::vector<std::string> args) {
     int in[2], out[2];
     if (pipe(in) != 0 || pipe(out) != 0) return;
     posix_spawn_file_actions_t fa;
@@ -516,18 +515,31 @@ struct LockHolder {
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_addclose(&fa, in[1]);
     posix_spawn_file_actions_addclose(&fa, out[0]);
-    std::string helper = VV_HELPER_labelslock_helper;
-    char* argv[] = {helper.data(), const_cast<char*>(table.c_str()), nullptr};
-    if (posix_spawn(&pid, helper.c_str(), &fa, nullptr, argv, environ) != 0) pid = -1;
+    args.insert(args.begin(), VV_HELPER_labelslock_helper);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&fa);
     close(in[0]);
     close(out[1]);
     toChild = in[1];
     fromChild = out[0];
-    char c;
-    while (read(fromChild, &c, 1) == 1 && c != '\n') answer += c;
   }
-  ~LockHolder() {
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (read(fromChild, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+  void Kill() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+      pid = -1;
+    }
+  }
+  ~Helper() {
     if (toChild >= 0) close(toChild);
     if (fromChild >= 0) close(fromChild);
     if (pid > 0) waitpid(pid, nullptr, 0);
@@ -539,14 +551,36 @@ TEST_F(LabelsTest, LockHeldByAnotherProgramPrintsNothing) {
   CreatePackages(Data(), {});
   CreateLabels(Multi(), {{Doc("a", "a"), 0, 1, 1}});
   {
-    LockHolder holder(Multi() + "\\Labels");
-    ASSERT_EQ(holder.answer, "locked");
+    Helper holder({Multi() + "\\Labels"});
+    ASSERT_EQ(holder.ReadLine(), "locked");
     EXPECT_FALSE(SequenceLabels({}, {sfCustomerName}));
     EXPECT_TRUE(printer->jobs.empty());
     EXPECT_TRUE(Exists(dir / "docs/a"));
   }
   EXPECT_TRUE(SequenceLabels({}, {sfCustomerName}));
   EXPECT_EQ(printer->Printed(), std::vector<std::string>{"a"});
+}
+
+TEST_F(LabelsTest, PassKilledMidwayLosesNothingAndRepeatsNothing) {
+  CreateShipments(Data(), {{1, "ON", "", "A", "", "", ""}, {2, "ON", "", "B", "", "", ""},
+                           {3, "ON", "", "C", "", "", ""}, {4, "ON", "", "D", "", "", ""}});
+  CreatePackages(Data(), {});
+  CreateLabels(Multi(), {{Doc("d", "d"), 0, 4, 1},
+                         {Doc("c", "c!HANG!"), 0, 3, 1},
+                         {Doc("a", "a"), 0, 1, 1},
+                         {Doc("b", "b"), 0, 2, 1}});
+  {
+    Helper pass({"pass", dir / "prog", Multi(), Data()});
+    EXPECT_EQ(pass.ReadLine(), "printed a");
+    EXPECT_EQ(pass.ReadLine(), "printed b");
+    ASSERT_EQ(pass.ReadLine(), "hang");  // killed while "c" is in flight
+    pass.Kill();
+  }
+  EXPECT_EQ(LabelRecords(Multi()), (std::vector<std::string>{"d", "c", "*a", "*b"}));
+  Write(dir / "docs/c", "c");
+  EXPECT_TRUE(SequenceLabels({}, {sfCustomerName}));
+  EXPECT_EQ(printer->Printed(), (std::vector<std::string>{"c", "d"}));
+  EXPECT_TRUE(LabelRecords(Multi()).empty());
 }
 
 // ---------------------------------------------------------------------------

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "label_docs.h"
 #include "platform/printing.h"
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
@@ -41,39 +42,6 @@ inline std::string Read(const std::string& file) {
 inline bool Exists(const std::string& file) {
   struct stat st;
   return lstat(file.c_str(), &st) == 0;
-}
-
-// The document of label id: its number on the first line, then padding to
-// about size bytes, in CR LF lines as a label printer's language has them.
-inline std::string LabelDocument(int id, size_t size = 300) {
-  char head[64];
-  std::snprintf(head, sizeof head, "^XA LABEL-%06d\r\n", id);
-  std::string s = head;
-  int line = 0;
-  while (s.size() + 40 < size) {
-    char l[64];
-    std::snprintf(l, sizeof l, "^FO%04d,%04d^FDlabel %06d line %04d^FS\r\n", line, id % 1000, id, line);
-    s += l;
-    ++line;
-  }
-  return s + "^XZ\r\n";
-}
-
-// Label ids whose complete document occurs in bytes, with how often.
-inline std::map<int, int> LabelsIn(const std::string& bytes, size_t size = 300) {
-  std::map<int, int> out;
-  size_t at = 0;
-  while ((at = bytes.find("^XA LABEL-", at)) != std::string::npos) {
-    const int id = std::atoi(bytes.c_str() + at + 10);
-    const std::string doc = LabelDocument(id, size);
-    if (bytes.compare(at, doc.size(), doc) == 0) {
-      ++out[id];
-      at += doc.size();
-    } else {
-      at += 10;
-    }
-  }
-  return out;
 }
 
 // Keeps only what matters for the invariants: which labels came out whole, in
@@ -234,7 +202,7 @@ struct Installation {
   void Restore(const std::map<std::string, std::string>& files) const {
     std::vector<fs::path> extra;
     for (const auto& e : fs::recursive_directory_iterator(root))
-      if (!e.is_directory() && !files.count(e.path().string())) extra.push_back(e.path());
+      if ((e.is_regular_file() || e.is_symlink()) && !files.count(e.path().string())) extra.push_back(e.path());
     for (const auto& p : extra) fs::remove(p);
     for (const auto& [path, bytes] : files) Write(path, bytes);
   }
@@ -245,6 +213,23 @@ struct Installation {
     return out;
   }
 };
+
+// The Labels records and documents, for failure messages.
+inline std::string Describe(const Installation& inst) {
+  std::string out;
+  const int e = OpenData();
+  const int t = mOpen(e, inst.multi + "\\Labels", "document");
+  if (!t) out += "Labels does not open: " + LastErrorText() + "\n";
+  for (int rc = t ? d4top(t) : 1; rc == 0; rc = d4skip(t, 1)) {
+    const std::string f = fetch(t, "FILE_NAME");
+    out += "record " + std::to_string(d4recNo(t)) + (d4deleted(t) == 1 ? " (deleted) " : " ") + f +
+           (Exists(f) ? "" : " (no document)") + "\n";
+  }
+  if (t) d4close(t);
+  CloseData(e);
+  for (const auto& d : inst.DocsLeft()) out += "document " + d + "\n";
+  return out;
+}
 
 // Checks the label invariants after passes over labels 1..n: none lost, at
 // most one printed twice (the one in flight when a pass was cut short),

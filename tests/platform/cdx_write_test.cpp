@@ -155,7 +155,9 @@ TEST(CdxWrite, SingleLeafPagesMatchTheOtherEngine) {
     const std::string out = dir.File(f.table + ".cdx");
     WriteCdx(out, tags, original->ChangeCounter());
     // With one tag the layout is fixed, so the whole file must be the same.
-    if (tags.size() == 1) EXPECT_TRUE(ReadFile(out) == ReadFile(f.Cdx())) << "files differ";
+    if (tags.size() == 1) {
+      EXPECT_TRUE(ReadFile(out) == ReadFile(f.Cdx())) << "files differ";
+    }
     const auto theirs = leafPages(ReadFile(f.Cdx()));
     const auto ours = leafPages(ReadFile(out));
     // Ours has one more root leaf than tags: the directory, which matches
@@ -326,6 +328,35 @@ TEST(CdxWrite, LongKeysAndWideRecordNumbers) {
   }
 }
 
+// Other engines may leave a separator larger than what remains below it
+// after deletions; seeks must then continue along the leaves.
+TEST(CdxWrite, SeeksSurviveASeparatorLargerThanItsSubtree) {
+  TempDir dir;
+  std::mt19937 rng(8);
+  const auto tag = MakeTag("CITY", "CITY", 10, ' ', CharEntries(3000, 10, rng));
+  const std::string path = dir.File("stale.cdx");
+  WriteCdx(path, {tag}, 1);
+  std::string b = ReadFile(path);
+  const uint32_t root = Le32(b, 1024);
+  ASSERT_FALSE(b[root] & 2);
+  ASSERT_GE(static_cast<uint8_t>(b[root + 2]), 2);
+  // First separator := second separator.
+  b.replace(root + 12, 10, b.substr(root + 12 + 18, 10));
+  WriteFile(path, b);
+
+  auto cdx = CdxFile::Open(path);
+  const auto all = cdx->ReadAll(0);
+  EXPECT_EQ(Flatten(all), Flatten(tag.entries));
+  CheckSeeksAgainstScan(*cdx, 0, all, rng);
+  // Every distinct key, exactly.
+  auto c = cdx->OpenCursor(0);
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (i > 0 && all[i - 1].key == all[i].key) continue;
+    ASSERT_TRUE(c->Seek(all[i].key));
+    ASSERT_EQ(c->Recno(), all[i].recno);
+  }
+}
+
 TEST(CdxWrite, EmptyTagsAndAManyTagDirectory) {
   TempDir dir;
   std::mt19937 rng(2);
@@ -375,6 +406,9 @@ TEST(CdxWrite, RewritesInPlaceAndShrinks) {
   EXPECT_EQ(after.st_size % 512, 0);
   ExpectHolds(path, small);
   EXPECT_EQ(CdxFile::Open(path)->ChangeCounter(), 2u);
+  EXPECT_EQ(held->ChangeCounter(), 1u);
+  EXPECT_TRUE(held->ChangedOnDisk());
+  EXPECT_FALSE(CdxFile::Open(path)->ChangedOnDisk());
 }
 
 TEST(CdxWrite, RefusesBadInput) {

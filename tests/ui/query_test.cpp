@@ -89,6 +89,16 @@ class QueryTest : public QObject {
     QVERIFY(frm_->btnSave->text().isEmpty() && !frm_->btnSave->icon().isNull());
     // Fixed size: the layout pins the window to its size hint.
     QCOMPARE(frm_->minimumSize(), frm_->maximumSize());
+
+    // Tab order: the five lists, Close, then the file name.
+    QStringList chain;
+    QWidget* w = frm_->cbxPriority1;
+    do {
+      if (w->focusPolicy() & Qt::TabFocus) chain << w->objectName();
+      w = w->nextInFocusChain();
+    } while (w != frm_->cbxPriority1 && chain.size() < 20);
+    QCOMPARE(chain, (QStringList{"cbxPriority1", "cbxPriority2", "cbxPriority3", "cbxPriority4", "cbxPriority5",
+                                 "btnClose", "txtFileName"}));
   }
 
   void freshWindowShowsEmptyListsAndName() {

@@ -194,6 +194,59 @@ class ZoneRecordsTest : public QObject {
     QCOMPARE(A::Codes(w), TStringList{"EAST9"});
   }
 
+  void saveFailureKeepsStateAndRetries() {
+    world->AddZone("OLD", "Old", {{"QC", {}}});
+    TfrmZone w(nullptr);
+    zt::ShowActive(w);
+    w.btnAdd->click();
+    Type(w.txtZone, "NEW");
+    QVERIFY(zt::Select(w.lbxAvailList, {"Ontario"}) == 1);
+    w.btnAddSel->click();
+    {
+      // The Zones row is written, the area rows cannot be.
+      zt::LockHolder lock(world->dir + "\\AreaToZone");
+      QVERIFY(lock.locked);
+      ui->answers = {MsgResult::Yes};
+      w.btnSave->click();
+    }
+    QCOMPARE(ui->messages.back().caption, std::string("Save Failed ..."));
+    QCOMPARE(ui->messages.back().text, std::string("Unable to save this zone record to the table."));
+    QVERIFY(ui->messages.back().icon == MsgIcon::Warning);
+    QVERIFY(A::Adding(w));
+    QCOMPARE(w.txtZone->text(), QString("NEW"));
+    QCOMPARE(zt::Status(w), std::string("Ready."));
+
+    // The retry neither calls its own half-written row "not unique" nor appends a second one.
+    ui->Reset();
+    ui->answers = {MsgResult::Yes};
+    w.btnSave->click();
+    QCOMPARE(ui->messages.size(), size_t(1));
+    QCOMPARE(zt::Status(w), std::string("Record added."));
+    TStringList codes;
+    LoadZoneCodes(codes);
+    QCOMPARE(codes, (TStringList{"NEW", "OLD"}));
+    TZone z;
+    z.Load("NEW");
+    QCOMPARE(z.ProvinceCount(), 1);
+    QCOMPARE(z.GetProvince(0)->Province, std::string("ON"));
+
+    // A code change refused while the lock is held goes through on the retry.
+    w.btnLast->click();
+    QCOMPARE(w.txtZone->text(), QString("OLD"));
+    Type(w.txtZone, "OLDER");
+    {
+      zt::LockHolder lock(world->dir + "\\AreaToZone");
+      ui->answers = {MsgResult::Yes};
+      w.btnSave->click();  // the delete itself needs the lock: replacement fails
+    }
+    QCOMPARE(ui->messages.back().caption, std::string("Replacement Failed ..."));
+    ui->answers = {MsgResult::Yes};
+    w.btnSave->click();
+    QCOMPARE(zt::Status(w), std::string("Record updated."));
+    LoadZoneCodes(codes);
+    QCOMPARE(codes, (TStringList{"NEW", "OLDER"}));
+  }
+
   void dropDownSearch() {
     for (const char* c : {"EAST1", "EAST2", "WEST"}) world->AddZone(c, std::string("Zone ") + c, {{"ON", {}}});
     TfrmZone w(nullptr);

@@ -1,0 +1,197 @@
+// The command-line tool killed (SIGKILL) at random moments of shipment and
+// label passes, many times; after each kill every invariant is checked and a
+// clean pass must finish the work.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "reliability.h"
+#include "tests/fault_points.h"
+
+namespace {
+
+using rel::Installation;
+using Clock = std::chrono::steady_clock;
+
+// A slow label printer on the other end of the LPT1 FIFO: it reads in small
+// pieces with pauses, and the pipe is kept small, so a label pass spends
+// most of its time writing to the port and a kill lands anywhere in it.
+class SlowPortReader {
+ public:
+  explicit SlowPortReader(const std::string& fifo) {
+    fd_ = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(fd_, 0);
+    ::fcntl(fd_, F_SETPIPE_SZ, 4096);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~SlowPortReader() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+  }
+  std::string Bytes() {
+    std::lock_guard<std::mutex> l(m_);
+    return bytes_;
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> l(m_);
+    bytes_.clear();
+  }
+
+ private:
+  void Run() {
+    char buf[1024];
+    while (!stop_) {
+      const ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n > 0) {
+        std::lock_guard<std::mutex> l(m_);
+        bytes_.append(buf, static_cast<size_t>(n));
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(700));
+    }
+  }
+  int fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex m_;
+  std::string bytes_;
+};
+
+// Drains what the port still holds (the killed writer's last bytes).
+void Settle(SlowPortReader& port) {
+  std::string last;
+  do {
+    last = port.Bytes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+  } while (port.Bytes() != last);
+}
+
+TEST(CrashReliability, LabelPassKilledAtRandomMoments) {
+  const int labels = 6;
+  Installation inst("Direct To Eltron", /*withFifo=*/true);
+  inst.docSize = 6000;
+  const int engine = OpenData();
+  inst.CreateTables(engine, labels);
+  CloseData(engine);
+  const auto snapshot = inst.Snapshot();
+  SlowPortReader port(inst.fifo);
+  const std::vector<std::string> pass = {"--home", inst.prog, "labels", inst.sortFile};
+
+  // A clean pass: how long it takes, and that it prints every label once in order.
+  auto t0 = Clock::now();
+  ASSERT_EQ(rel::RunCli(pass), 0);
+  const auto full = Clock::now() - t0;
+  Settle(port);
+  {
+    const auto counts = rel::LabelsIn(port.Bytes(), inst.docSize);
+    rel::ExpectEachLabelOnce(counts, labels, 0);
+  }
+
+  std::mt19937 rng(20240607);
+  const auto budget = Clock::now() + std::chrono::seconds(25);
+  int runs = 0, killedMidPass = 0, twice = 0;
+  while (Clock::now() < budget && runs < 150 && !::testing::Test::HasFailure()) {
+    ++runs;
+    inst.Restore(snapshot);
+    port.Clear();
+    const pid_t pid = rel::SpawnCli(pass);
+    ASSERT_GT(pid, 0);
+    const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(full) * (rng() % 1000) / 900;
+    std::this_thread::sleep_for(delay);
+    kill(pid, SIGKILL);
+    const int status = rel::WaitExit(pid);
+    killedMidPass += status == -1 ? 1 : 0;
+    Settle(port);
+    SCOPED_TRACE("run " + std::to_string(runs) + ", killed after " + std::to_string(delay.count()) + " us");
+
+    // The table still opens; a clean pass prints exactly the rest.
+    if (rel::RunCli(pass) != 0) {
+      std::printf("%s", rel::Describe(inst).c_str());
+      rel::WaitExit(rel::SpawnCli(pass, false));
+      FAIL() << "the queue is stuck after the kill";
+    }
+    Settle(port);
+    const auto counts = rel::LabelsIn(port.Bytes(), inst.docSize);
+    rel::ExpectEachLabelOnce(counts, labels);
+    for (const auto& [id, c] : counts) twice += c > 1 ? 1 : 0;
+    const int e = OpenData();
+    EXPECT_EQ(inst.WaitingLabels(e), 0);
+    CloseData(e);
+    EXPECT_EQ(inst.DocsLeft(), std::vector<std::string>{});
+  }
+  EXPECT_GT(killedMidPass, runs / 2);
+  faults::Figure("label crash runs", runs);
+  faults::Figure("label crash runs killed mid-pass", killedMidPass);
+  faults::Figure("label crash runs with the in-flight label printed twice", twice);
+}
+
+std::string BigShipmentFile(int shipments, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s;
+  for (int i = 0; i < shipments; ++i) {
+    s += "H,2024," + std::to_string(i) + ",C" + std::to_string(i) + ",NAME " + std::to_string(rng() % 5000);
+    for (int f = 6; f <= 80; ++f) s += ",f";
+    s += "\r\nD,detail " + std::to_string(i) + "\r\n";
+  }
+  return s;
+}
+
+TEST(CrashReliability, ShipmentPassKilledAtRandomMoments) {
+  Installation inst;
+  const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
+  const std::string content = BigShipmentFile(8000, 5);
+  const std::string old = "previous result\r\n";
+  const std::vector<std::string> pass = {"--home", inst.prog, "shipments", inst.sortFile, source, result};
+
+  rel::Write(source, content);
+  rel::Write(result, old);
+  auto t0 = Clock::now();
+  ASSERT_EQ(rel::RunCli(pass), 0);
+  const auto full = Clock::now() - t0;
+  const std::string sorted = rel::Read(result);
+  ASSERT_EQ(sorted.size(), content.size());
+  ASSERT_FALSE(rel::Exists(source));
+
+  std::mt19937 rng(77);
+  const auto budget = Clock::now() + std::chrono::seconds(20);
+  int runs = 0, killedMidPass = 0, keptSource = 0;
+  while (Clock::now() < budget && runs < 150 && !::testing::Test::HasFailure()) {
+    ++runs;
+    rel::Write(source, content);
+    rel::Write(result, old);
+    const pid_t pid = rel::SpawnCli(pass);
+    ASSERT_GT(pid, 0);
+    const auto delay = std::chrono::duration_cast<std::chrono::microseconds>(full) * (rng() % 1000) / 850;
+    std::this_thread::sleep_for(delay);
+    kill(pid, SIGKILL);
+    killedMidPass += rel::WaitExit(pid) == -1 ? 1 : 0;
+    SCOPED_TRACE("run " + std::to_string(runs) + ", killed after " + std::to_string(delay.count()) + " us");
+
+    const std::string now = rel::Read(result);
+    if (rel::Exists(source)) {
+      ++keptSource;
+      ASSERT_TRUE(rel::Read(source) == content) << "the source changed";
+      ASSERT_TRUE(now == old || now == sorted) << "half-written result of " << now.size() << " bytes";
+      ASSERT_EQ(rel::RunCli(pass), 0) << "a clean pass cannot finish after the kill";
+    } else {
+      ASSERT_TRUE(now == sorted) << "source gone, result of " << now.size() << " bytes";
+    }
+    ASSERT_TRUE(rel::Read(result) == sorted);
+    ASSERT_FALSE(rel::Exists(source));
+  }
+  EXPECT_GT(keptSource, runs / 3);
+  faults::Figure("shipment crash runs", runs);
+  faults::Figure("shipment crash runs killed mid-pass", killedMidPass);
+}
+
+}  // namespace
