@@ -193,6 +193,8 @@ bool ReadLabels(int labels, const TProvinceArray& provinces, const TSortOrderArr
     docs.push_back(std::move(doc));
     items.push_back(std::move(item));
   }
+  // Records that navigation passed over are marked ones, to be packed away.
+  if (d4recCountDo(labels) > static_cast<int32_t>(docs.size())) marked = true;
   package.Close();
   shipment.Close();
   return true;

@@ -177,12 +177,6 @@ struct Shipment {
   uint32_t keyLen;
 };
 
-// Header-line positions (1-based) of the key texts that come from the file.
-struct HeaderField {
-  int position;
-  TSortField field;
-};
-
 // Builds the sorted result window by window: each window of the result is
 // gathered in memory from the blocks (or parts of blocks) that land in it,
 // read in source order through one large read buffer, then written out in

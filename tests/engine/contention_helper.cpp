@@ -1,0 +1,162 @@
+// A second process for the contention and long-run tests, standing in for the
+// host program:
+//   lock TABLE                 hold the whole-table lock of TABLE
+//   hold FILE                  hold FILE open for writing
+//   labels MULTI DATA DOCS FIRST COUNT PAUSE_MS
+//                              add labels FIRST.. (document, shipment, package,
+//                              then the Labels record under the table lock)
+//   orders SOURCE FIRST COUNT PER PAUSE_MS
+//                              write COUNT shipment files SOURCE/ORDER.TXT of PER
+//                              shipments each, numbered from FIRST, each once the
+//                              previous one has been taken away
+// lock and hold answer "ready" and keep going until standard input closes;
+// labels and orders answer "done" at the end. Failures answer "failed".
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "label_docs.h"
+#include "setup/TableAccess.h"
+
+namespace {
+
+void Say(const char* what) {
+  std::printf("%s\n", what);
+  std::fflush(stdout);
+}
+
+void WaitForStdinToClose() {
+  char c;
+  while (read(0, &c, 1) > 0) {
+  }
+}
+
+void Pause(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool WriteFile(const std::string& path, const std::string& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  return close(fd) == 0 && ok;
+}
+
+// The Labels record goes in under the table lock, waiting while a pass holds it.
+bool AddRow(int engine, const std::string& table, const std::vector<std::pair<std::string, std::string>>& row,
+            bool lock) {
+  const int t = mOpen(engine, table, "");
+  if (!t) return false;
+  if (lock)
+    while (d4lockFile(t) != 0) Pause(2);
+  bool ok = d4appendBlank(t) == 0;
+  for (const auto& [f, v] : row) ok = ok && replace(t, f, v) == 0;
+  ok = d4flush(t) == 0 && ok;
+  d4unlock(t);
+  d4close(t);
+  return ok;
+}
+
+std::string Customer(int id) {
+  char n[32];
+  std::snprintf(n, sizeof n, "CUSTOMER %06d", 999999 - id);
+  return n;
+}
+
+std::string DocName(const std::string& docs, int id) {
+  char n[32];
+  std::snprintf(n, sizeof n, "/L%06d.LBL", id);
+  return docs + n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return 2;
+  const std::string mode = argv[1];
+  if (mode == "lock") {
+    const int engine = OpenData();
+    const int t = mOpen(engine, argv[2], "");
+    if (!t || d4lockFile(t) != 0) {
+      Say("failed");
+      return 1;
+    }
+    Say("ready");
+    WaitForStdinToClose();
+    d4close(t);
+    return 0;
+  }
+  if (mode == "hold") {
+    const int fd = open(argv[2], O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+      Say("failed");
+      return 1;
+    }
+    Say("ready");
+    WaitForStdinToClose();
+    close(fd);
+    return 0;
+  }
+  if (mode == "labels" && argc == 8) {
+    const std::string multi = argv[2], data = argv[3], docs = argv[4];
+    const int first = std::atoi(argv[5]), count = std::atoi(argv[6]);
+    const long pause = std::atol(argv[7]);
+    const int engine = OpenData();
+    for (int id = first; id < first + count; ++id) {
+      const std::string s = std::to_string(id);
+      bool ok = AddRow(engine, data + "\\Shipment",
+                       {{"SHIPMENTID", s}, {"ST_PROV", "ON"}, {"ST_NAME", Customer(id)}, {"ST_POSTAL", "K1A0B1"}}, false);
+      ok = ok && AddRow(engine, data + "\\Package", {{"SHIPMENTID", s}, {"PKG_NO", "0"}}, false);
+      ok = ok && WriteFile(DocName(docs, id), rel::LabelDocument(id));
+      ok = ok && AddRow(engine, multi + "\\Labels",
+                        {{"FILE_NAME", DocName(docs, id)}, {"DOCUMENT", "0"}, {"SHIPMENT", s}, {"PACKAGE", "0"}}, true);
+      if (!ok) {
+        Say("failed");
+        return 1;
+      }
+      Pause(pause);
+    }
+    Say("done");
+    return 0;
+  }
+  if (mode == "orders" && argc == 7) {
+    const std::string file = std::string(argv[2]) + "/ORDER.TXT";
+    const int first = std::atoi(argv[3]), count = std::atoi(argv[4]), per = std::atoi(argv[5]);
+    const long pause = std::atol(argv[6]);
+    int id = first;
+    for (int k = 0; k < count; ++k) {
+      struct stat st;
+      while (stat(file.c_str(), &st) == 0) Pause(1);
+      // Written in two pieces with a pause between, held open all the while,
+      // as a program exporting shipments does.
+      const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd < 0) {
+        Say("failed");
+        return 1;
+      }
+      std::string part;
+      bool ok = true;
+      for (int i = 0; i < per; ++i, ++id) {
+        part += "H,2024," + std::to_string(id) + ",C,NAME " + std::to_string((id * 7919) % 1000) + "\r\nD,shipment " +
+                std::to_string(id) + "\r\n";
+        if (i == per / 2) {
+          ok = ok && write(fd, part.data(), part.size()) == static_cast<ssize_t>(part.size());
+          part.clear();
+          Pause(pause);
+        }
+      }
+      ok = ok && write(fd, part.data(), part.size()) == static_cast<ssize_t>(part.size());
+      if (close(fd) != 0 || !ok) {
+        Say("failed");
+        return 1;
+      }
+    }
+    Say("done");
+    return 0;
+  }
+  return 2;
+}

@@ -1,0 +1,247 @@
+// Contention with a real second process, and a long run of passes while
+// shipment files and labels keep arriving from it.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "engine/uSequncr.h"
+#include "reliability.h"
+#include "tests/fault_points.h"
+
+namespace {
+
+using rel::Installation;
+using Clock = std::chrono::steady_clock;
+
+// The helper program with a pipe on its standard input (closing it ends
+// lock and hold) and one on its standard output.
+class Helper {
+ public:
+  explicit Helper(const std::vector<std::string>& args) {
+    int in[2], out[2];
+    EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
+    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+    std::vector<std::string> all = {VV_HELPER_contention_helper};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    EXPECT_EQ(posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&fa);
+    ::close(in[0]);
+    ::close(out[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+  }
+  ~Helper() {
+    Release();
+    if (stdout_ >= 0) ::close(stdout_);
+    if (pid_ > 0) rel::WaitExit(pid_);
+  }
+  // Next line the helper says; "" when it said nothing within the time.
+  std::string Line(int timeoutMs = 20000) {
+    std::string line;
+    char c;
+    while (true) {
+      pollfd p{stdout_, POLLIN, 0};
+      if (poll(&p, 1, timeoutMs) <= 0) return "";
+      if (::read(stdout_, &c, 1) != 1) return line;
+      if (c == '\n') return line;
+      line += c;
+    }
+  }
+  // Whether the helper has said its last line, without waiting.
+  bool Said(std::string& line) {
+    pollfd p{stdout_, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) return false;
+    line = Line();
+    return true;
+  }
+  void Release() {
+    if (stdin_ >= 0) ::close(stdin_);
+    stdin_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1, stdout_ = -1;
+};
+
+class Contention : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    engine = OpenData();
+    printer = std::make_shared<rel::RecordingPrinter>();
+    plat::SetPrinting(printer);
+  }
+  void TearDown() override {
+    AppSetup = nullptr;
+    setup.reset();
+    plat::SetPrinting(nullptr);
+    CloseData(engine);
+  }
+  void Start(int labels) {
+    inst.CreateTables(engine, labels);
+    setup = std::make_unique<TSetup>(inst.prog);
+    AppSetup = setup.get();
+  }
+  bool LabelPass() { return SequenceLabels(provinces, order); }
+
+  Installation inst;
+  int engine = 0;
+  std::shared_ptr<rel::RecordingPrinter> printer;
+  std::unique_ptr<TSetup> setup;
+  TProvinceArray provinces;
+  TSortOrderArray order = {sfCustomerName};
+};
+
+TEST_F(Contention, LockedLabelsTableFailsThePassUntilReleased) {
+  Start(3);
+  Helper holder({"lock", inst.multi + "/labels"});
+  ASSERT_EQ(holder.Line(), "ready");
+  EXPECT_FALSE(LabelPass());
+  EXPECT_FALSE(LabelPass());
+  EXPECT_EQ(printer->printed, std::vector<int>{}) << "printed while another program held the lock";
+  EXPECT_EQ(inst.WaitingLabels(engine), 3);
+  EXPECT_EQ(inst.DocsLeft().size(), 3u);
+  holder.Release();
+  holder.Line();  // its end
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(LabelPass());
+  EXPECT_EQ(printer->printed, (std::vector<int>{3, 2, 1}));
+  EXPECT_EQ(inst.WaitingLabels(engine), 0);
+}
+
+TEST_F(Contention, ShipmentFileHeldOpenIsLeftForALaterPass) {
+  Start(0);
+  const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
+  const std::string content = "H,1,2,3,B\r\nD,b\r\nH,1,2,3,A\r\nD,a\r\n", old = "old result\r\n";
+  for (const std::string& held : {source, result}) {
+    SCOPED_TRACE(held == source ? "source held" : "result held");
+    rel::Write(source, content);
+    rel::Write(result, old);
+    {
+      Helper writer({"hold", held});
+      ASSERT_EQ(writer.Line(), "ready");
+      EXPECT_FALSE(SequenceShipmentFile(source, result, provinces, order));
+      EXPECT_EQ(rel::Read(source), content);
+      EXPECT_EQ(rel::Read(result), old);
+      EXPECT_FALSE(rel::Exists(result + ".vvtmp"));
+      writer.Release();
+      writer.Line();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(SequenceShipmentFile(source, result, provinces, order));
+    EXPECT_EQ(rel::Read(result), "H,1,2,3,A\r\nD,a\r\nH,1,2,3,B\r\nD,b\r\n");
+    EXPECT_FALSE(rel::Exists(source));
+  }
+}
+
+// Labels keep arriving (under the table lock, as the host adds them) while
+// passes run: each comes out exactly once, none is stuck.
+TEST_F(Contention, LabelsArrivingDuringPassesComeOutOnce) {
+  Start(0);
+  const int count = 60;
+  Helper host({"labels", inst.multi, inst.data, inst.docs, "1", std::to_string(count), "3"});
+  std::string said;
+  int passes = 0, failed = 0;
+  while (!host.Said(said)) {
+    ++passes;
+    failed += LabelPass() ? 0 : 1;
+  }
+  ASSERT_EQ(said, "done");
+  EXPECT_TRUE(LabelPass());
+  EXPECT_EQ(inst.WaitingLabels(engine), 0);
+  const auto counts = printer->Counts();
+  rel::ExpectEachLabelOnce(counts, count, 0);
+  EXPECT_EQ(inst.DocsLeft(), std::vector<std::string>{});
+  faults::Figure("passes while labels arrived", passes);
+  faults::Figure("of them failed on the host's lock", failed);
+}
+
+// Thousands of automatic-style passes (a label pass and a shipment pass
+// each) while a second process keeps delivering shipment files and labels:
+// every shipment and every label comes out exactly once, and memory and open
+// descriptors stay flat.
+TEST_F(Contention, LongRunLosesNothingAndStaysFlat) {
+  Start(0);
+  const int files = 150, perFile = 20, labels = 600;
+  Helper orders({"orders", inst.in, "1", std::to_string(files), std::to_string(perFile), "1"});
+  Helper host({"labels", inst.multi, inst.data, inst.docs, "1", std::to_string(labels), "2"});
+  const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
+  std::map<int, int> shipments;
+  auto takeResult = [&] {
+    // The consumer of the result file takes it away after each pass.
+    const std::string bytes = rel::Read(result);
+    for (size_t at = 0; (at = bytes.find("D,shipment ", at)) != std::string::npos; at += 11)
+      ++shipments[std::atoi(bytes.c_str() + at + 11)];
+    ::unlink(result.c_str());
+  };
+  auto pass = [&] {
+    LabelPass();
+    if (rel::Exists(source)) {
+      if (!rel::Exists(result)) rel::Write(result, "");
+      if (SequenceShipmentFile(source, result, provinces, order)) takeResult();
+    }
+  };
+
+  const auto deadline = Clock::now() + std::chrono::seconds(45);
+  long passes = 0, rssAfterWarmup = 0;
+  int fdsAfterWarmup = 0;
+  bool ordersDone = false, labelsDone = false;
+  std::string said;
+  while (Clock::now() < deadline && passes < 20000) {
+    pass();
+    ++passes;
+    if (passes == 300) {
+      rssAfterWarmup = rel::ResidentKb();
+      fdsAfterWarmup = rel::OpenFds();
+    }
+    if (!ordersDone && orders.Said(said)) {
+      ASSERT_EQ(said, "done");
+      ordersDone = true;
+    }
+    if (!labelsDone && host.Said(said)) {
+      ASSERT_EQ(said, "done");
+      labelsDone = true;
+    }
+    // Once both have delivered everything, go on idling (empty passes, as
+    // the automatic cycle mostly does) until a few thousand passes are done.
+    if (ordersDone && labelsDone && passes >= 3000) break;
+  }
+  ASSERT_TRUE(ordersDone && labelsDone) << "the helpers did not finish in time";
+  pass();
+  ++passes;
+
+  rel::ExpectEachLabelOnce(printer->Counts(), labels, 0);
+  EXPECT_EQ(inst.WaitingLabels(engine), 0);
+  for (int id = 1; id <= files * perFile; ++id) EXPECT_EQ(shipments[id], 1) << "shipment " << id;
+  EXPECT_EQ(shipments.size(), static_cast<size_t>(files * perFile));
+  EXPECT_FALSE(rel::Exists(source));
+
+  const long rss = rel::ResidentKb();
+  const int fds = rel::OpenFds();
+  EXPECT_EQ(fds, fdsAfterWarmup) << "descriptors leak";
+  EXPECT_LT(rss - rssAfterWarmup, 4096) << "resident memory grew from " << rssAfterWarmup << " KB to " << rss << " KB";
+  faults::Figure("long-run passes", passes);
+  faults::Figure("long-run shipments", files * perFile);
+  faults::Figure("long-run labels", labels);
+  faults::Figure("long-run resident KB after warm-up", rssAfterWarmup);
+  faults::Figure("long-run resident KB at the end", rss);
+}
+
+}  // namespace
