@@ -499,8 +499,8 @@ TEST_F(LabelsTest, RecordsMarkedByAKilledPassAreNotPrintedAgain) {
   CreateLabels(Multi(), {{Doc("x", "x"), 0, 1, 1}, {Doc("y", "y"), 0, 2, 1}, {dir / "docs/gone", 0, 3, 1}});
   // A pass printed "gone" and was killed before packing; then another pass
   // printed the rest and was killed as well.
-  auto mark = [&](std::vector<int32_t> recs) {
-    int t = mOpen(AppEngine, Multi() + "\\Labels", "");
+  auto mark = [&](const std::string& folder, std::vector<int32_t> recs) {
+    int t = mOpen(AppEngine, folder + "\\Labels", "");
     ASSERT_NE(t, 0);
     for (int32_t r : recs) {
       ASSERT_EQ(d4go(t, r), 0);
@@ -509,7 +509,7 @@ TEST_F(LabelsTest, RecordsMarkedByAKilledPassAreNotPrintedAgain) {
     ASSERT_EQ(d4flush(t), 0);
     d4close(t);
   };
-  mark({3});
+  mark(Multi(), {3});
   EXPECT_TRUE(SequenceLabels({}, {sfCustomerName}));
   EXPECT_EQ(printer->Printed(), (std::vector<std::string>{"x", "y"}));
   EXPECT_EQ(RecordCount(Multi()), 0);
@@ -519,7 +519,7 @@ TEST_F(LabelsTest, RecordsMarkedByAKilledPassAreNotPrintedAgain) {
   printer->jobs.clear();
   CreateLabels(dir / "docs", {{Doc("p", "p"), 0, 1, 1}, {Doc("q", "q"), 0, 2, 1}});
   AppSetup->MultiShipperPath = dir / "docs";
-  mark({1, 2});
+  mark(dir / "docs", {1, 2});
   EXPECT_EQ(RecordCount(dir / "docs"), 2);
   EXPECT_TRUE(SequenceLabels({}, {sfCustomerName}));
   EXPECT_TRUE(printer->jobs.empty());

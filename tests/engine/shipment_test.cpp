@@ -215,6 +215,30 @@ TEST_F(Sequencing, BadInput) {
   }
 }
 
+// A file past the size of one copy window (64 MB): the result is gathered in
+// several windows, with blocks that straddle their borders.
+TEST_F(Sequencing, LargeFileAcrossCopyWindows) {
+  const int n = 100000;
+  const std::string detail = "D," + std::string(560, 'd') + "\r\n";
+  std::vector<std::string> blocks(n);
+  std::string content = "PRELUDE\n";
+  for (int i = 0; i < n; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%06d", n - 1 - i);
+    blocks[i] = Header({{5, name}}, 20) + detail + (i % 7 ? detail : "");
+    if (i == n - 1) blocks[i].pop_back();  // no line end at the very end
+    content += blocks[i];
+  }
+  ASSERT_GT(content.size(), 64u << 20);
+  ASSERT_TRUE(Run(content, {sfCustomerName}));
+  std::string().swap(content);
+  std::string expected;
+  for (int i = n - 1; i >= 0; --i) expected += blocks[i];
+  const std::string got = Read(result);
+  ASSERT_EQ(got.size(), expected.size());
+  EXPECT_TRUE(got == expected);
+}
+
 // Killing the process at any moment loses nothing: the source stays until
 // the complete result has replaced the old one.
 TEST_F(Sequencing, KilledAtAnyMomentLosesNothing) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -246,7 +247,9 @@ TEST_F(Faults, ExclusiveOpenTakesOnlyPlainFiles) {
   const std::string fifo = Path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(plat::OpenExclusive(fifo, plat::OpenMode::ReadWrite), nullptr);
-  EXPECT_EQ(plat::OpenExclusive("/dev/null", plat::OpenMode::ReadWrite), nullptr);
+  const std::string dev = Path("null");
+  ASSERT_EQ(mknod(dev.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  EXPECT_EQ(plat::OpenExclusive(dev, plat::OpenMode::ReadWrite), nullptr);
   EXPECT_EQ(plat::OpenExclusive(dir_, plat::OpenMode::Read), nullptr);
   Put(Path("plain"), "x");
   EXPECT_NE(plat::OpenExclusive(Path("plain"), plat::OpenMode::ReadWrite), nullptr);
