@@ -6,6 +6,9 @@
 #include "bench_common.h"
 #include "geo/uXArea.h"
 
+// Fifty distinct two-letter state codes.
+std::string StateCode(int j) { return std::string{j < 26 ? 'U' : 'W', char('A' + j % 26)}; }
+
 int main() {
   bench::Scratch scratch("vv_bench_provinces");
   const char* ca[] = {"NF", "NS", "PE", "NB", "QC", "ON", "MB", "SK", "AB", "BC", "NU", "NT", "YT"};
@@ -18,7 +21,7 @@ int main() {
   for (int i = 0; i < 13 + 50; ++i) {
     d4appendBlank(t);
     const bool isCa = i < 13;
-    std::string code = isCa ? ca[i] : std::string{char('A' + i % 26), char('A' + (i * 7) % 26)};
+    std::string code = isCa ? ca[i] : StateCode(i - 13);
     replace(t, "COUNTRY", isCa ? "CA" : "US");
     replace(t, "PROVINCE", code);
     replace(t, "SEQUENCE", std::to_string(i + 1));
@@ -39,9 +42,9 @@ int main() {
                {});
   for (int i = 0; i < 42000; ++i) {
     d4appendBlank(t);
-    const int s = 13 + static_cast<int>(rng() % 50);
+    const int s = static_cast<int>(rng() % 50);
     replace(t, "ZIP_CODE", std::to_string(10000 + rng() % 90000));
-    replace(t, "STATE_CODE", std::string{char('A' + s % 26), char('A' + (s * 7) % 26)});
+    replace(t, "STATE_CODE", StateCode(s));
     replace(t, "CITY_NAME", "City " + std::to_string(i % 900));
   }
   d4close(t);

@@ -62,6 +62,7 @@ class Installation {
   fs::path dir;
   demo::Model model;
   std::string home, port;
+  bool ok = false;  // written
 
   // edit may change the model (documents, for instance) before it is written.
   explicit Installation(uint32_t seed, const std::function<void(demo::Model&)>& edit = nullptr) {
@@ -101,8 +102,6 @@ class Installation {
     d4close(t);
     return n;
   }
-
-  bool ok = false;
 };
 
 struct SortCase {

@@ -149,7 +149,7 @@ std::string BigShipmentFile(int shipments, unsigned seed) {
 TEST(CrashReliability, ShipmentPassKilledAtRandomMoments) {
   Installation inst;
   const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
-  const std::string content = BigShipmentFile(8000, 5);
+  const std::string content = BigShipmentFile(4000, 5);
   const std::string old = "previous result\r\n";
   const std::vector<std::string> pass = {"--home", inst.prog, "shipments", inst.sortFile, source, result};
 
