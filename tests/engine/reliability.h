@@ -217,6 +217,7 @@ struct Installation {
 // The Labels records and documents, for failure messages.
 inline std::string Describe(const Installation& inst) {
   std::string out;
+  const int saved = AppEngine;
   const int e = OpenData();
   const int t = mOpen(e, inst.multi + "\\Labels", "document");
   if (!t) out += "Labels does not open: " + LastErrorText() + "\n";
@@ -227,6 +228,7 @@ inline std::string Describe(const Installation& inst) {
   }
   if (t) d4close(t);
   CloseData(e);
+  AppEngine = saved;
   for (const auto& d : inst.DocsLeft()) out += "document " + d + "\n";
   return out;
 }

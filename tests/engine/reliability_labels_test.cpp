@@ -84,21 +84,20 @@ TEST_F(LabelReliability, PassUnderEveryFault) {
     total += faults::ForEachPoint(
         [&] { Fresh(n, s.missing); }, [&] { ok = Pass(); },
         [&](const faults::Point&, bool hit) {
-          if (!hit && !s.missing) {
-            EXPECT_TRUE(ok);
+          if (!hit) {
+            EXPECT_EQ(ok, !s.missing);
           }
-          if (s.missing) {
-            EXPECT_FALSE(ok);
-            rel::Write(inst->Doc(s.missing), rel::LabelDocument(s.missing));
-          }
-          const std::vector<int> first = printer->printed;
+          if (s.missing) rel::Write(inst->Doc(s.missing), rel::LabelDocument(s.missing));
+          const size_t first = printer->printed.size();
           EXPECT_TRUE(Pass()) << "the queue is stuck after the fault";
           EXPECT_EQ(inst->WaitingLabels(engine), 0);
           const auto counts = printer->Counts();
           rel::ExpectEachLabelOnce(counts, n);
           for (const auto& [id, c] : counts) twice += c > 1 ? 1 : 0;
-          // Within each pass the labels came out in sorted order (ids descending).
-          for (size_t i = 1; i < first.size(); ++i) EXPECT_GT(first[i - 1], first[i]);
+          // The clean pass prints the rest in sorted order (ids descending).
+          for (size_t i = first + 1; i < printer->printed.size(); ++i) {
+            EXPECT_GT(printer->printed[i - 1], printer->printed[i]);
+          }
           const size_t before = printer->printed.size();
           EXPECT_TRUE(Pass());
           EXPECT_EQ(printer->printed.size(), before) << "a third pass printed again";
