@@ -512,48 +512,42 @@ void TfrmMain::btnQueryClick() {
   if (AppSetup) AppSetup->QueryFile = Trimmed(txtQuery);
 }
 
-void TfrmMain::btnSourceClick() {
+// The source and result buttons differ only in their field, titles and setting:
+// Automatic chooses a folder (kept in the setting), Manual a file. Both dialogs
+// start from the source field.
+void TfrmMain::ChoosePathOrFile(QLineEdit* field, std::string* setting, const char* pathTitle,
+                                const char* fileTitle, bool fileMustExist) {
   std::string chosen;
   if (tabProcess->currentIndex() == ProcessAutomatic) {
     dlgOpen.fileName = "path";
     dlgOpen.filter.clear();
     dlgOpen.initialDir = Trimmed(txtSource);
     dlgOpen.fileMustExist = false;
-    dlgOpen.title = "Please choose the source path for processing ...";
+    dlgOpen.title = pathTitle;
     if (!ui::Ui().ChooseFolder(this, dlgOpen.title, dlgOpen.initialDir, chosen)) return;
-    txtSource->setText(Q(SafeDir(chosen)));
-    if (AppSetup) AppSetup->SourcePath = SafeDir(Trimmed(txtSource));
+    field->setText(Q(SafeDir(chosen)));
+    if (setting) *setting = SafeDir(Trimmed(field));
   } else {
     dlgOpen.fileName = Trimmed(txtSource);
     dlgOpen.filter = TextFileFilter;
     dlgOpen.initialDir.clear();
-    dlgOpen.fileMustExist = true;
-    dlgOpen.title = "Please choose the source file for processing ...";
+    dlgOpen.fileMustExist = fileMustExist;
+    dlgOpen.title = fileTitle;
     if (!ui::Ui().OpenDialog(this, dlgOpen, chosen)) return;
-    txtSource->setText(Q(chosen));
+    field->setText(Q(chosen));
   }
 }
 
+void TfrmMain::btnSourceClick() {
+  ChoosePathOrFile(txtSource, AppSetup ? &AppSetup->SourcePath : nullptr,
+                   "Please choose the source path for processing ...",
+                   "Please choose the source file for processing ...", true);
+}
+
 void TfrmMain::btnResultClick() {
-  std::string chosen;
-  if (tabProcess->currentIndex() == ProcessAutomatic) {
-    dlgOpen.fileName = "path";
-    dlgOpen.filter.clear();
-    dlgOpen.initialDir = Trimmed(txtSource);
-    dlgOpen.fileMustExist = false;
-    dlgOpen.title = "Please choose the result path for processing ...";
-    if (!ui::Ui().ChooseFolder(this, dlgOpen.title, dlgOpen.initialDir, chosen)) return;
-    txtResult->setText(Q(SafeDir(chosen)));
-    if (AppSetup) AppSetup->ResultPath = SafeDir(Trimmed(txtResult));
-  } else {
-    dlgOpen.fileName = Trimmed(txtSource);
-    dlgOpen.filter = TextFileFilter;
-    dlgOpen.initialDir.clear();
-    dlgOpen.fileMustExist = false;
-    dlgOpen.title = "Please choose the result file for processing ...";
-    if (!ui::Ui().OpenDialog(this, dlgOpen, chosen)) return;
-    txtResult->setText(Q(chosen));
-  }
+  ChoosePathOrFile(txtResult, AppSetup ? &AppSetup->ResultPath : nullptr,
+                   "Please choose the result path for processing ...",
+                   "Please choose the result file for processing ...", false);
 }
 
 void TfrmMain::btnProcessClick() {

@@ -134,6 +134,8 @@ class TfrmMain : public QMainWindow {
 
  private:
   void ShowFileControls(bool visible);
+  void ChoosePathOrFile(QLineEdit* field, std::string* setting, const char* pathTitle,
+                        const char* fileTitle, bool fileMustExist);
   void ShowCount();
   void CountUp();
   void ShowStatus(const char* text);
