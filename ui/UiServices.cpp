@@ -1,4 +1,5 @@
 #include "ui/UiServices.h"
+#include "ui/QtText.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -16,8 +17,6 @@ namespace ui {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(plat::Cp1252ToUtf8(s)); }
-std::string S(const QString& s) { return plat::Utf8ToCp1252(s.toStdString()); }
 
 // A program path may be written with backslashes or a drive letter; the dialogs
 // need the name the running platform uses.

@@ -1,4 +1,5 @@
 #include "ui/fQuery.h"
+#include "ui/QtText.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -25,8 +26,6 @@ namespace {
 constexpr int kNoField = 255;  // FillSortCombo's "no choice"
 const char* const kSortFileFilter = "Shipment Sort file (*.qry)|*.qry";
 
-QString Q(const std::string& s) { return QString::fromStdString(plat::Cp1252ToUtf8(s)); }
-std::string S(const QString& s) { return plat::Utf8ToCp1252(s.toStdString()); }
 
 std::string KeyName(int i) {
   char buf[16];

@@ -1,12 +1,11 @@
 #include "ui/fSetup.h"
+#include "ui/QtText.h"
+#include "ui/Pictures.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QPainterPath>
-#include <QPixmap>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QToolButton>
@@ -18,40 +17,6 @@
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
 
-namespace {
-
-QString Q(const std::string& s) { return QString::fromStdString(plat::Cp1252ToUtf8(s)); }
-std::string S(const QString& s) { return plat::Utf8ToCp1252(s.toStdString()); }
-
-// A small open folder for the folder-choice button.
-QPixmap FolderPicture() {
-  QPixmap pm(16, 16);
-  pm.fill(Qt::transparent);
-  QPainter p(&pm);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(120, 85, 10), 1.0));
-  QPainterPath back;
-  back.moveTo(1, 3.5);
-  back.lineTo(5.5, 3.5);
-  back.lineTo(7, 5);
-  back.lineTo(13, 5);
-  back.lineTo(13, 13.5);
-  back.lineTo(1, 13.5);
-  back.closeSubpath();
-  p.setBrush(QColor(220, 170, 50));
-  p.drawPath(back);
-  QPainterPath front;
-  front.moveTo(1, 13.5);
-  front.lineTo(4, 7.5);
-  front.lineTo(15.5, 7.5);
-  front.lineTo(12.5, 13.5);
-  front.closeSubpath();
-  p.setBrush(QColor(250, 210, 90));
-  p.drawPath(front);
-  return pm;
-}
-
-}  // namespace
 
 TfrmSetup::TfrmSetup(QWidget* owner) : QDialog(owner) {
   setObjectName("frmSetup");
@@ -67,7 +32,7 @@ TfrmSetup::TfrmSetup(QWidget* owner) : QDialog(owner) {
   lblPath->setBuddy(txtPath);
   btnPath = new QToolButton(this);
   btnPath->setObjectName("btnPath");
-  btnPath->setIcon(QIcon(FolderPicture()));
+  btnPath->setIcon(DrawOpenFolder());
   btnPath->setIconSize(QSize(16, 16));
 
   dlgOpen.title = "Please choose the proper path to Kavlo Desko ...";

@@ -1,4 +1,5 @@
 #include "ui/fZone.h"
+#include "ui/QtText.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -25,8 +26,6 @@
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromUtf8(plat::Cp1252ToUtf8(s)); }
-std::string S(const QString& s) { return plat::Utf8ToCp1252(s.toUtf8().toStdString()); }
 
 const QColor kSilver(192, 192, 192);
 

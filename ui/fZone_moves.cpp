@@ -11,10 +11,10 @@
 
 #include "platform/text.h"
 #include "ui/fZone.h"
+#include "ui/QtText.h"
 
 namespace {
 
-std::string S(const QString& s) { return plat::Utf8ToCp1252(s.toUtf8().toStdString()); }
 
 }  // namespace
 
