@@ -1,9 +1,16 @@
 // Shipment-file sequencing: ORDER.TXT rewritten with its shipment blocks in
 // sorted order, every byte of a block copied unchanged.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "engine/uSequncr.h"
+#include "platform/fault.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
@@ -12,6 +19,123 @@ constexpr size_t kBufSize = 1 << 16;
 constexpr int kFieldLimit = 255;
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr int64_t kWindow = 64 << 20;
+// Mapped source: pages behind a pass are given back in steps of this size.
+constexpr size_t kReleaseStep = 8 << 20;
+
+// The reading rules, shared by the buffered reader and the one over the
+// mapped source so that both give exactly the same fields and positions.
+
+enum class SkipState { Start, Plain, Quoted, AfterQuote };
+
+// The first byte in [p, end) that is stop, a line feed or NUL; end when
+// there is none. Eight bytes at a time: most fields are short, and a run of
+// them is what a header line mostly is.
+inline const unsigned char* ScanTo(const unsigned char* p, const unsigned char* end, unsigned char stop) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    // Flags the zero bytes of x; the lowest flag is always exact.
+    auto zeros = [](uint64_t x) { return (x - ones) & ~x & highs; };
+    const uint64_t s = ones * stop, lf = ones * '\n';
+    while (end - p >= 8) {
+      uint64_t v;
+      std::memcpy(&v, p, 8);
+      const uint64_t m = zeros(v) | zeros(v ^ s) | zeros(v ^ lf);
+      if (m) return p + (std::countr_zero(m) >> 3);
+      p += 8;
+    }
+  }
+  while (p != end && *p != stop && *p != '\n' && *p != 0) ++p;
+  return p;
+}
+
+// Skips fields in [p, end) until n reaches 0 or the line ends (lineEnd set,
+// the terminator consumed). Returns where it stopped.
+inline const unsigned char* SkipFieldsIn(const unsigned char* p, const unsigned char* end, int& n,
+                                         SkipState& state, bool& lineEnd) {
+  while (p != end && n > 0) {
+    // Inside a field only its terminator and the line end matter.
+    if (state == SkipState::Plain || state == SkipState::Quoted) {
+      p = ScanTo(p, end, state == SkipState::Plain ? ',' : '"');
+      if (p == end) break;
+    }
+    const unsigned char c = *p++;
+    if (c == '\n' || c == 0) {
+      lineEnd = true;
+      break;
+    }
+    if (c == '\r') continue;
+    switch (state) {
+      case SkipState::Start:
+        if (c == ',') --n;
+        else state = c == '"' ? SkipState::Quoted : SkipState::Plain;
+        break;
+      case SkipState::Plain:
+        if (c == ',') {
+          state = SkipState::Start;
+          --n;
+        }
+        break;
+      case SkipState::Quoted:
+        if (c == '"') state = SkipState::AfterQuote;
+        break;
+      case SkipState::AfterQuote:  // a quote followed by a comma ends the field
+        if (c == ',') {
+          state = SkipState::Start;
+          --n;
+        } else {
+          state = SkipState::Quoted;
+        }
+        break;
+    }
+  }
+  return p;
+}
+
+// Past the line feed or NUL in [p, end), whichever comes first (lineEnd set);
+// end when there is none.
+inline const unsigned char* LineEndIn(const unsigned char* p, const unsigned char* end, bool& lineEnd) {
+  const unsigned char* q = static_cast<const unsigned char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+  if (!q) q = end;
+  if (const void* nul = std::memchr(p, 0, static_cast<size_t>(q - p))) q = static_cast<const unsigned char*>(nul);
+  if (q != end) {
+    ++q;
+    lineEnd = true;
+  }
+  return q;
+}
+
+// One field from next() (-1 at the end of the line or file) while !ended();
+// out == nullptr drops it. n counts the characters of the field as they stand
+// in the line (an opening quote is the first of them).
+template <typename Next, typename Ended>
+inline void ReadFieldWith(Next next, Ended ended, std::string* out) {
+  const int first = next();
+  if (first < 0 || first == ',') return;
+  const bool quoted = first == '"';
+  const int term = quoted ? '"' : ',';
+  int n = 1;
+  if (!quoted && out) out->push_back(static_cast<char>(first));
+  while (!ended()) {
+    const int c = next();
+    if (c < 0) break;
+    ++n;
+    if (c != term) {
+      if (out && n <= kFieldLimit) out->push_back(static_cast<char>(c));
+      continue;
+    }
+    if (!quoted) break;
+    const int after = next();
+    if (after < 0) break;
+    ++n;
+    if (after == ',') break;
+    // A quote inside a quoted field stays, with the character after it.
+    if (out && n <= kFieldLimit - 1) {
+      out->push_back('"');
+      out->push_back(static_cast<char>(after));
+    }
+  }
+}
+
 }  // namespace
 
 TFieldReader::TFieldReader(plat::File& file)
@@ -46,34 +170,8 @@ std::string TFieldReader::ReadChar() {
   return c < 0 ? std::string() : std::string(1, static_cast<char>(c));
 }
 
-// Reads one field; out == nullptr drops it. n counts the characters of the
-// field as they stand in the line (an opening quote is the first of them).
 bool TFieldReader::ReadFieldImpl(std::string* out) {
-  const int first = NextChar();
-  if (first < 0 || first == ',') return true;
-  const bool quoted = first == '"';
-  const int term = quoted ? '"' : ',';
-  int n = 1;
-  if (!quoted && out) out->push_back(static_cast<char>(first));
-  while (!AtEnd && !AtLineEnd) {
-    const int c = NextChar();
-    if (c < 0) break;
-    ++n;
-    if (c != term) {
-      if (out && n <= kFieldLimit) out->push_back(static_cast<char>(c));
-      continue;
-    }
-    if (!quoted) break;
-    const int next = NextChar();
-    if (next < 0) break;
-    ++n;
-    if (next == ',') break;
-    // A quote inside a quoted field stays, with the character after it.
-    if (out && n <= kFieldLimit - 1) {
-      out->push_back('"');
-      out->push_back(static_cast<char>(next));
-    }
-  }
+  ReadFieldWith([this] { return NextChar(); }, [this] { return AtEnd || AtLineEnd; }, out);
   return true;
 }
 
@@ -91,48 +189,16 @@ std::string TFieldReader::ReadFieldInLine() {
 // The same reading as ReadField, without keeping the text, straight over the
 // buffer: most of a header line is fields that are skipped.
 void TFieldReader::SkipFields(int n) {
-  enum { Start, Plain, Quoted, AfterQuote } state = Start;
+  SkipState state = SkipState::Start;
   while (n > 0 && !AtLineEnd && !AtEnd) {
     if (pos_ == len_ && !Fill()) {
       AtEnd = true;
       break;
     }
     const unsigned char* p = buf_.get() + pos_;
-    const unsigned char* end = buf_.get() + len_;
-    const unsigned char* q = p;
-    while (q != end && n > 0) {
-      const unsigned char c = *q++;
-      if (c == '\n' || c == 0) {
-        AtLineEnd = true;
-        break;
-      }
-      if (c == '\r') continue;
-      switch (state) {
-        case Start:
-          if (c == ',') --n;
-          else state = c == '"' ? Quoted : Plain;
-          break;
-        case Plain:
-          if (c == ',') {
-            state = Start;
-            --n;
-          }
-          break;
-        case Quoted:
-          if (c == '"') state = AfterQuote;
-          break;
-        case AfterQuote:  // a quote followed by a comma ends the field
-          if (c == ',') {
-            state = Start;
-            --n;
-          } else {
-            state = Quoted;
-          }
-          break;
-      }
-    }
+    const unsigned char* q = SkipFieldsIn(p, buf_.get() + len_, n, state, AtLineEnd);
     Position += q - p;
-    pos_ += q - p;
+    pos_ += static_cast<size_t>(q - p);
   }
 }
 
@@ -143,21 +209,187 @@ void TFieldReader::SkipLine() {
       break;
     }
     const unsigned char* p = buf_.get() + pos_;
-    const unsigned char* end = buf_.get() + len_;
-    // Line feed or NUL, whichever comes first (memchr scans fast).
-    const unsigned char* q = static_cast<const unsigned char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-    if (!q) q = end;
-    if (const void* nul = std::memchr(p, 0, static_cast<size_t>(q - p))) q = static_cast<const unsigned char*>(nul);
-    if (q != end) {
-      ++q;
-      AtLineEnd = true;
-    }
+    const unsigned char* q = LineEndIn(p, buf_.get() + len_, AtLineEnd);
     Position += q - p;
-    pos_ += q - p;
+    pos_ += static_cast<size_t>(q - p);
   }
 }
 
 namespace {
+
+// ReadField's trimming (bytes up to the space off both ends) and upper-casing.
+std::string TrimUpper(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= 32) ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32) --e;
+  return plat::UpperAZ(s.substr(b, e - b));
+}
+
+// The reader over the whole source in memory (the mapped file): the same
+// reading as TFieldReader, with no buffer to refill or copy.
+class TMemoryReader {
+ public:
+  TMemoryReader(const unsigned char* data, size_t size) : base_(data), p_(data), end_(data + size), lastStop_(data) {
+    // Past the last line feed or NUL of the data: scans that start before it
+    // end at a terminator, so they need no bound.
+    const void* lf = memrchr(data, '\n', size);
+    const unsigned char* from = lf ? static_cast<const unsigned char*>(lf) + 1 : data;
+    const void* nul = memrchr(from, 0, static_cast<size_t>(end_ - from));
+    if (nul) lastStop_ = static_cast<const unsigned char*>(nul) + 1;
+    else if (lf) lastStop_ = from;
+  }
+  bool AtEnd = false;
+  bool AtLineEnd = false;
+  int64_t Pos() const { return p_ - base_; }
+
+  std::string ReadField() {
+    // Most fields are plain: no quote to open them, no carriage return inside,
+    // within the length limit and ended before the end of the file. They are
+    // taken as they stand; every other field goes the general way.
+    if (!AtEnd && p_ != end_ && *p_ != '"' && *p_ != '\r') {
+      const unsigned char* q = ScanTo(p_, end_, ',');
+      const size_t len = static_cast<size_t>(q - p_);
+      if (q != end_ && len <= kFieldLimit && !std::memchr(p_, '\r', len)) {
+        const std::string_view raw(reinterpret_cast<const char*>(p_), len);
+        AtLineEnd = *q != ',';
+        p_ = q + 1;
+        return TrimUpper(raw);
+      }
+    }
+    std::string s;
+    ReadFieldWith([this] { return NextChar(); }, [this] { return AtEnd || AtLineEnd; }, &s);
+    return TrimUpper(s);
+  }
+  // Whether the first field of a line (read as by ReadField) is "H".
+  bool HeaderField() {
+    // The common lines start with a one-character field.
+    if (!AtEnd && end_ - p_ >= 2 && p_[1] == ',' && p_[0] != '"' && p_[0] != ',' && p_[0] != '\r' &&
+        p_[0] != '\n' && p_[0] != 0) {
+      const unsigned char c = p_[0];
+      p_ += 2;
+      AtLineEnd = false;
+      return c == 'H' || c == 'h';
+    }
+    return ReadField() == "H";
+  }
+  std::string ReadFieldInLine() {
+    if (AtLineEnd || AtEnd) return std::string();
+    return ReadField();
+  }
+  void SkipFields(int n) {
+    SkipState state = SkipState::Start;
+    while (n > 0 && !AtLineEnd && !AtEnd) {
+      if (p_ == end_) {
+        AtEnd = true;
+        break;
+      }
+      p_ = SkipFieldsIn(p_, end_, n, state, AtLineEnd);
+    }
+  }
+  void SkipLine() {
+    while (!AtLineEnd && !AtEnd) {
+      if (p_ == end_) {
+        AtEnd = true;
+        break;
+      }
+      if (p_ < lastStop_) {
+        // A line feed or NUL lies ahead: one scan finds whichever comes first.
+        p_ = reinterpret_cast<const unsigned char*>(strchrnul(reinterpret_cast<const char*>(p_), '\n')) + 1;
+        AtLineEnd = true;
+      } else {
+        p_ = LineEndIn(p_, end_, AtLineEnd);
+      }
+    }
+  }
+
+ private:
+  int NextChar() {
+    AtLineEnd = false;
+    while (!AtEnd) {
+      if (p_ == end_) {
+        AtEnd = true;
+        break;
+      }
+      const unsigned char b = *p_++;
+      if (b == 0 || b == '\n') {
+        AtLineEnd = true;
+        return -1;
+      }
+      if (b != '\r') return b;
+    }
+    return -1;
+  }
+  const unsigned char* base_;
+  const unsigned char* p_;
+  const unsigned char* end_;
+  const unsigned char* lastStop_;
+};
+
+int64_t PositionOf(const TFieldReader& r) { return r.Position; }
+int64_t PositionOf(const TMemoryReader& r) { return r.Pos(); }
+bool HeaderField(TFieldReader& r) { return r.ReadField() == "H"; }
+bool HeaderField(TMemoryReader& r) { return r.HeaderField(); }
+
+// The source mapped read-only for both passes. The file is held open without
+// sharing for the whole call, so its size is taken once. Resident pages of
+// the mapping are given back behind each pass (Release), so that what the
+// call keeps in memory grows with the number of shipments, not the file.
+class TSourceMap {
+ public:
+  TSourceMap() = default;
+  TSourceMap(const TSourceMap&) = delete;
+  TSourceMap& operator=(const TSourceMap&) = delete;
+  ~TSourceMap() { Close(); }
+
+  // Maps the file at path when it is still the one found there before the
+  // exclusive open (same device, inode and size); false otherwise, and the
+  // caller reads through the open file instead.
+  bool Open(const std::string& path, const struct stat& before, int64_t size) {
+    if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX || plat::FaultHit(plat::Op::Open)) return false;
+    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) return false;
+    struct stat st;
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != before.st_dev || st.st_ino != before.st_ino ||
+        st.st_size != size) {
+      Close();
+      return false;
+    }
+    void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd_, 0);
+    if (p == MAP_FAILED) {
+      Close();
+      return false;
+    }
+    data_ = static_cast<const unsigned char*>(p);
+    size_ = static_cast<size_t>(size);
+    madvise(p, size_, MADV_SEQUENTIAL);
+    return true;
+  }
+
+  void Close() {
+    if (data_) munmap(const_cast<unsigned char*>(data_), size_);
+    data_ = nullptr;
+    size_ = 0;
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+
+  const unsigned char* Data() const { return data_; }
+  size_t Size() const { return size_; }
+
+  // Drops the pages wholly inside [from, to) from this process (the page
+  // cache keeps them); a later access maps them again.
+  void Release(size_t from, size_t to) {
+    static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    from = (from + page - 1) / page * page;
+    to = to >= size_ ? size_ : to / page * page;
+    if (from < to) madvise(const_cast<unsigned char*>(data_) + from, to - from, MADV_DONTNEED);
+  }
+
+ private:
+  int fd_ = -1;
+  const unsigned char* data_ = nullptr;
+  size_t size_ = 0;
+};
 
 // Appends s so that the concatenation of several encoded texts compares,
 // byte by byte, like the texts one after the other: NUL becomes 00 01 and
@@ -177,96 +409,22 @@ struct Shipment {
   uint32_t keyLen;
 };
 
-// Builds the sorted result window by window: each window of the result is
-// gathered in memory from the blocks (or parts of blocks) that land in it,
-// read in source order through one large read buffer, then written out in
-// one piece. The result is thus written strictly sequentially and the source
-// read in large sequential pieces, with a fixed amount of memory (one window,
-// 64 MB, larger only for files past 512 MB so that there are at most eight).
-bool CopyBlocks(plat::File& src, plat::File& dst, const std::vector<Shipment>& items,
-                const std::vector<uint32_t>& sorted, int64_t size) {
-  const size_t n = items.size();
-  auto blockEnd = [&](size_t k) { return k + 1 < n ? items[k + 1].origin : size; };
-  std::vector<int64_t> at(n);
-  int64_t total = 0;
-  for (uint32_t i : sorted) {
-    at[i] = total;
-    total += blockEnd(i) - items[i].origin;
-  }
-  const int64_t window = std::max<int64_t>(kWindow, (total + 7) / 8);
-  const size_t windows = static_cast<size_t>((total + window - 1) / window);
-  // Blocks of each window, in source order.
-  std::vector<std::vector<uint32_t>> parts(windows);
-  for (size_t k = 0; k < n; ++k) {
-    const int64_t len = blockEnd(k) - items[k].origin;
-    if (len == 0) continue;
-    for (int64_t w = at[k] / window; w * window < at[k] + len; ++w) parts[static_cast<size_t>(w)].push_back(static_cast<uint32_t>(k));
-  }
-
-  std::vector<char> chunk(kCopyChunk);
-  int64_t chunkFrom = -1, chunkTo = -1;  // source range held in chunk (none yet)
-  std::vector<char> out;
-  for (size_t w = 0; w < windows; ++w) {
-    const int64_t w0 = static_cast<int64_t>(w) * window;
-    const int64_t w1 = std::min(total, w0 + window);
-    out.resize(static_cast<size_t>(w1 - w0));
-    for (uint32_t k : parts[w]) {
-      // The part of block k that lands in this window, as a source range.
-      const int64_t t0 = std::max(at[k], w0);
-      const int64_t t1 = std::min(at[k] + blockEnd(k) - items[k].origin, w1);
-      int64_t s = items[k].origin + (t0 - at[k]);
-      const int64_t sEnd = items[k].origin + (t1 - at[k]);
-      while (s < sEnd) {
-        if (s < chunkFrom || s >= chunkTo) {
-          if (s != chunkTo && !src.Seek(static_cast<uint64_t>(s))) return false;
-          const size_t got = src.Read(chunk.data(), chunk.size());
-          if (got == 0) return false;  // the file ended inside a block
-          chunkFrom = s;
-          chunkTo = s + static_cast<int64_t>(got);
-        }
-        const int64_t e = std::min(sEnd, chunkTo);
-        std::memcpy(out.data() + (at[k] + (s - items[k].origin) - w0), chunk.data() + (s - chunkFrom),
-                    static_cast<size_t>(e - s));
-        s = e;
-      }
-    }
-    if (!dst.Write(out.data(), out.size())) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resultFile,
-                          const TProvinceArray& provinces, const TSortOrderArray& order) {
-  if (!plat::FileExists(sourceFile)) return false;
-  auto src = plat::OpenExclusive(sourceFile, plat::OpenMode::ReadWrite);
-  if (!src) return false;
-  // The exclusive open of the result is the gate: a result that another
-  // program holds open is left alone. It is never written in place; the
-  // sorted content goes to a temporary file that then replaces it.
-  auto result = plat::OpenExclusive(resultFile, plat::OpenMode::WriteOnly);
-  if (!result) {
-    src->Close();
-    return false;
-  }
-
-  TKeyDeriver keys(provinces, order);
-  keys.PrepareZones();
+// The whole-file pass: one Shipment per header line, its keys in the arena.
+// lineDone runs after every line and stops the pass by returning false.
+template <typename Reader, typename LineDone>
+bool ReadShipments(Reader& r, const TKeyDeriver& keys, const TSortOrderArray& order, std::vector<Shipment>& items,
+                   std::string& arena, LineDone lineDone) {
   const TFieldsInUse& used = keys.Fields();
   const bool derive = used.Zone() || used[sfProvinceLocation];
   auto need = [&](TSortField f) {
     return used[f] || (derive && (f == sfPostalCode || f == sfProvinceCode));
   };
-
-  std::vector<Shipment> items;
-  std::string arena;
   TItem item;
-  TFieldReader r(*src);
   while (!r.AtEnd) {
-    const int64_t p = r.Position;
-    if (r.ReadField() != "H") {
+    const int64_t p = PositionOf(r);
+    if (!HeaderField(r)) {
       r.SkipLine();
+      if (!lineDone()) return false;
       continue;
     }
     for (auto& v : item.Values) v.clear();
@@ -302,32 +460,138 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     for (TSortField c : order) AppendKey(arena, item.Values[c]);
     s.keyLen = static_cast<uint32_t>(arena.size() - s.keyOff);
     items.push_back(s);
+    if (!lineDone()) return false;
   }
-  const int64_t size = src->Size();
-  bool ok = size == r.Position;  // a read that failed before the end
+  return true;
+}
 
-  // Sorted by the first eight key bytes held beside the index, the full keys
-  // only for ties there.
+// Builds the sorted result window by window: each window of the result is
+// gathered in memory from the blocks (or parts of blocks) that land in it,
+// taken in source order through copyIn(from, to, dest), then written out in
+// one piece. The result is thus written strictly sequentially and the source
+// read in sequential passes, with a fixed amount of memory (one window, 64 MB,
+// larger only for files past 512 MB so that there are at most eight).
+// windowDone runs after each window is written.
+template <typename CopyIn, typename WindowDone>
+bool CopyBlocks(plat::File& dst, const std::vector<Shipment>& items, const std::vector<uint32_t>& sorted,
+                int64_t size, CopyIn copyIn, WindowDone windowDone) {
+  const size_t n = items.size();
+  auto blockEnd = [&](size_t k) { return k + 1 < n ? items[k + 1].origin : size; };
+  std::vector<int64_t> at(n);
+  int64_t total = 0;
+  for (uint32_t i : sorted) {
+    at[i] = total;
+    total += blockEnd(i) - items[i].origin;
+  }
+  const int64_t window = std::max<int64_t>(kWindow, (total + 7) / 8);
+  const size_t windows = static_cast<size_t>((total + window - 1) / window);
+  // Blocks of each window, in source order.
+  std::vector<std::vector<uint32_t>> parts(windows);
+  for (size_t k = 0; k < n; ++k) {
+    const int64_t len = blockEnd(k) - items[k].origin;
+    if (len == 0) continue;
+    for (int64_t w = at[k] / window; w * window < at[k] + len; ++w) parts[static_cast<size_t>(w)].push_back(static_cast<uint32_t>(k));
+  }
+
+  // Not zeroed: the blocks of a window cover every byte of it.
+  std::unique_ptr<char[]> out(new char[static_cast<size_t>(std::min(window, total))]);
+  for (size_t w = 0; w < windows; ++w) {
+    const int64_t w0 = static_cast<int64_t>(w) * window;
+    const int64_t w1 = std::min(total, w0 + window);
+    for (uint32_t k : parts[w]) {
+      // The part of block k that lands in this window, as a source range.
+      const int64_t t0 = std::max(at[k], w0);
+      const int64_t t1 = std::min(at[k] + blockEnd(k) - items[k].origin, w1);
+      if (!copyIn(items[k].origin + (t0 - at[k]), items[k].origin + (t1 - at[k]), out.get() + (t0 - w0)))
+        return false;
+    }
+    if (!dst.Write(out.get(), static_cast<size_t>(w1 - w0))) return false;
+    windowDone();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resultFile,
+                          const TProvinceArray& provinces, const TSortOrderArray& order) {
+  if (!plat::FileExists(sourceFile)) return false;
+  const std::string sourcePath = plat::NativePath(sourceFile);
+  struct stat before;
+  const bool known = stat(sourcePath.c_str(), &before) == 0;
+  auto src = plat::OpenExclusive(sourceFile, plat::OpenMode::ReadWrite);
+  if (!src) return false;
+  // The exclusive open of the result is the gate: a result that another
+  // program holds open is left alone. It is never written in place; the
+  // sorted content goes to a temporary file that then replaces it.
+  auto result = plat::OpenExclusive(resultFile, plat::OpenMode::WriteOnly);
+  if (!result) {
+    src->Close();
+    return false;
+  }
+
+  TKeyDeriver keys(provinces, order);
+  keys.PrepareZones();
+
+  // Both passes go over a read-only mapping of the source when one can be
+  // had: parsed in place and blocks copied straight from it. Reading through
+  // the open file is the fallback, with the same result.
+  const int64_t size = src->Size();
+  TSourceMap map;
+  const bool mapped = known && map.Open(sourcePath, before, size);
+
+  std::vector<Shipment> items;
+  std::string arena;
+  bool ok;
+  if (mapped) {
+    TMemoryReader r(map.Data(), map.Size());
+    // A read fault where the buffered reader would read; pages behind the
+    // pass go back as it moves on.
+    size_t nextRead = 0, released = 0;
+    ok = ReadShipments(r, keys, order, items, arena, [&] {
+      const size_t at = static_cast<size_t>(r.Pos());
+      for (; nextRead < at; nextRead += kBufSize)
+        if (plat::FaultHit(plat::Op::Read)) return false;
+      if (at - released >= kReleaseStep) {
+        map.Release(released, at);
+        released = at / kReleaseStep * kReleaseStep;
+      }
+      return true;
+    });
+    map.Release(0, map.Size());
+  } else {
+    TFieldReader r(*src);
+    ReadShipments(r, keys, order, items, arena, [] { return true; });
+    ok = size >= 0 && size == r.Position;  // a read that failed before the end
+  }
+
+  // Sorted by the first sixteen key bytes held beside the index, the full
+  // keys only for ties there.
   struct SortEntry {
-    uint64_t head;
+    uint64_t head[2];
     uint32_t index;
   };
-  std::vector<SortEntry> entries(items.size());
+  std::vector<SortEntry> entries(ok ? items.size() : 0);
   for (uint32_t i = 0; i < entries.size(); ++i) {
-    uint64_t head = 0;
     const Shipment& x = items[i];
-    for (uint32_t b = 0; b < 8; ++b)
-      head = (head << 8) | (b < x.keyLen ? static_cast<unsigned char>(arena[x.keyOff + b]) : 0u);
-    entries[i] = {head, i};
+    SortEntry& e = entries[i];
+    for (uint32_t h = 0; h < 2; ++h) {
+      uint64_t v = 0;
+      for (uint32_t b = h * 8; b < h * 8 + 8; ++b)
+        v = (v << 8) | (b < x.keyLen ? static_cast<unsigned char>(arena[x.keyOff + b]) : 0u);
+      e.head[h] = v;
+    }
+    e.index = i;
   }
   std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
-    if (a.head != b.head) return a.head < b.head;
+    if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
+    if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
     const Shipment& x = items[a.index];
     const Shipment& y = items[b.index];
     const int c = std::memcmp(arena.data() + x.keyOff, arena.data() + y.keyOff, std::min(x.keyLen, y.keyLen));
     return c != 0 ? c < 0 : x.keyLen < y.keyLen;
   });
-  std::vector<uint32_t> sorted(items.size());
+  std::vector<uint32_t> sorted(entries.size());
   for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
   std::vector<SortEntry>().swap(entries);
   std::string().swap(arena);
@@ -338,7 +602,57 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     temp = plat::CreateFile(tempFile);
     ok = temp != nullptr;
   }
-  if (ok && !items.empty()) ok = CopyBlocks(*src, *temp, items, sorted, size);
+  if (ok && !items.empty()) {
+    if (mapped) {
+      // A read fault where the buffered copy would read a chunk; within a
+      // window the source is taken in order, so pages behind go back.
+      int64_t chunk = -1;
+      size_t released = 0;
+      ok = CopyBlocks(
+          *temp, items, sorted, size,
+          [&](int64_t s, int64_t e, char* to) {
+            for (int64_t c = s / static_cast<int64_t>(kCopyChunk); c <= (e - 1) / static_cast<int64_t>(kCopyChunk); ++c) {
+              if (c == chunk) continue;
+              if (plat::FaultHit(plat::Op::Read)) return false;
+              chunk = c;
+            }
+            std::memcpy(to, map.Data() + s, static_cast<size_t>(e - s));
+            if (static_cast<size_t>(s) - released >= kReleaseStep) {
+              map.Release(released, static_cast<size_t>(s));
+              released = static_cast<size_t>(s) / kReleaseStep * kReleaseStep;
+            }
+            return true;
+          },
+          [&] {
+            map.Release(0, map.Size());
+            chunk = -1;
+            released = 0;
+          });
+    } else {
+      std::vector<char> buf(kCopyChunk);
+      int64_t chunkFrom = -1, chunkTo = -1;  // source range held in buf (none yet)
+      ok = CopyBlocks(
+          *temp, items, sorted, size,
+          [&](int64_t s, int64_t e, char* to) {
+            while (s < e) {
+              if (s < chunkFrom || s >= chunkTo) {
+                if (s != chunkTo && !src->Seek(static_cast<uint64_t>(s))) return false;
+                const size_t got = src->Read(buf.data(), buf.size());
+                if (got == 0) return false;  // the file ended inside a block
+                chunkFrom = s;
+                chunkTo = s + static_cast<int64_t>(got);
+              }
+              const int64_t m = std::min(e, chunkTo);
+              std::memcpy(to, buf.data() + (s - chunkFrom), static_cast<size_t>(m - s));
+              to += m - s;
+              s = m;
+            }
+            return true;
+          },
+          [] {});
+    }
+  }
+  map.Close();
   if (temp) {
     ok = temp->Sync() && ok;
     ok = temp->Close() && ok;

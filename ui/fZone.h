@@ -189,7 +189,10 @@ class TfrmZone : public QDialog {
   void SetNameText(const std::string& text);
   void IndexProvinces();
   int ProvinceOfName(const std::string& name) const;
+  int FirstEntryIndex(const std::string& province) const;
   TProvince* FirstEntry(const std::string& province) const;
+  void MakeWhole(const TProvince& province);
+  void RemoveFirstEntry(const std::string& province);
   TProvince* AppendEntry(const TProvince& province);
   void MoveSelectionSummary(const std::vector<int>& rows, QListView* source);
   void MoveSelectionDetail(const std::vector<int>& rows, QListView* source);

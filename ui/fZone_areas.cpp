@@ -146,12 +146,32 @@ int TfrmZone::ProvinceOfName(const std::string& name) const {
   return it == FNameIndex.end() ? -1 : it->second;
 }
 
-TProvince* TfrmZone::FirstEntry(const std::string& province) const {
+int TfrmZone::FirstEntryIndex(const std::string& province) const {
   for (int i = 0; i < FZone->ProvinceCount(); ++i) {
-    TProvince* e = FZone->GetProvince(i);
-    if (e->Province == province) return e;
+    if (FZone->GetProvince(i)->Province == province) return i;
   }
-  return nullptr;
+  return -1;
+}
+
+TProvince* TfrmZone::FirstEntry(const std::string& province) const {
+  const int i = FirstEntryIndex(province);
+  return i < 0 ? nullptr : FZone->GetProvince(i);
+}
+
+// Into the zone as a whole province: an existing entry loses its listed
+// codes (empty stands for the whole province), a missing one is appended.
+void TfrmZone::MakeWhole(const TProvince& province) {
+  if (TProvince* e = FirstEntry(province.Province)) {
+    e->Areas.clear();
+    e->AreasTo.clear();
+  } else {
+    AppendEntry(province);
+  }
+}
+
+void TfrmZone::RemoveFirstEntry(const std::string& province) {
+  const int i = FirstEntryIndex(province);
+  if (i >= 0) FZone->DeleteProvince(i);
 }
 
 TProvince* TfrmZone::AppendEntry(const TProvince& province) {
@@ -254,21 +274,10 @@ void TfrmZone::MoveSelectionSummary(const std::vector<int>& rows, QListView* sou
     if (pi < 0) continue;
     const TProvince& p = *FProvinces[static_cast<size_t>(pi)];
     if (FMoveIn) {
-      if (partial) {
-        if (TProvince* e = FirstEntry(p.Province)) {
-          e->Areas.clear();
-          e->AreasTo.clear();
-        }
-      } else {
-        AppendEntry(p);
-      }
+      if (!partial) AppendEntry(p);
+      else if (FirstEntry(p.Province)) MakeWhole(p);
     } else {
-      for (int i = 0; i < FZone->ProvinceCount(); ++i) {
-        if (FZone->GetProvince(i)->Province == p.Province) {
-          FZone->DeleteProvince(i);
-          break;
-        }
-      }
+      RemoveFirstEntry(p.Province);
     }
   }
 }

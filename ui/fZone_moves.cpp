@@ -46,21 +46,8 @@ void TfrmZone::btnMovAreaClick() {
       const int64_t pos = p.Country == "CA" ? int64_t{p.Sequence} : int64_t{p.Sequence} + 13;
       const bool taken = east ? pos < n : 64 - pos < n;
       if (!taken) continue;
-      if (FMoveIn) {
-        if (TProvince* e = FirstEntry(p.Province)) {
-          e->Areas.clear();
-          e->AreasTo.clear();
-        } else {
-          AppendEntry(p);
-        }
-      } else {
-        for (int i = 0; i < FZone->ProvinceCount(); ++i) {
-          if (FZone->GetProvince(i)->Province == p.Province) {
-            FZone->DeleteProvince(i);
-            break;
-          }
-        }
-      }
+      if (FMoveIn) MakeWhole(p);
+      else RemoveFirstEntry(p.Province);
     }
     FillAreaLists();
   }
@@ -71,13 +58,7 @@ void TfrmZone::btnMovProvClick() {
   const std::string code = plat::UpperAZ(plat::Trim(S(cbxMovProv->currentText())));
   if (!code.empty() && FZone) {
     FChanged = true;
-    int first = -1;
-    for (int i = 0; i < FZone->ProvinceCount(); ++i) {
-      if (FZone->GetProvince(i)->Province == code) {
-        first = i;
-        break;
-      }
-    }
+    const int first = FirstEntryIndex(code);
     if (FMoveIn) {
       if (first >= 0) {
         FZone->GetProvince(first)->Areas.clear();
@@ -163,14 +144,8 @@ void TfrmZone::MoveLines(Pred matches) {
       e->Areas = std::move(areas);
       if (hasTo) e->AreasTo = std::move(to);
     }
-    if (deleted && e->Areas.empty()) {
-      for (int i = 0; i < FZone->ProvinceCount(); ++i) {
-        if (FZone->GetProvince(i) == e) {
-          FZone->DeleteProvince(i);
-          break;
-        }
-      }
-    }
+    // e is the first entry of its province, so this removes e itself.
+    if (deleted && e->Areas.empty()) RemoveFirstEntry(p.Province);
   }
 }
 
