@@ -99,7 +99,7 @@ std::string UndoubleBackslashes(const std::string& name) {
   return out;
 }
 
-TLabelPrint PrintLabel(const std::string& fileName, uint8_t document) {
+TLabelPrint PrintLabel(const std::string& fileName, uint8_t document, bool deleteDocument) {
   const int32_t printer = PrinterFor(document);
   if (printer != PrinterEltron && printer != PrinterDefault && printer < 0) return TLabelPrint::NotPrinted;
 
@@ -115,6 +115,7 @@ TLabelPrint PrintLabel(const std::string& fileName, uint8_t document) {
                 : SendToPrinter(*file, printer);
   file->Close();
   if (!ok) return TLabelPrint::NotPrinted;
+  if (!deleteDocument) return TLabelPrint::Printed;
   return plat::DeleteFile(name) ? TLabelPrint::Printed : TLabelPrint::PrintedNotDeleted;
 }
 
@@ -226,7 +227,7 @@ bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& orde
       const TLabelDoc& doc = docs[static_cast<size_t>(items[i].Origin)];
       TLabelPrint printed = TLabelPrint::NotPrinted;
       try {
-        printed = PrintLabel(doc.FileName, doc.Document);
+        printed = PrintLabel(doc.FileName, doc.Document, false);
       } catch (const std::exception&) {
         printed = TLabelPrint::NotPrinted;
       }
@@ -235,10 +236,13 @@ bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& orde
         ok = false;
         break;
       }
-      // A label whose document printed but could not be deleted is done too
-      // (it must not print again); the pass still stops to report it.
+      // The record is marked, durably, before the document goes: a process
+      // killed in between leaves a stray document, never a waiting label
+      // whose document is gone (which would stop every later pass). A
+      // document that cannot be deleted leaves its label done (it must not
+      // print again); the pass still stops to report it.
       marked = true;
-      if (!MarkPrinted(labels.get(), doc.RecNo) || printed != TLabelPrint::Printed) {
+      if (!MarkPrinted(labels.get(), doc.RecNo) || !plat::DeleteFile(UndoubleBackslashes(doc.FileName))) {
         ok = false;
         break;
       }

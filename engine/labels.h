@@ -16,7 +16,9 @@ enum class TLabelPrint {
 // Every pair of backslashes becomes one, left to right, pairs not overlapping.
 std::string UndoubleBackslashes(const std::string& name);
 
-TLabelPrint PrintLabel(const std::string& fileName, uint8_t document);
+// Prints one document; deletes it afterwards unless deleteDocument is false
+// (the label pass deletes it itself, once the label's record is marked).
+TLabelPrint PrintLabel(const std::string& fileName, uint8_t document, bool deleteDocument = true);
 
 // One waiting label.
 struct TLabelDoc {

@@ -1,6 +1,7 @@
 // Shipment-file sequencing: ORDER.TXT rewritten with its shipment blocks in
 // sorted order, every byte of a block copied unchanged.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <string_view>
 
 #include "engine/uSequncr.h"
 #include "platform/fault.h"
@@ -21,6 +23,10 @@ constexpr size_t kCopyChunk = 1 << 20;
 constexpr int64_t kWindow = 64 << 20;
 // Mapped source: pages behind a pass are given back in steps of this size.
 constexpr size_t kReleaseStep = 8 << 20;
+// Up to this size a mapped source is copied block by block in sorted order
+// straight to the result, so all of it may be mapped in at once (clean page
+// cache pages, shared and reclaimable); larger ones go through the windows.
+constexpr size_t kDirectLimit = size_t{128} << 20;
 
 // The reading rules, shared by the buffered reader and the one over the
 // mapped source so that both give exactly the same fields and positions.
@@ -331,9 +337,9 @@ bool HeaderField(TFieldReader& r) { return r.ReadField() == "H"; }
 bool HeaderField(TMemoryReader& r) { return r.HeaderField(); }
 
 // The source mapped read-only for both passes. The file is held open without
-// sharing for the whole call, so its size is taken once. Resident pages of
-// the mapping are given back behind each pass (Release), so that what the
-// call keeps in memory grows with the number of shipments, not the file.
+// sharing for the whole call, so its size is taken once. The sequential
+// passes give back the pages behind them (Release); only the block-by-block
+// copy of a file up to kDirectLimit may have all of it mapped in at once.
 class TSourceMap {
  public:
   TSourceMap() = default;
@@ -345,9 +351,21 @@ class TSourceMap {
   // exclusive open (same device, inode and size); false otherwise, and the
   // caller reads through the open file instead.
   bool Open(const std::string& path, const struct stat& before, int64_t size) {
-    if (size <= 0 || static_cast<uint64_t>(size) > SIZE_MAX || plat::FaultHit(plat::Op::Open)) return false;
+    if (size <= 0 || plat::FaultHit(plat::Op::Open)) return false;
+    if constexpr (sizeof(size_t) < sizeof(int64_t))
+      if (static_cast<uint64_t>(size) > static_cast<uint64_t>(static_cast<size_t>(-1))) return false;
     fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) return false;
+    // A mapped file that another program shortens would end this process
+    // (SIGBUS). A read lease held while the mapping lives makes any open for
+    // writing or truncation by another program wait until we are done (up to
+    // the kernel's lease-break time); its notice comes as SIGURG, which is
+    // ignored by default. Without the lease, the file is read, not mapped.
+    fcntl(fd_, F_SETSIG, SIGURG);
+    if (fcntl(fd_, F_SETLEASE, F_RDLCK) != 0) {
+      Close();
+      return false;
+    }
     struct stat st;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != before.st_dev || st.st_ino != before.st_ino ||
         st.st_size != size) {
@@ -369,7 +387,10 @@ class TSourceMap {
     if (data_) munmap(const_cast<unsigned char*>(data_), size_);
     data_ = nullptr;
     size_ = 0;
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) {
+      fcntl(fd_, F_SETLEASE, F_UNLCK);
+      close(fd_);
+    }
     fd_ = -1;
   }
 
@@ -395,9 +416,13 @@ class TSourceMap {
 // byte by byte, like the texts one after the other: NUL becomes 00 01 and
 // every text ends with 00 00, which sorts below any continuation.
 void AppendKey(std::string& arena, const std::string& s) {
-  for (char c : s) {
-    arena.push_back(c);
-    if (c == 0) arena.push_back(1);
+  if (!std::memchr(s.data(), 0, s.size())) {
+    arena.append(s);
+  } else {
+    for (char c : s) {
+      arena.push_back(c);
+      if (c == 0) arena.push_back(1);
+    }
   }
   arena.push_back(0);
   arena.push_back(0);
@@ -519,7 +544,9 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   const std::string sourcePath = plat::NativePath(sourceFile);
   struct stat before;
   const bool known = stat(sourcePath.c_str(), &before) == 0;
-  auto src = plat::OpenExclusive(sourceFile, plat::OpenMode::ReadWrite);
+  // Read access is enough: the source is only read, then deleted, and a
+  // writable handle of our own would keep the read lease below from being taken.
+  auto src = plat::OpenExclusive(sourceFile, plat::OpenMode::Read);
   if (!src) return false;
   // The exclusive open of the result is the gate: a result that another
   // program holds open is left alone. It is never written in place; the
@@ -565,31 +592,40 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     ok = size >= 0 && size == r.Position;  // a read that failed before the end
   }
 
-  // Sorted by the first sixteen key bytes held beside the index, the full
-  // keys only for ties there.
+  // Sorted by the first 24 key bytes held beside the index (most keys are
+  // shorter), the full keys only for ties there.
+  constexpr uint32_t kHeadWords = 3;
   struct SortEntry {
-    uint64_t head[2];
+    uint64_t head[kHeadWords];
     uint32_t index;
   };
   std::vector<SortEntry> entries(ok ? items.size() : 0);
   for (uint32_t i = 0; i < entries.size(); ++i) {
     const Shipment& x = items[i];
     SortEntry& e = entries[i];
-    for (uint32_t h = 0; h < 2; ++h) {
+    unsigned char bytes[kHeadWords * 8] = {};
+    std::memcpy(bytes, arena.data() + x.keyOff, std::min<size_t>(x.keyLen, sizeof bytes));
+    for (uint32_t h = 0; h < kHeadWords; ++h) {
       uint64_t v = 0;
-      for (uint32_t b = h * 8; b < h * 8 + 8; ++b)
-        v = (v << 8) | (b < x.keyLen ? static_cast<unsigned char>(arena[x.keyOff + b]) : 0u);
+      for (uint32_t b = 0; b < 8; ++b) v = (v << 8) | bytes[h * 8 + b];
       e.head[h] = v;
     }
     e.index = i;
   }
-  std::stable_sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
-    if (a.head[0] != b.head[0]) return a.head[0] < b.head[0];
-    if (a.head[1] != b.head[1]) return a.head[1] < b.head[1];
+  // Equal keys keep file order: the index decides last, so the unstable
+  // sort gives the stable order.
+  std::sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
+    for (uint32_t h = 0; h < kHeadWords; ++h)
+      if (a.head[h] != b.head[h]) return a.head[h] < b.head[h];
     const Shipment& x = items[a.index];
     const Shipment& y = items[b.index];
-    const int c = std::memcmp(arena.data() + x.keyOff, arena.data() + y.keyOff, std::min(x.keyLen, y.keyLen));
-    return c != 0 ? c < 0 : x.keyLen < y.keyLen;
+    // A key that ends within the head bytes ties only with an equal key.
+    if (x.keyLen > kHeadWords * 8 && y.keyLen > kHeadWords * 8) {
+      const int c = std::memcmp(arena.data() + x.keyOff, arena.data() + y.keyOff, std::min(x.keyLen, y.keyLen));
+      if (c != 0) return c < 0;
+      if (x.keyLen != y.keyLen) return x.keyLen < y.keyLen;
+    }
+    return a.index < b.index;
   });
   std::vector<uint32_t> sorted(entries.size());
   for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
@@ -603,7 +639,18 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     ok = temp != nullptr;
   }
   if (ok && !items.empty()) {
-    if (mapped) {
+    if (mapped && map.Size() <= kDirectLimit) {
+      // Blocks in sorted order, runs of blocks that follow each other in the
+      // source in one piece; a read fault where each piece would be read.
+      const size_t n = items.size();
+      auto blockEnd = [&](size_t k) { return k + 1 < n ? static_cast<size_t>(items[k + 1].origin) : map.Size(); };
+      for (size_t i = 0; ok && i < n;) {
+        const size_t from = static_cast<size_t>(items[sorted[i]].origin);
+        size_t to = blockEnd(sorted[i]);
+        for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == to; ++i) to = blockEnd(sorted[i]);
+        ok = !plat::FaultHit(plat::Op::Read) && temp->Write(map.Data() + from, to - from);
+      }
+    } else if (mapped) {
       // A read fault where the buffered copy would read a chunk; within a
       // window the source is taken in order, so pages behind go back.
       int64_t chunk = -1;

@@ -21,6 +21,7 @@
 
 #include "platform/xbase/cdx_format.h"
 #include "platform/xbase/error.h"
+#include "platform/fault.h"
 
 namespace xbase {
 
@@ -159,7 +160,7 @@ class CdxCore {
   void ReadAt(uint32_t offset, uint8_t* buf, size_t len, const Where& where) const {
     size_t done = 0;
     while (done < len) {
-      ssize_t n = ::pread(fd_, buf + done, len - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+      ssize_t n = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, buf + done, len - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) Fail(where, std::string("read failed: ") + std::strerror(errno));
       if (n == 0) Fail(where, "file ends inside the page (changed since it was opened?)");
@@ -364,7 +365,7 @@ std::vector<CdxEntry> CdxCore::Collect(uint32_t root, int keyLen, char pad, bool
 }
 
 void CdxCore::Open() {
-  fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = plat::FaultHit(plat::Op::Open) ? -1 : ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) throw XBaseError("cannot open index " + path_ + ": " + std::strerror(errno));
   struct stat st;
   if (::fstat(fd_, &st) != 0) Fail(std::string("cannot stat: ") + std::strerror(errno));

@@ -17,6 +17,7 @@
 #include "platform/xbase/cdx.h"
 #include "platform/xbase/cdx_format.h"
 #include "platform/xbase/error.h"
+#include "platform/fault.h"
 
 namespace xbase {
 
@@ -246,7 +247,7 @@ void CheckTag(const CdxTagData& t, const std::string& name) {
 void WriteAll(int fd, const uint8_t* data, size_t len, off_t at, const std::string& path) {
   size_t done = 0;
   while (done < len) {
-    ssize_t n = ::pwrite(fd, data + done, len - done, at + static_cast<off_t>(done));
+    ssize_t n = plat::FaultHit(plat::Op::Write) ? -1 : ::pwrite(fd, data + done, len - done, at + static_cast<off_t>(done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) throw XBaseError("cannot write index " + path + ": " + std::strerror(n < 0 ? errno : EIO));
     done += static_cast<size_t>(n);
@@ -297,13 +298,13 @@ void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags
 
   // Rewrite in place so programs holding the file open keep the same file;
   // the header page (with the counter) goes last.
-  const int fd = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) throw XBaseError("cannot open index " + nativePath + " for writing: " + std::strerror(errno));
   try {
     const std::vector<uint8_t>& bytes = buf.Bytes();
     WriteAll(fd, bytes.data() + kPage, bytes.size() - kPage, kPage, nativePath);
     WriteAll(fd, bytes.data(), kPage, 0, nativePath);
-    if (::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
+    if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
       throw XBaseError("cannot set the size of index " + nativePath + ": " + std::strerror(errno));
     }
   } catch (...) {

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "platform/xbase/error.h"
+#include "platform/fault.h"
 
 namespace xbase {
 
@@ -39,7 +40,7 @@ std::string Errno(const std::string& what, const std::string& path) {
 void PreadAll(int fd, void* buf, size_t n, int64_t off, const std::string& path) {
   auto* p = static_cast<char*>(buf);
   while (n > 0) {
-    ssize_t got = ::pread(fd, p, n, off);
+    ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd, p, n, off);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw XBaseError(Errno("Cannot read", path));
     if (got == 0) throw XBaseError("Unexpected end of file in " + path);
@@ -52,7 +53,7 @@ void PreadAll(int fd, void* buf, size_t n, int64_t off, const std::string& path)
 void PwriteAll(int fd, const void* buf, size_t n, int64_t off, const std::string& path) {
   auto* p = static_cast<const char*>(buf);
   while (n > 0) {
-    ssize_t put = ::pwrite(fd, p, n, off);
+    ssize_t put = plat::FaultHit(plat::Op::Write) ? -1 : ::pwrite(fd, p, n, off);
     if (put < 0 && errno == EINTR) continue;
     if (put <= 0) throw XBaseError(Errno("Cannot write", path));
     p += put;
@@ -176,10 +177,10 @@ std::unique_ptr<Dbf> Dbf::Open(const std::string& nativePath, bool readOnly) {
   t->path_ = nativePath;
   // O_NONBLOCK so that a FIFO or device under the table's name cannot hang the open.
   int fd = -1;
-  if (!readOnly) fd = ::open(nativePath.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+  if (!readOnly) fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (!readOnly && errno != EACCES && errno != EROFS && errno != EPERM) throw XBaseError(Errno("Cannot open", nativePath));
-    fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw XBaseError(Errno("Cannot open", nativePath));
     readOnly = true;
   }
@@ -295,7 +296,7 @@ bool Dbf::ReadRecord(uint32_t recno, std::string& buf) const {
   size_t n = buf.size();
   char* p = buf.data();
   while (n > 0) {
-    ssize_t got = ::pread(fd_, p, n, off);
+    ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, p, n, off);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     p += got;
@@ -312,7 +313,7 @@ bool Dbf::ReadRecords(uint32_t first, uint32_t n, std::string& buf) const {
   size_t left = buf.size();
   char* p = buf.data();
   while (left > 0) {
-    ssize_t got = ::pread(fd_, p, left, off);
+    ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, p, left, off);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     p += got;
@@ -526,7 +527,7 @@ void Dbf::WriteEofMark(uint32_t count) {
   int64_t end = headerLen_ + static_cast<int64_t>(count) * recordLen_;
   const char eof = '\x1A';
   PwriteAll(fd_, &eof, 1, end, path_);
-  if (::ftruncate(fd_, end + 1) != 0) throw XBaseError(Errno("Cannot truncate", path_));
+  if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd_, end + 1) != 0) throw XBaseError(Errno("Cannot truncate", path_));
 }
 
 uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* ctx) {
@@ -573,9 +574,9 @@ void Dbf::Flush() {
   WriteHeaderCount(count, true);
   int64_t end = headerLen_ + static_cast<int64_t>(count) * recordLen_;
   char c = 0;
-  ssize_t got = ::pread(fd_, &c, 1, end);
+  ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, &c, 1, end);
   if (got != 1 || c != '\x1A') WriteEofMark(count);
-  ::fsync(fd_);
+  if (!plat::FaultHit(plat::Op::Flush)) ::fsync(fd_);
 }
 
 std::unique_ptr<Dbf> Dbf::Create(const std::string& nativePath, const std::vector<DbfFieldDef>& defs, bool hasIndex) {
@@ -645,7 +646,7 @@ std::unique_ptr<Dbf> Dbf::Create(const std::string& nativePath, const std::vecto
   h[headerLen - 1] = 0x0D;
   h[headerLen] = 0x1A;
 
-  int fd = ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) throw XBaseError(Errno("Cannot create", nativePath));
   std::unique_ptr<Dbf> t(new Dbf);
   t->fd_ = fd;
@@ -657,14 +658,14 @@ std::unique_ptr<Dbf> Dbf::Create(const std::string& nativePath, const std::vecto
       std::string mh(512, '\0');
       mh[3] = 8;   // next free block (big-endian), after the 512-byte header
       mh[7] = 64;  // block size (big-endian)
-      int mfd = ::open(fpt.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      int mfd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(fpt.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
       if (mfd < 0) throw XBaseError(Errno("Cannot create", fpt));
-      bool ok = ::write(mfd, mh.data(), mh.size()) == static_cast<ssize_t>(mh.size());
+      bool ok = !plat::FaultHit(plat::Op::Write) && ::write(mfd, mh.data(), mh.size()) == static_cast<ssize_t>(mh.size());
       ::close(mfd);
       if (!ok) throw XBaseError(Errno("Cannot write", fpt));
     }
   } catch (...) {
-    ::unlink(nativePath.c_str());
+    if (!plat::FaultHit(plat::Op::Delete)) ::unlink(nativePath.c_str());
     throw;
   }
   t->version_ = version;

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "platform/xbase/error.h"
+#include "platform/fault.h"
 
 namespace xbase {
 
@@ -250,9 +251,9 @@ std::unique_ptr<Table> Table::Create(const std::string& basePath, const std::vec
     if (!tags.empty()) t->AddTags(tags);
   } catch (...) {
     t.reset();
-    ::unlink(dbfPath.c_str());
-    ::unlink((basePath + ".cdx").c_str());
-    ::unlink((basePath + ".fpt").c_str());
+    if (!plat::FaultHit(plat::Op::Delete)) ::unlink(dbfPath.c_str());
+    if (!plat::FaultHit(plat::Op::Delete)) ::unlink((basePath + ".cdx").c_str());
+    if (!plat::FaultHit(plat::Op::Delete)) ::unlink((basePath + ".fpt").c_str());
     throw;
   }
   return t;
@@ -425,7 +426,7 @@ void Table::WriteIndex() {
   walkerSynced_ = false;
   cdx_.reset();
   if (::access(cdxPath_.c_str(), F_OK) != 0) {
-    int fd = ::open(cdxPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(cdxPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) throw XBaseError("Cannot create " + cdxPath_ + ": " + std::strerror(errno));
     ::close(fd);
   }
@@ -919,7 +920,7 @@ bool Table::LockFile() {
   fl.l_start = kLockStart;
   fl.l_len = kLockLength;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only and cannot be locked");
-  if (::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl) != 0) {
+  if (plat::FaultHit(plat::Op::Lock) || ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl) != 0) {
     if (errno == EACCES || errno == EAGAIN) return false;
     throw XBaseError("Cannot lock " + dbf_->Path() + ": " + std::strerror(errno));
   }
