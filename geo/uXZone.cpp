@@ -49,32 +49,46 @@ std::string SeekKey(const std::string& code) {
   return key;
 }
 
-// Positions on the first row of the code; 0 when found.
+// Positions on the first row of the code: 0 when found, 1 when the table
+// holds none, -1 when the table could not be read (a failed read must not
+// pass for "no such zone").
 int SeekZone(int table, const std::string& code) {
   const std::string key = SeekKey(code);
-  for (int rc = d4seek(table, key); rc == 0; rc = d4seekNext(table, key))
+  int rc = d4seek(table, key);
+  for (; rc == 0; rc = d4seekNext(table, key))
     if (fetch(table, "zone") == code) return 0;
-  return 1;
+  return rc < 0 ? -1 : 1;
 }
 
-// Calls f on every row of the code, in tag order.
+// Calls f on every row of the code, in tag order; false when the walk was cut
+// short by a failed read.
 template <typename F>
-void ForEachZoneRow(int table, const std::string& code, F f) {
+bool ForEachZoneRow(int table, const std::string& code, F f) {
   const std::string key = SeekKey(code);
-  for (int rc = d4seek(table, key); rc == 0; rc = d4seekNext(table, key))
+  int rc = d4seek(table, key);
+  for (; rc == 0; rc = d4seekNext(table, key))
     if (fetch(table, "zone") == code) f();
+  return rc >= 0;
 }
 
 // Marks every row of the code deleted and packs when any was; the table is
 // locked by the caller. Record numbers are gathered first so that the walk
-// does not depend on how seek-next behaves on a deleted record.
-void DeleteZoneRows(int table, const std::string& code) {
+// does not depend on how seek-next behaves on a deleted record. False when
+// any row may have stayed behind.
+bool DeleteZoneRows(int table, const std::string& code) {
   std::vector<int32_t> recs;
-  ForEachZoneRow(table, code, [&] { recs.push_back(d4recNo(table)); });
-  int marked = 0;
+  if (!ForEachZoneRow(table, code, [&] { recs.push_back(d4recNo(table)); })) return false;
   for (int32_t rec : recs)
-    if (d4go(table, rec) == 0 && d4delete(table) == 0) ++marked;
-  if (marked > 0) d4pack(table);
+    if (d4go(table, rec) != 0 || d4delete(table) != 0) return false;
+  return recs.empty() || d4pack(table) == 0;
+}
+
+// Takes back a Zones row appended by a save that then failed, so that no
+// half-written zone is listed; best effort, the save fails either way.
+void DropAppendedRow(int table, int32_t rec) {
+  if (rec <= 0 || d4lockFile(table) != 0) return;
+  if (d4go(table, rec) == 0 && d4delete(table) == 0) d4pack(table);
+  d4unlock(table);
 }
 
 std::string Sub(const std::string& s, size_t from, size_t count) {
@@ -145,18 +159,23 @@ void TZone::Load(const std::string& code) {
   if (zones) d4close(zones);
 }
 
+// Every table call counts: a false result means the new zone may not be (all)
+// written, in one of these states: the Zones row could not be found, appended
+// or written (the area rows are the old ones); the old area rows could not be
+// removed (the Zones row is written, the area rows are the old ones); an area
+// row could not be written (only the rows written before it exist).
 bool TZone::Save(bool IsNew) {
   const int zones = OpenZoneTable("Zones");
   if (!zones) return false;
-  const int rc = IsNew ? d4appendBlank(zones) : SeekZone(zones, Zone);
-  if (rc != 0) {
+  if ((IsNew ? d4appendBlank(zones) : SeekZone(zones, Zone)) != 0) {
     d4close(zones);
     return false;
   }
-  replace(zones, "zone", Zone);
-  replace(zones, "name", Name);
-  d4flush(zones);
-  d4close(zones);
+  const int32_t rec = d4recNo(zones);
+  bool ok = replace(zones, "name", Name) == 0 && replace(zones, "zone", Zone) == 0 && d4flush(zones) == 0;
+  if (!ok && IsNew) DropAppendedRow(zones, rec);
+  if (d4close(zones) != 0) ok = false;
+  if (!ok) return false;
 
   const int areas = OpenZoneTable("AreaToZone");
   if (!areas) return false;
@@ -164,19 +183,18 @@ bool TZone::Save(bool IsNew) {
     d4close(areas);
     return false;
   }
-  DeleteZoneRows(areas, Zone);
-  d4unlock(areas);
+  ok = DeleteZoneRows(areas, Zone);
+  if (d4unlock(areas) != 0) ok = false;
+  if (!ok) {
+    d4close(areas);
+    return false;
+  }
 
-  bool ok = true;
+  // The code goes in last: a row whose other fields could not be stored stays
+  // outside every zone.
   auto append = [&](const std::string& area, const std::string& areaTo) {
-    if (!ok) return;
-    if (d4appendBlank(areas) != 0) {
-      ok = false;
-      return;
-    }
-    replace(areas, "zone", Zone);
-    replace(areas, "area", area);
-    if (!areaTo.empty()) replace(areas, "area_to", areaTo);
+    ok = ok && d4appendBlank(areas) == 0 && replace(areas, "area", area) == 0 &&
+         (areaTo.empty() || replace(areas, "area_to", areaTo) == 0) && replace(areas, "zone", Zone) == 0;
   };
   for (const auto& e : Provinces) {
     const bool ca = e->Country == "CA";
@@ -185,47 +203,50 @@ bool TZone::Save(bool IsNew) {
     if (whole) {
       append(prefix + (ca ? "******" : "*****"), "");
     } else {
-      for (size_t k = 0; k < e->Areas.size(); ++k)
+      for (size_t k = 0; k < e->Areas.size() && ok; ++k)
         append(prefix + e->Areas[k],
                ca ? prefix + (k < e->AreasTo.size() ? e->AreasTo[k] : std::string()) : std::string());
     }
     if (!ok) break;
   }
-  if (ok) d4flush(areas);
-  d4close(areas);
+  if (ok && d4flush(areas) != 0) ok = false;
+  if (d4close(areas) != 0) ok = false;
   return ok;
 }
 
+// True only when the zone's area rows and its Zones row are both gone. The
+// Zones row is left alone unless every area row was removed, so that a zone
+// is never dropped while rows of it stay behind.
 bool TZone::Delete() {
   const int areas = OpenZoneTable("AreaToZone");
-  const bool areasLocked = areas && d4lockFile(areas) == 0;
-  if (areasLocked) {
-    DeleteZoneRows(areas, Zone);
-    d4unlock(areas);
+  if (!areas) return false;
+  bool ok = d4lockFile(areas) == 0;
+  if (ok) {
+    ok = DeleteZoneRows(areas, Zone);
+    if (d4unlock(areas) != 0) ok = false;
   }
-  if (areas) d4close(areas);
-  if (!areasLocked) return false;
+  if (d4close(areas) != 0) ok = false;
+  if (!ok) return false;
 
   const int zones = OpenZoneTable("Zones");
-  const bool zonesLocked = zones && d4lockFile(zones) == 0;
-  bool found = false;
-  if (zonesLocked) {
-    if (SeekZone(zones, Zone) == 0) {
-      found = true;
-      d4delete(zones);
-      d4pack(zones);
-    }
-    d4unlock(zones);
+  if (!zones) return false;
+  ok = d4lockFile(zones) == 0;
+  if (ok) {
+    ok = SeekZone(zones, Zone) == 0 && d4delete(zones) == 0 && d4pack(zones) == 0;
+    if (d4unlock(zones) != 0) ok = false;
   }
-  if (zones) d4close(zones);
-  return zonesLocked && found;
+  if (d4close(zones) != 0) ok = false;
+  return ok;
 }
 
+// A failed read counts as holding the code: a duplicate code is worse than a
+// refused one. (A Zones table that does not open refuses the save anyway.)
 bool TZone::IsUnique(const std::string& code) {
   const int zones = OpenZoneTable("Zones");
-  const bool found = zones && SeekZone(zones, code) == 0;
-  if (zones) d4close(zones);
-  return !found;
+  if (!zones) return true;
+  const bool unique = SeekZone(zones, code) == 1;
+  d4close(zones);
+  return unique;
 }
 
 void LoadZoneCodes(TStringList& list) {

@@ -164,18 +164,19 @@ class ZoneReliability : public ::testing::Test {
     }
   }
 
+  void RunUnderEveryFault(bool full);
+
   Installation inst;
   int engine = 0;
   std::unique_ptr<TSetup> setup;
 };
 
-// Disabled until two faults elsewhere are mended (run with
-// --gtest_also_run_disabled_tests): TZone::Save and Delete ignore failed
-// reads, replaces, flushes and packs, so they report success with the old
-// name, with old and new area rows mixed, or with area rows left behind
-// under a deleted zone; and the table engine rewrites a CDX index in place,
-// so a failed write leaves a "zone" tag that disagrees with the table.
-TEST_F(ZoneReliability, DISABLED_SaveAndDeleteUnderEveryFault) {
+// Saves zone "1" over itself, deletes it and adds zone "2", each with every
+// injection point failing in turn. A true result must mean the new state is
+// on disk, and a run where no fault fired must succeed. With full, also: a
+// false result leaves one of the states the design allows, both tables stay
+// sound, and a clean save or delete afterwards puts everything right.
+void ZoneReliability::RunUnderEveryFault(bool full) {
   TZone oldA = Make("1", "Old one", {{"CA", "ON", "K1A0A0", "K1A9Z9", "K2B0A0", "K2B9Z9"}, {"US", "NY", "10001", ""}});
   TZone newA = Make("1", "New one", {{"CA", "QC", "H1A0A0", "H1A9Z9"}, {"US", "VT"}, {"US", "NY", "10002", "", "10003", ""}});
   TZone other = Make("10", "Neighbour", {{"CA", "ON", "K1A0A0", "K1A9Z9"}, {"CA", "MB"}});
@@ -194,7 +195,7 @@ TEST_F(ZoneReliability, DISABLED_SaveAndDeleteUnderEveryFault) {
   int fired = faults::ForEachPoint(
       [&] { inst.Restore(snapshot); }, [&] { ok = newA.Save(false); },
       [&](const faults::Point&, bool hit) {
-        ExpectTablesSound();
+        if (full) ExpectTablesSound();
         EXPECT_EQ(NameOf("10"), "Neighbour");
         EXPECT_EQ(Rows("10"), otherRows) << "another zone was touched";
         const std::string name = NameOf("1");
@@ -202,15 +203,16 @@ TEST_F(ZoneReliability, DISABLED_SaveAndDeleteUnderEveryFault) {
         if (ok) {
           EXPECT_EQ(name, "New one") << "failure reported as success";
           EXPECT_EQ(rows, newRows) << "failure reported as success";
-        } else {
+        } else if (full) {
           // The row keeps its old or new name; the area rows are the old ones
           // or, by design, the new ones appended before the failure.
           EXPECT_TRUE(name == "Old one" || name == "New one") << name;
-          EXPECT_TRUE(rows == oldRows || IsPrefix(rows, newRows)) << rows.size() << " rows";
+          EXPECT_TRUE(rows == oldRows || IsPrefix(rows, newRows)) << ::testing::PrintToString(rows);
         }
         if (!hit) {
           EXPECT_TRUE(ok);
         }
+        if (!full) return;
         // A clean save afterwards puts everything right.
         EXPECT_TRUE(newA.Save(false));
         EXPECT_EQ(Rows("1"), newRows);
@@ -221,7 +223,7 @@ TEST_F(ZoneReliability, DISABLED_SaveAndDeleteUnderEveryFault) {
   fired = faults::ForEachPoint(
       [&] { inst.Restore(snapshot); }, [&] { ok = oldA.Delete(); },
       [&](const faults::Point&, bool hit) {
-        ExpectTablesSound();
+        if (full) ExpectTablesSound();
         EXPECT_EQ(NameOf("10"), "Neighbour");
         EXPECT_EQ(Rows("10"), otherRows) << "another zone was touched";
         const std::string name = NameOf("1");
@@ -229,14 +231,22 @@ TEST_F(ZoneReliability, DISABLED_SaveAndDeleteUnderEveryFault) {
         if (ok) {
           EXPECT_EQ(name, "-") << "failure reported as success";
           EXPECT_EQ(rows.size(), 0u) << "failure reported as success";
-        } else {
-          // Still listed: with all its rows, or (by design) without them.
-          EXPECT_EQ(name, "Old one");
-          EXPECT_TRUE(rows == oldRows || rows.empty()) << rows.size() << " rows";
+        } else if (full) {
+          // Still listed, with all its rows or (by design) without them; or,
+          // when the failure came while packing Zones or writing its index
+          // after the pack, gone from the data with its rows already removed:
+          // the outcome is unknown there, so the delete is not confirmed.
+          if (name == "-") {
+            EXPECT_TRUE(rows.empty()) << ::testing::PrintToString(rows);
+          } else {
+            EXPECT_EQ(name, "Old one");
+            EXPECT_TRUE(rows == oldRows || rows.empty()) << ::testing::PrintToString(rows);
+          }
         }
         if (!hit) {
           EXPECT_TRUE(ok);
         }
+        if (!full) return;
         if (name != "-") {
           EXPECT_TRUE(oldA.Delete());
         }
@@ -245,8 +255,42 @@ TEST_F(ZoneReliability, DISABLED_SaveAndDeleteUnderEveryFault) {
       });
   faults::Figure("zone delete injection points", fired);
   total += fired;
+
+  // A new zone: a failed save may leave no row or, by design, the new row
+  // with some of its area rows, but never touches the zones already there.
+  TZone added = Make("2", "Added", {{"US", "NY", "10004", ""}, {"CA", "MB"}});
+  const std::vector<std::string> addedRows = {"USNY10004/", "CAMB******/"};
+  fired = faults::ForEachPoint(
+      [&] { inst.Restore(snapshot); }, [&] { ok = added.Save(true); },
+      [&](const faults::Point&, bool hit) {
+        if (full) ExpectTablesSound();
+        EXPECT_EQ(Rows("10"), otherRows) << "another zone was touched";
+        EXPECT_EQ(Rows("1"), oldRows) << "another zone was touched";
+        const std::string name = NameOf("2");
+        const std::vector<std::string> rows = Rows("2");
+        if (ok) {
+          EXPECT_EQ(name, "Added") << "failure reported as success";
+          EXPECT_EQ(rows, addedRows) << "failure reported as success";
+        } else if (full) {
+          EXPECT_TRUE(name == "-" || name == "Added") << name;
+          EXPECT_TRUE(IsPrefix(rows, addedRows)) << ::testing::PrintToString(rows);
+        }
+        if (!hit) {
+          EXPECT_TRUE(ok);
+        }
+      });
+  faults::Figure("zone add injection points", fired);
+  total += fired;
   faults::Figure("zone injection points", total);
 }
+
+TEST_F(ZoneReliability, SaveAndDeleteNeverReportFailureAsSuccess) { RunUnderEveryFault(false); }
+
+// Disabled until the table engine's pack is mended (run with
+// --gtest_also_run_disabled_tests): it compacts the data file in place, so a
+// read or write failing part way through leaves only some of the rows that a
+// failed save or delete should have kept.
+TEST_F(ZoneReliability, DISABLED_SaveAndDeleteUnderEveryFault) { RunUnderEveryFault(true); }
 
 // ---------------------------------------------------------------------------
 // Settings and sort files
