@@ -525,9 +525,11 @@ void Dbf::WriteHeaderCount(uint32_t count, bool withDate) {
 
 void Dbf::WriteEofMark(uint32_t count) {
   int64_t end = headerLen_ + static_cast<int64_t>(count) * recordLen_;
+  // Cut first: when the cut fails, the mark must not land on a record that is
+  // still in the file (it would overwrite that record's deleted flag).
+  if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd_, end) != 0) throw XBaseError(Errno("Cannot truncate", path_));
   const char eof = '\x1A';
   PwriteAll(fd_, &eof, 1, end, path_);
-  if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd_, end + 1) != 0) throw XBaseError(Errno("Cannot truncate", path_));
 }
 
 uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* ctx) {
@@ -541,13 +543,37 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
     in.resize(static_cast<size_t>(n) * recordLen_);
     PreadAll(fd_, in.data(), in.size(), headerLen_ + static_cast<int64_t>(first - 1) * recordLen_, path_);
     out.clear();
+    uint32_t inPlace = 0;  // leading kept records of the chunk that do not move
     for (uint32_t i = 0; i < n; ++i) {
       rec.assign(in, static_cast<size_t>(i) * recordLen_, static_cast<size_t>(recordLen_));
-      if (!drop(ctx, first + i, rec)) out += rec;
+      if (drop(ctx, first + i, rec)) continue;
+      if (kept + inPlace == first - 1 + i && out.empty()) {
+        ++inPlace;
+        continue;
+      }
+      out += rec;
     }
-    // Kept records only ever move down, so writing behind the read position is safe.
-    if (!out.empty()) PwriteAll(fd_, out.data(), out.size(), headerLen_ + static_cast<int64_t>(kept) * recordLen_, path_);
-    kept += static_cast<uint32_t>(out.size() / static_cast<size_t>(recordLen_));
+    kept += inPlace;
+    if (out.empty()) continue;
+    // Kept records only ever move down, so writing behind the read position is
+    // safe; those before the first removed one are not rewritten at all. The
+    // chunk's places behind the moved records (records removed, or old copies
+    // of moved ones) are marked deleted in the same write: should the count
+    // not be written after it, no record is there twice.
+    const uint32_t end = kept + static_cast<uint32_t>(out.size() / static_cast<size_t>(recordLen_));
+    const uint32_t from = std::max(end, first - 1);
+    std::string tail;
+    for (uint32_t pos = from; pos < first - 1 + n; ++pos) {
+      tail.append(in, static_cast<size_t>(pos - (first - 1)) * recordLen_, static_cast<size_t>(recordLen_));
+      tail[tail.size() - static_cast<size_t>(recordLen_)] = '*';
+    }
+    if (from == end) {
+      out += tail;
+      tail.clear();
+    }
+    PwriteAll(fd_, out.data(), out.size(), headerLen_ + static_cast<int64_t>(kept) * recordLen_, path_);
+    if (!tail.empty()) PwriteAll(fd_, tail.data(), tail.size(), headerLen_ + static_cast<int64_t>(from) * recordLen_, path_);
+    kept = end;
   }
   WriteHeaderCount(kept, true);
   WriteEofMark(kept);

@@ -70,6 +70,8 @@ void ForEachRecord(const Dbf& dbf, uint32_t from, uint32_t to, F f) {
   }
 }
 
+constexpr off_t kPendingFlagOffset = 14;
+
 std::string Stem(const std::string& path) {
   size_t slash = path.rfind('/');
   size_t dot = path.rfind('.');
@@ -236,6 +238,15 @@ std::unique_ptr<Table> Table::Open(const std::string& basePath, bool readOnly) {
     if (cdx.empty()) throw XBaseError("The index file of " + dbfPath + " is missing");
     t->cdxPath_ = cdx;
     t->OpenIndex();
+    // A change that did not reach the index file (failed write, killed
+    // process): its tags are rebuilt from the records before any use.
+    unsigned char flag = 0;
+    if (plat::FaultHit(plat::Op::Read) || ::pread(t->dbf_->Fd(), &flag, 1, kPendingFlagOffset) != 1)
+      throw XBaseError("Cannot read " + dbfPath + ": " + std::strerror(errno));
+    if (flag != 0 && !t->tags_.empty()) {
+      t->indexStale_ = true;
+      t->pendingOnDisk_ = true;
+    }
   }
   return t;
 }
@@ -371,6 +382,52 @@ void Table::EnsureLoaded() {
   walkerSynced_ = false;
 }
 
+// Before the tags are used: rebuilt when they cannot be trusted, else caught
+// up with records appended since they were loaded.
+void Table::SyncTags() {
+  if (indexStale_) {
+    loaded_ = false;
+    for (auto& t : tags_) t.entries.clear();
+    EnsureLoaded();
+    indexStale_ = false;
+    indexDirty_ = true;
+  } else if (loaded_) {
+    CatchUp();
+  }
+}
+
+// The header byte that dBase IV uses for an incomplete transaction marks a
+// table whose index file may not match its records; it is set before any
+// write that changes keys and cleared once the index file is written whole.
+void Table::MarkIndexPending() {
+  if (tags_.empty() || pendingOnDisk_ || dbf_->ReadOnly()) return;
+  const unsigned char on = 1;
+  if (plat::FaultHit(plat::Op::Write) || ::pwrite(dbf_->Fd(), &on, 1, kPendingFlagOffset) != 1)
+    throw XBaseError("Cannot write " + dbf_->Path() + ": " + std::strerror(errno));
+  pendingOnDisk_ = true;
+}
+
+void Table::ClearIndexPending() {
+  if (!pendingOnDisk_ || dbf_->ReadOnly()) return;
+  const unsigned char off = 0;
+  if (plat::FaultHit(plat::Op::Write) || ::pwrite(dbf_->Fd(), &off, 1, kPendingFlagOffset) != 1)
+    throw XBaseError("Cannot write " + dbf_->Path() + ": " + std::strerror(errno));
+  pendingOnDisk_ = false;
+}
+
+// After a failed pack or zap the file may hold anything between the old and
+// the new records: nothing held in memory is kept, and the tags are rebuilt
+// from what the file holds before they are used or written.
+void Table::Invalidate() {
+  Unposition();
+  loaded_ = false;
+  for (auto& t : tags_) t.entries.clear();
+  indexStale_ = !tags_.empty();
+  dataDirty_ = true;
+  walker_.reset();
+  walkerSynced_ = false;
+}
+
 // Records another program appended since the tags were loaded join them.
 void Table::CatchUp() {
   uint32_t count = dbf_->RecordCount();
@@ -464,7 +521,7 @@ void Table::AddTags(const std::vector<TagSpec>& specs) {
   }
   if (fresh.empty()) return;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
-  if (loaded_) CatchUp();
+  SyncTags();
   EnsureLoaded();
   uint32_t count = loaded_ ? indexedCount_ : dbf_->RecordCount();
   for (auto& t : fresh) {
@@ -478,8 +535,11 @@ void Table::AddTags(const std::vector<TagSpec>& specs) {
   }
   walker_.reset();
   walkerSynced_ = false;
+  indexDirty_ = true;
+  if (dbf_->IndexFlag()) MarkIndexPending();
   WriteIndex();
   indexDirty_ = false;
+  ClearIndexPending();
   if (!dbf_->IndexFlag()) dbf_->SetIndexFlag(true);
   // Back to reading the file.
   loaded_ = false;
@@ -502,6 +562,7 @@ bool Table::LoadRecord(uint32_t recno) {
 }
 
 std::unique_ptr<Table::Walker> Table::MakeWalker(int tag) {
+  if (indexStale_) SyncTags();
   Tag& t = tags_.at(static_cast<size_t>(tag));
   if (loaded_) return std::make_unique<VectorWalker>(&t.entries, t.header.unique);
   if (!cdx_) throw XBaseError("The index of " + dbf_->Path() + " is not open");
@@ -553,7 +614,7 @@ bool Table::Top() {
     Unposition();
     return false;
   }
-  if (loaded_) CatchUp();
+  SyncTags();
   Walker& w = CurrentWalker();
   bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
   bool ok = desc ? w.Last() : w.First();
@@ -567,7 +628,7 @@ bool Table::Bottom() {
     Unposition();
     return false;
   }
-  if (loaded_) CatchUp();
+  SyncTags();
   Walker& w = CurrentWalker();
   bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
   bool ok = desc ? w.First() : w.Last();
@@ -626,7 +687,7 @@ bool Table::SyncWalker(Walker& w, bool& exact) {
 }
 
 bool Table::StepTag(bool forward) {
-  if (loaded_) CatchUp();
+  SyncTags();
   Walker& w = CurrentWalker();
   bool stored = StoredForward(forward, tags_[static_cast<size_t>(selected_)].header.descending);
   bool ok;
@@ -699,7 +760,7 @@ std::string Table::NumericSeekKey(double v) const {
 }
 
 bool Table::SeekKey(const std::string& key) {
-  if (loaded_) CatchUp();
+  SyncTags();
   Walker& w = CurrentWalker();
   const Tag& t = tags_[static_cast<size_t>(selected_)];
   bool ok;
@@ -795,7 +856,7 @@ double Table::FieldNumber(int field) const {
 std::vector<CdxEntry> Table::TagEntries(int tag) {
   const Tag& t = tags_.at(static_cast<size_t>(tag));
   std::vector<CdxEntry> out;
-  if (loaded_) CatchUp();
+  SyncTags();
   auto w = MakeWalker(tag);
   // A sound tag holds each record at most once; more means a damaged index.
   const uint64_t limit = static_cast<uint64_t>(dbf_->RecordCount()) + 1;
@@ -819,6 +880,7 @@ void Table::Replace(int field, std::string_view text) {
   if (newRec == rec_) return;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   EnsureLoaded();
+  if (loaded_) MarkIndexPending();
   dbf_->WriteRecord(recno_, newRec);
   if (loaded_) {
     UpdateKeys(recno_, &rec_, &newRec);
@@ -834,6 +896,7 @@ void Table::AppendBlank() {
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   EnsureLoaded();
   std::string blank = dbf_->BlankRecord();
+  if (loaded_) MarkIndexPending();
   uint32_t r = dbf_->AppendRecord(blank);
   if (loaded_) {
     if (r > indexedCount_ + 1) CatchUp();
@@ -855,6 +918,7 @@ void Table::Delete() {
   if (anyDeletedDep_) EnsureLoaded();
   std::string newRec = rec_;
   newRec[0] = '*';
+  if (loaded_ && anyDeletedDep_) MarkIndexPending();
   dbf_->WriteRecord(recno_, newRec);
   if (loaded_ && anyDeletedDep_) {
     UpdateKeys(recno_, &rec_, &newRec);
@@ -869,14 +933,15 @@ void Table::Delete() {
 void Table::Pack() {
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   CheckIndexWritable();
-  dbf_->Pack();
-  Unposition();
-  if (!tags_.empty()) {
-    loaded_ = false;
-    EnsureLoaded();
-    indexDirty_ = true;
+  MarkIndexPending();
+  try {
+    dbf_->Pack();
+  } catch (...) {
+    Invalidate();
+    throw;
   }
-  dataDirty_ = true;
+  Invalidate();
+  SyncTags();
 }
 
 void Table::Zap(uint32_t first, uint32_t last) {
@@ -884,25 +949,32 @@ void Table::Zap(uint32_t first, uint32_t last) {
   if (first > last) return;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   CheckIndexWritable();
-  dbf_->Zap(first, last);
-  Unposition();
-  if (!tags_.empty()) {
-    loaded_ = false;
-    EnsureLoaded();
-    indexDirty_ = true;
+  MarkIndexPending();
+  try {
+    dbf_->Zap(first, last);
+  } catch (...) {
+    Invalidate();
+    throw;
   }
-  dataDirty_ = true;
+  Invalidate();
+  SyncTags();
 }
 
 void Table::Flush() {
+  if (!dbf_) return;  // a table whose open failed
   if (dataDirty_) {
     dbf_->Flush();
     dataDirty_ = false;
   }
+  if (dbf_->ReadOnly()) return;  // nothing to write; rebuilt tags stay in memory
+  if (indexStale_) SyncTags();
   if (loaded_) {
     CatchUp();
+    // A failed write leaves the index dirty (and the table marked), so the
+    // next flush writes it whole again.
     if (indexDirty_) WriteIndex();
     indexDirty_ = false;
+    ClearIndexPending();
     loaded_ = false;
     for (auto& t : tags_) t.entries.clear();
     walker_.reset();

@@ -134,6 +134,10 @@ class Table {
   void CatchUp();
   void UpdateKeys(uint32_t recno, const std::string* oldRec, const std::string* newRec);
   void WriteIndex();
+  void SyncTags();
+  void MarkIndexPending();
+  void ClearIndexPending();
+  void Invalidate();
   std::unique_ptr<Walker> MakeWalker(int tag);
   Walker& CurrentWalker();
   bool SyncWalker(Walker& w, bool& exact);
@@ -158,6 +162,8 @@ class Table {
   bool dataDirty_ = false;     // header date/count to write
   uint32_t indexedCount_ = 0;  // records the in-memory tags cover
   bool anyDeletedDep_ = false;
+  bool indexStale_ = false;     // neither memory nor the index file is to be trusted: rebuild from the records
+  bool pendingOnDisk_ = false;  // the table's header says an index change is under way
   bool locked_ = false;
 
   uint32_t recno_ = 0;

@@ -71,12 +71,7 @@ class LabelReliability : public ::testing::Test {
 // Under any single failure of a file or table operation, and a disk that
 // fills up: no label lost, none printed twice but the one in flight, and the
 // next clean pass prints exactly the rest (the queue never sticks).
-// Disabled until the table engine survives a failed pack: a write or
-// truncate failure inside Table::Pack leaves the tags it held in memory, and
-// the unlock's flush writes them out, so the index lists records that the
-// pack moved or removed (a label whose document is gone reappears and every
-// later pass stops at it). Run with --gtest_also_run_disabled_tests.
-TEST_F(LabelReliability, DISABLED_PassUnderEveryFault) {
+TEST_F(LabelReliability, PassUnderEveryFault) {
   const int n = 4;
   struct Scenario {
     const char* what;
