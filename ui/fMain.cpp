@@ -31,18 +31,9 @@
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
 
-#if __has_include("ui/fZone.h")
-#include "ui/fZone.h"
-#define VV_HAVE_FZONE 1
-#endif
-#if __has_include("ui/fQuery.h")
 #include "ui/fQuery.h"
-#define VV_HAVE_FQUERY 1
-#endif
-#if __has_include("ui/fSetup.h")
 #include "ui/fSetup.h"
-#define VV_HAVE_FSETUP 1
-#endif
+#include "ui/fZone.h"
 
 namespace {
 
@@ -373,29 +364,19 @@ void TfrmMain::FormDestroy() {
   Engine = 0;
 }
 
-void TfrmMain::mnuZonesClick() {
-#ifdef VV_HAVE_FZONE
-  auto* frm = new TfrmZone(this);
-  frm->exec();
-  delete frm;
-#endif
+// The menu's windows: created with the main window as owner, shown modally,
+// released when closed.
+template <class TWindow>
+static void ShowModalWindow(QWidget* owner) {
+  TWindow frm(owner);
+  frm.exec();
 }
 
-void TfrmMain::mnuSortsClick() {
-#ifdef VV_HAVE_FQUERY
-  auto* frm = new TfrmQuery(this);
-  frm->exec();
-  delete frm;
-#endif
-}
+void TfrmMain::mnuZonesClick() { ShowModalWindow<TfrmZone>(this); }
 
-void TfrmMain::mnuSetupClick() {
-#ifdef VV_HAVE_FSETUP
-  auto* frm = new TfrmSetup(this);
-  frm->exec();
-  delete frm;
-#endif
-}
+void TfrmMain::mnuSortsClick() { ShowModalWindow<TfrmQuery>(this); }
+
+void TfrmMain::mnuSetupClick() { ShowModalWindow<TfrmSetup>(this); }
 
 void TfrmMain::mnuExitClick() { close(); }
 

@@ -618,7 +618,7 @@ bool Table::Top() {
   Walker& w = CurrentWalker();
   bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
   bool ok = desc ? w.Last() : w.First();
-  return SettleForward(w, ok);
+  return Settle(w, ok, true);
 }
 
 bool Table::Bottom() {
@@ -632,33 +632,14 @@ bool Table::Bottom() {
   Walker& w = CurrentWalker();
   bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
   bool ok = desc ? w.First() : w.Last();
-  return SettleBackward(w, ok);
+  return Settle(w, ok, false);
 }
 
-bool Table::SettleForward(Walker& w, bool ok) {
+// From the walker's entry on, in the direction of travel, the first entry
+// whose record is not marked deleted becomes current.
+bool Table::Settle(Walker& w, bool ok, bool forward) {
   const Tag& t = tags_[static_cast<size_t>(selected_)];
-  bool stored = StoredForward(true, t.header.descending);
-  StepGuard guard(*dbf_);
-  while (ok) {
-    guard.Step();
-    if (!LoadRecord(w.Recno()))
-      throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
-                       ", which the table does not hold");
-    if (!Dbf::IsDeleted(rec_)) {
-      curKey_ = w.Key();
-      keyKnown_ = true;
-      walkerSynced_ = true;
-      return true;
-    }
-    ok = stored ? w.Next() : w.Prev();
-  }
-  Unposition();
-  return false;
-}
-
-bool Table::SettleBackward(Walker& w, bool ok) {
-  const Tag& t = tags_[static_cast<size_t>(selected_)];
-  bool stored = StoredForward(false, t.header.descending);
+  bool stored = StoredForward(forward, t.header.descending);
   StepGuard guard(*dbf_);
   while (ok) {
     guard.Step();
@@ -699,7 +680,7 @@ bool Table::StepTag(bool forward) {
     if (stored) ok = found && (!exact || w.Next());
     else ok = found ? w.Prev() : w.Last();
   }
-  return forward ? SettleForward(w, ok) : SettleBackward(w, ok);
+  return Settle(w, ok, forward);
 }
 
 bool Table::Skip(long n) {

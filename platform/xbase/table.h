@@ -142,8 +142,7 @@ class Table {
   Walker& CurrentWalker();
   bool SyncWalker(Walker& w, bool& exact);
   bool LoadRecord(uint32_t recno);
-  bool SettleForward(Walker& w, bool ok);
-  bool SettleBackward(Walker& w, bool ok);
+  bool Settle(Walker& w, bool ok, bool forward);
   bool StepTag(bool forward);
   bool SeekKey(const std::string& key);
   std::string NumericSeekKey(double v) const;
