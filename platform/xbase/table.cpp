@@ -636,13 +636,15 @@ bool Table::Bottom() {
 }
 
 // From the walker's entry on, in the direction of travel, the first entry
-// whose record is not marked deleted becomes current.
-bool Table::Settle(Walker& w, bool ok, bool forward) {
+// whose record is not marked deleted becomes current; with a key, only while
+// the entries still match it.
+bool Table::Settle(Walker& w, bool ok, bool forward, const std::string* key) {
   const Tag& t = tags_[static_cast<size_t>(selected_)];
   bool stored = StoredForward(forward, t.header.descending);
   StepGuard guard(*dbf_);
   while (ok) {
     guard.Step();
+    if (key && !KeyMatches(w.Key(), *key)) break;
     if (!LoadRecord(w.Recno()))
       throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
                        ", which the table does not hold");
@@ -758,24 +760,7 @@ bool Table::SeekKey(const std::string& key) {
       ok = w.Seek(succ) ? w.Prev() : w.Last();
     }
   }
-  bool stored = StoredForward(true, t.header.descending);
-  StepGuard guard(*dbf_);
-  while (ok) {
-    guard.Step();
-    if (!KeyMatches(w.Key(), key)) break;
-    if (!LoadRecord(w.Recno()))
-      throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
-                       ", which the table does not hold");
-    if (!Dbf::IsDeleted(rec_)) {
-      curKey_ = w.Key();
-      keyKnown_ = true;
-      walkerSynced_ = true;
-      return true;
-    }
-    ok = stored ? w.Next() : w.Prev();
-  }
-  Unposition();
-  return false;
+  return Settle(w, ok, true, &key);
 }
 
 bool Table::Seek(std::string_view key) {

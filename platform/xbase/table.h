@@ -142,7 +142,7 @@ class Table {
   Walker& CurrentWalker();
   bool SyncWalker(Walker& w, bool& exact);
   bool LoadRecord(uint32_t recno);
-  bool Settle(Walker& w, bool ok, bool forward);
+  bool Settle(Walker& w, bool ok, bool forward, const std::string* key = nullptr);
   bool StepTag(bool forward);
   bool SeekKey(const std::string& key);
   std::string NumericSeekKey(double v) const;
