@@ -846,9 +846,16 @@ void Table::Replace(int field, std::string_view text) {
   if (newRec == rec_) return;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   EnsureLoaded();
-  if (loaded_) MarkIndexPending();
+  RewriteCurrent(std::move(newRec), true);
+}
+
+// Writes the current record anew; its keys are updated in every loaded tag
+// when the change can move them.
+void Table::RewriteCurrent(std::string newRec, bool keysMayChange) {
+  const bool keys = loaded_ && keysMayChange;
+  if (keys) MarkIndexPending();
   dbf_->WriteRecord(recno_, newRec);
-  if (loaded_) {
+  if (keys) {
     UpdateKeys(recno_, &rec_, &newRec);
     indexDirty_ = true;
   }
@@ -884,16 +891,7 @@ void Table::Delete() {
   if (anyDeletedDep_) EnsureLoaded();
   std::string newRec = rec_;
   newRec[0] = '*';
-  if (loaded_ && anyDeletedDep_) MarkIndexPending();
-  dbf_->WriteRecord(recno_, newRec);
-  if (loaded_ && anyDeletedDep_) {
-    UpdateKeys(recno_, &rec_, &newRec);
-    indexDirty_ = true;
-  }
-  rec_ = std::move(newRec);
-  dataDirty_ = true;
-  keyKnown_ = false;
-  walkerSynced_ = false;
+  RewriteCurrent(std::move(newRec), anyDeletedDep_);
 }
 
 void Table::Pack() {

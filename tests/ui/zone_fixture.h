@@ -245,6 +245,21 @@ inline void ShowActive(TfrmZone& w) {
 
 inline std::string Status(const TfrmZone& w) { return S(w.stbPanel->text()); }
 
+// The zone's first entry of a province, and the provinces of its entries.
+inline const TProvince* Entry(TfrmZone& w, const std::string& prov) {
+  TZone& z = TfrmZoneTestAccess::Zone(w);
+  for (int i = 0; i < z.ProvinceCount(); ++i) {
+    if (z.GetProvince(i)->Province == prov) return z.GetProvince(i);
+  }
+  return nullptr;
+}
+inline std::vector<std::string> Provinces(TfrmZone& w) {
+  std::vector<std::string> out;
+  TZone& z = TfrmZoneTestAccess::Zone(w);
+  for (int i = 0; i < z.ProvinceCount(); ++i) out.push_back(z.GetProvince(i)->Province);
+  return out;
+}
+
 }  // namespace zt
 
 // A QtTest main that defaults to the offscreen platform.

@@ -7,7 +7,9 @@
 #include "zone_fixture.h"
 
 using A = TfrmZoneTestAccess;
+using zt::Entry;
 using zt::PM;
+using zt::Provinces;
 
 class ZoneListsTest : public QObject {
   Q_OBJECT
@@ -16,19 +18,6 @@ class ZoneListsTest : public QObject {
   std::unique_ptr<zt::World> world;
   std::shared_ptr<ScriptedUi> ui;
 
-  static const TProvince* Entry(TfrmZone& w, const std::string& prov) {
-    TZone& z = A::Zone(w);
-    for (int i = 0; i < z.ProvinceCount(); ++i) {
-      if (z.GetProvince(i)->Province == prov) return z.GetProvince(i);
-    }
-    return nullptr;
-  }
-  static std::vector<std::string> Provinces(TfrmZone& w) {
-    std::vector<std::string> out;
-    TZone& z = A::Zone(w);
-    for (int i = 0; i < z.ProvinceCount(); ++i) out.push_back(z.GetProvince(i)->Province);
-    return out;
-  }
 
  private slots:
   void init() {

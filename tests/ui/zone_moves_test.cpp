@@ -11,7 +11,9 @@
 #include "zone_fixture.h"
 
 using A = TfrmZoneTestAccess;
+using zt::Entry;
 using zt::PM;
+using zt::Provinces;
 
 class ZoneMovesTest : public QObject {
   Q_OBJECT
@@ -20,19 +22,6 @@ class ZoneMovesTest : public QObject {
   std::unique_ptr<zt::World> world;
   std::shared_ptr<ScriptedUi> ui;
 
-  static const TProvince* Entry(TfrmZone& w, const std::string& prov) {
-    TZone& z = A::Zone(w);
-    for (int i = 0; i < z.ProvinceCount(); ++i) {
-      if (z.GetProvince(i)->Province == prov) return z.GetProvince(i);
-    }
-    return nullptr;
-  }
-  static std::vector<std::string> Provinces(TfrmZone& w) {
-    std::vector<std::string> out;
-    TZone& z = A::Zone(w);
-    for (int i = 0; i < z.ProvinceCount(); ++i) out.push_back(z.GetProvince(i)->Province);
-    return out;
-  }
   static std::vector<int> VisibleTabs(TfrmZone& w) {
     std::vector<int> out;
     for (int i = 0; i < w.pagMove->count(); ++i) {
