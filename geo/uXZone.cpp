@@ -71,16 +71,13 @@ bool ForEachZoneRow(int table, const std::string& code, F f) {
   return rc >= 0;
 }
 
-// Marks every row of the code deleted and packs when any was; the table is
-// locked by the caller. Record numbers are gathered first so that the walk
-// does not depend on how seek-next behaves on a deleted record. False when
-// any row may have stayed behind.
+// Removes every row of the code in one step, so that a failure leaves all of
+// them (marking them one by one could leave some); the table is locked by the
+// caller. False when any row may have stayed behind.
 bool DeleteZoneRows(int table, const std::string& code) {
   std::vector<int32_t> recs;
   if (!ForEachZoneRow(table, code, [&] { recs.push_back(d4recNo(table)); })) return false;
-  for (int32_t rec : recs)
-    if (d4go(table, rec) != 0 || d4delete(table) != 0) return false;
-  return recs.empty() || d4pack(table) == 0;
+  return recs.empty() || d4removeRecords(table, recs) == 0;
 }
 
 // Takes back a Zones row appended by a save that then failed, so that no

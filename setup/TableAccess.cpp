@@ -269,6 +269,20 @@ int d4unlock(int table) {
     return 0;
   });
 }
+int d4removeRecords(int table, const std::vector<int32_t>& recnos) {
+  return WithTable(table, [&](xbase::Table& t) {
+    std::vector<uint32_t> recs;
+    for (int32_t r : recnos) {
+      if (r < 1) {
+        SetError("Record numbers start at 1");
+        return kError;
+      }
+      recs.push_back(static_cast<uint32_t>(r));
+    }
+    t.Remove(std::move(recs));
+    return 0;
+  });
+}
 int d4zap(int table, int32_t first, int32_t last) {
   return WithTable(table, [=](xbase::Table& t) {
     if (first < 1 && last >= first) {

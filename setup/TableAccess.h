@@ -44,6 +44,10 @@ int d4flush(int table);
 int d4unlock(int table);
 int d4close(int table);
 int d4zap(int table, int32_t first, int32_t last);
+// Removes the given records and every record marked deleted in one step; on
+// failure none of them is gone (marking several records with d4delete and
+// then packing cannot promise that: a failure between two marks leaves some).
+int d4removeRecords(int table, const std::vector<int32_t>& recnos);
 int32_t d4recCountDo(int table);
 
 // Index and tags

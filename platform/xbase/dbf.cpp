@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "platform/xbase/error.h"
+#include "platform/xbase/undo.h"
 #include "platform/fault.h"
 
 namespace xbase {
@@ -323,8 +324,15 @@ bool Dbf::ReadRecords(uint32_t first, uint32_t n, std::string& buf) const {
   return true;
 }
 
-void Dbf::CheckWritable() const {
+void Dbf::CheckWritable() {
   if (readOnly_) throw XBaseError("The table " + path_ + " is open read-only");
+  if (undoPending_) {
+    try {
+      Restore();
+    } catch (const XBaseError& e) {
+      throw XBaseError("The table " + path_ + " could not be put back as it was before a failed pack: " + e.what());
+    }
+  }
 }
 
 void Dbf::WriteRecord(uint32_t recno, const std::string& buf) {
@@ -536,48 +544,81 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
   CheckWritable();
   uint32_t count = RecordCount();
   const size_t chunkRecs = std::max<size_t>(1, (1 << 20) / static_cast<size_t>(recordLen_));
+  const std::string undo = UndoPathFor(path_);
   std::string in, out, rec;
   uint32_t kept = 0;
-  for (uint32_t first = 1; first <= count; first += static_cast<uint32_t>(chunkRecs)) {
-    uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunkRecs, count - first + 1));
-    in.resize(static_cast<size_t>(n) * recordLen_);
-    PreadAll(fd_, in.data(), in.size(), headerLen_ + static_cast<int64_t>(first - 1) * recordLen_, path_);
-    out.clear();
-    uint32_t inPlace = 0;  // leading kept records of the chunk that do not move
-    for (uint32_t i = 0; i < n; ++i) {
-      rec.assign(in, static_cast<size_t>(i) * recordLen_, static_cast<size_t>(recordLen_));
-      if (drop(ctx, first + i, rec)) continue;
-      if (kept + inPlace == first - 1 + i && out.empty()) {
-        ++inPlace;
-        continue;
+  bool saved = false;
+  try {
+    for (uint32_t first = 1; first <= count; first += static_cast<uint32_t>(chunkRecs)) {
+      uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunkRecs, count - first + 1));
+      in.resize(static_cast<size_t>(n) * recordLen_);
+      PreadAll(fd_, in.data(), in.size(), headerLen_ + static_cast<int64_t>(first - 1) * recordLen_, path_);
+      out.clear();
+      uint32_t inPlace = 0;  // leading kept records of the chunk that do not move
+      for (uint32_t i = 0; i < n; ++i) {
+        rec.assign(in, static_cast<size_t>(i) * recordLen_, static_cast<size_t>(recordLen_));
+        if (drop(ctx, first + i, rec)) {
+          // Everything from the first removed record on may be rewritten.
+          if (!saved) SaveUndo(undo, fd_, path_, headerLen_ + static_cast<int64_t>(first - 1 + i) * recordLen_);
+          saved = true;
+          continue;
+        }
+        if (kept + inPlace == first - 1 + i && out.empty()) {
+          ++inPlace;
+          continue;
+        }
+        out += rec;
       }
-      out += rec;
+      kept += inPlace;
+      if (out.empty()) continue;
+      // Kept records only ever move down, so writing behind the read position
+      // is safe; those before the first removed one are not rewritten at all.
+      // The chunk's places behind the moved records are marked deleted, so
+      // that no record is there twice once the count is cut.
+      const uint32_t end = kept + static_cast<uint32_t>(out.size() / static_cast<size_t>(recordLen_));
+      const uint32_t from = std::max(end, first - 1);
+      std::string tail;
+      for (uint32_t pos = from; pos < first - 1 + n; ++pos) {
+        tail.append(in, static_cast<size_t>(pos - (first - 1)) * recordLen_, static_cast<size_t>(recordLen_));
+        tail[tail.size() - static_cast<size_t>(recordLen_)] = '*';
+      }
+      if (from == end) {
+        out += tail;
+        tail.clear();
+      }
+      PwriteAll(fd_, out.data(), out.size(), headerLen_ + static_cast<int64_t>(kept) * recordLen_, path_);
+      if (!tail.empty())
+        PwriteAll(fd_, tail.data(), tail.size(), headerLen_ + static_cast<int64_t>(from) * recordLen_, path_);
+      kept = end;
     }
-    kept += inPlace;
-    if (out.empty()) continue;
-    // Kept records only ever move down, so writing behind the read position is
-    // safe; those before the first removed one are not rewritten at all. The
-    // chunk's places behind the moved records (records removed, or old copies
-    // of moved ones) are marked deleted in the same write: should the count
-    // not be written after it, no record is there twice.
-    const uint32_t end = kept + static_cast<uint32_t>(out.size() / static_cast<size_t>(recordLen_));
-    const uint32_t from = std::max(end, first - 1);
-    std::string tail;
-    for (uint32_t pos = from; pos < first - 1 + n; ++pos) {
-      tail.append(in, static_cast<size_t>(pos - (first - 1)) * recordLen_, static_cast<size_t>(recordLen_));
-      tail[tail.size() - static_cast<size_t>(recordLen_)] = '*';
+    WriteHeaderCount(kept, true);
+    WriteEofMark(kept);
+    if (saved) {
+      if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd_) != 0) throw XBaseError(Errno("Cannot flush", path_));
+      DiscardUndo(undo);
     }
-    if (from == end) {
-      out += tail;
-      tail.clear();
+  } catch (...) {
+    // Back to the records as they were; when even that fails, the undo file
+    // stays, every later write tries again first, and so does the next open.
+    if (saved) {
+      try {
+        ApplyUndo(undo, fd_, path_);
+      } catch (const XBaseError&) {
+        undoPending_ = true;
+      }
     }
-    PwriteAll(fd_, out.data(), out.size(), headerLen_ + static_cast<int64_t>(kept) * recordLen_, path_);
-    if (!tail.empty()) PwriteAll(fd_, tail.data(), tail.size(), headerLen_ + static_cast<int64_t>(from) * recordLen_, path_);
-    kept = end;
+    throw;
   }
-  WriteHeaderCount(kept, true);
-  WriteEofMark(kept);
   return count - kept;
+}
+
+void Dbf::Restore() {
+  ApplyUndo(UndoPathFor(path_), fd_, path_);
+  undoPending_ = false;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) throw XBaseError(Errno("Cannot examine", path_));
+  fields_.clear();
+  Parse(st.st_size);
 }
 
 uint32_t Dbf::Zap(uint32_t first, uint32_t last) {
@@ -596,6 +637,7 @@ void Dbf::SetIndexFlag(bool on) {
 
 void Dbf::Flush() {
   if (readOnly_) return;
+  CheckWritable();
   uint32_t count = RecordCount();
   WriteHeaderCount(count, true);
   int64_t end = headerLen_ + static_cast<int64_t>(count) * recordLen_;

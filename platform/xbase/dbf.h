@@ -95,6 +95,11 @@ class Dbf {
   // Removes records first..last (clamped to the table).
   uint32_t Zap(uint32_t first, uint32_t last);
   uint32_t Pack();
+  // Removes do the change in place under an undo file (see undo.h): a
+  // remove that fails leaves the records as they were. Restore puts a
+  // table back from an undo file left by a remove that could not be undone
+  // at once (another process's, or this one's).
+  void Restore();
 
   void SetIndexFlag(bool on);
   // Writes the header (record count, today's date) and the end-of-file mark.
@@ -106,11 +111,12 @@ class Dbf {
   void WriteHeaderCount(uint32_t count, bool withDate);
   void WriteEofMark(uint32_t count);
   uint32_t RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* ctx);
-  void CheckWritable() const;
+  void CheckWritable();
 
   std::string path_;
   int fd_ = -1;
   bool readOnly_ = false;
+  bool undoPending_ = false;  // a failed remove is still to be undone
   uint8_t version_ = 0x03;
   uint8_t flags_ = 0;
   int headerLen_ = 0;

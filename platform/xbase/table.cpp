@@ -12,8 +12,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "platform/xbase/error.h"
+#include "platform/xbase/undo.h"
 #include "platform/fault.h"
 
 namespace xbase {
@@ -88,6 +90,77 @@ void CheckTagName(const std::string& name) {
 std::string Upper(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
+}
+
+// The tag definitions are kept beside the index while it is rewritten in
+// place: a write cut short can leave a header page that no longer finds the
+// tags, and then they are rebuilt from the records with these definitions.
+// Layout: a first line, then per tag "unique descending len len len" and the
+// name, expression and filter bytes on the next line, then "end".
+constexpr char kTagsMagic[] = "tag definitions 1\n";
+
+std::string TagsPathFor(const std::string& cdxPath) { return cdxPath + ".tags"; }
+
+void SaveTagDefinitions(const std::string& path, const std::vector<CdxTagHeader>& headers) {
+  std::string out = kTagsMagic;
+  for (const auto& h : headers) {
+    out += std::to_string(h.unique) + " " + std::to_string(h.descending) + " " + std::to_string(h.name.size()) + " " +
+           std::to_string(h.expr.size()) + " " + std::to_string(h.filter.size()) + "\n" + h.name + h.expr + h.filter +
+           "\n";
+  }
+  out += "end\n";
+  // Through a new file and a rename: the one already there may be all that
+  // describes an index left torn by an earlier write.
+  // A name of its own: two programs may write the same table's index.
+  std::string fresh = path + ".XXXXXX";
+  const int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::mkostemp(fresh.data(), O_CLOEXEC);
+  if (fd < 0) throw XBaseError("Cannot create " + fresh + ": " + std::strerror(errno));
+  ::fchmod(fd, 0644);
+  bool ok = !plat::FaultHit(plat::Op::Write) && ::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+  int err = errno;
+  ::close(fd);
+  if (ok && (plat::FaultHit(plat::Op::Rename) || ::rename(fresh.c_str(), path.c_str()) != 0)) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(fresh.c_str());
+    throw XBaseError("Cannot write " + path + ": " + std::strerror(err));
+  }
+}
+
+// False when there is no whole definitions file.
+bool LoadTagDefinitions(const std::string& path, std::vector<CdxTagHeader>& headers) {
+  std::string text;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  char buf[4096];
+  ssize_t got;
+  while ((got = ::read(fd, buf, sizeof buf)) > 0 && text.size() < (1u << 20)) text.append(buf, static_cast<size_t>(got));
+  ::close(fd);
+  if (got < 0 || text.compare(0, sizeof kTagsMagic - 1, kTagsMagic) != 0) return false;
+  size_t pos = sizeof kTagsMagic - 1;
+  headers.clear();
+  while (pos < text.size()) {
+    if (text.compare(pos, std::string::npos, "end\n") == 0) return !headers.empty();
+    const size_t eol = text.find('\n', pos);
+    if (eol == std::string::npos) return false;
+    int unique = 0, descending = 0;
+    size_t n = 0, e = 0, f = 0;
+    if (std::sscanf(text.substr(pos, eol - pos).c_str(), "%d %d %zu %zu %zu", &unique, &descending, &n, &e, &f) != 5)
+      return false;
+    pos = eol + 1;
+    if (n > 10 || e > 255 || f > 255 || pos + n + e + f + 1 > text.size() || text[pos + n + e + f] != '\n') return false;
+    CdxTagHeader h;
+    h.name = text.substr(pos, n);
+    h.expr = text.substr(pos + n, e);
+    h.filter = text.substr(pos + n + e, f);
+    h.unique = unique != 0;
+    h.descending = descending != 0;
+    headers.push_back(std::move(h));
+    pos += n + e + f + 1;
+  }
+  return false;
 }
 
 }  // namespace
@@ -230,6 +303,7 @@ std::unique_ptr<Table> Table::Open(const std::string& basePath, bool readOnly) {
   if (dbfPath.empty()) throw XBaseError("The table " + basePath + " does not exist");
   std::unique_ptr<Table> t(new Table);
   t->dbf_ = Dbf::Open(dbfPath, readOnly);
+  t->RecoverRemove();
   std::string stem = Stem(dbfPath);
   bool lowerExt = dbfPath.size() >= 4 && dbfPath.compare(dbfPath.size() - 4, 4, ".dbf") == 0;
   t->cdxPath_ = stem + (lowerExt ? ".cdx" : ".CDX");
@@ -237,13 +311,21 @@ std::unique_ptr<Table> Table::Open(const std::string& basePath, bool readOnly) {
     std::string cdx = FindFileNoCase(stem, ".cdx");
     if (cdx.empty()) throw XBaseError("The index file of " + dbfPath + " is missing");
     t->cdxPath_ = cdx;
-    t->OpenIndex();
+    bool rebuild = false;
+    try {
+      t->OpenIndex();
+    } catch (const XBaseError&) {
+      std::vector<CdxTagHeader> defs;
+      if (!LoadTagDefinitions(TagsPathFor(cdx), defs)) throw;
+      t->UseTagDefinitions(defs);
+      rebuild = true;
+    }
     // A change that did not reach the index file (failed write, killed
     // process): its tags are rebuilt from the records before any use.
     unsigned char flag = 0;
     if (plat::FaultHit(plat::Op::Read) || ::pread(t->dbf_->Fd(), &flag, 1, kPendingFlagOffset) != 1)
       throw XBaseError("Cannot read " + dbfPath + ": " + std::strerror(errno));
-    if (flag != 0 && !t->tags_.empty()) {
+    if ((flag != 0 || rebuild) && !t->tags_.empty()) {
       t->indexStale_ = true;
       t->pendingOnDisk_ = true;
     }
@@ -268,6 +350,42 @@ std::unique_ptr<Table> Table::Create(const std::string& basePath, const std::vec
     throw;
   }
   return t;
+}
+
+// A remove that another process (or an earlier run) left half done is
+// undone before anything is read. Removes run under the table's lock, so a
+// lock held by someone else means that one may be removing right now: the
+// undo file is then left alone (and not even read, it may be in the making).
+void Table::RecoverRemove() {
+  const std::string undo = UndoPathFor(dbf_->Path());
+  if (::access(undo.c_str(), F_OK) != 0) return;
+  struct flock fl {};
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLockStart;
+  fl.l_len = kLockLength;
+  if (dbf_->ReadOnly()) {
+    // A read-only handle cannot take the lock; it can see whether one is held.
+    fl.l_type = F_WRLCK;
+    if (::fcntl(dbf_->Fd(), F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK) return;
+    if (CheckUndo(undo) == UndoState::Ready)
+      throw XBaseError("The table " + dbf_->Path() +
+                       " was left half way through removing records; it is put right when opened with write access");
+    return;
+  }
+  fl.l_type = F_WRLCK;
+  if (plat::FaultHit(plat::Op::Lock) || ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl) != 0) {
+    if (errno == EACCES || errno == EAGAIN) return;
+    throw XBaseError("Cannot lock " + dbf_->Path() + ": " + std::strerror(errno));
+  }
+  try {
+    dbf_->Restore();
+  } catch (...) {
+    fl.l_type = F_UNLCK;
+    ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl);
+    throw;
+  }
+  fl.l_type = F_UNLCK;
+  ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl);
 }
 
 Table::Tag Table::MakeTag(const CdxTagHeader& h) const {
@@ -307,6 +425,32 @@ void Table::OpenIndex() {
     }();
     t.fileIndex = static_cast<int>(i);
     cdx_->SetPadByte(t.fileIndex, t.pad);
+    anyDeletedDep_ = anyDeletedDep_ || t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted());
+    tags_.push_back(std::move(t));
+  }
+}
+
+// Tags from saved definitions, for an index file that cannot be read; they
+// are built from the records before use and the file is written anew.
+void Table::UseTagDefinitions(const std::vector<CdxTagHeader>& defs) {
+  cdx_.reset();
+  tags_.clear();
+  anyDeletedDep_ = false;
+  // Keep counting changes from where the damaged file stands.
+  unsigned char c[4] = {0, 0, 0, 0};
+  const int fd = ::open(cdxPath_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd >= 0) {
+    if (::pread(fd, c, 4, 8) != 4) std::memset(c, 0, 4);
+    ::close(fd);
+  }
+  counter_ = (uint32_t{c[0]} << 24) | (uint32_t{c[1]} << 16) | (uint32_t{c[2]} << 8) | c[3];
+  for (CdxTagHeader h : defs) {
+    h.name = Upper(h.name);
+    CheckTagName(h.name);
+    h.keyLen = Expr::Compile(h.expr, *dbf_).KeyLength();
+    h.machineCollation = true;
+    h.collation.clear();
+    Tag t = MakeTag(h);
     anyDeletedDep_ = anyDeletedDep_ || t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted());
     tags_.push_back(std::move(t));
   }
@@ -487,7 +631,13 @@ void Table::WriteIndex() {
     if (fd < 0) throw XBaseError("Cannot create " + cdxPath_ + ": " + std::strerror(errno));
     ::close(fd);
   }
+  std::vector<CdxTagHeader> defs;
+  for (const auto& t : tags_) defs.push_back(t.header);
+  const std::string tagsPath = TagsPathFor(cdxPath_);
+  SaveTagDefinitions(tagsPath, defs);
   WriteCdx(cdxPath_, data, counter_ + 1);
+  // Left behind it does no harm: it is read only when the index is not.
+  if (!plat::FaultHit(plat::Op::Delete)) ::unlink(tagsPath.c_str());
   cdx_ = CdxFile::Open(cdxPath_);
   counter_ = cdx_->ChangeCounter();
   for (auto& t : tags_) {
@@ -895,33 +1045,50 @@ void Table::Delete() {
 }
 
 void Table::Pack() {
-  if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
-  CheckIndexWritable();
-  MarkIndexPending();
-  try {
-    dbf_->Pack();
-  } catch (...) {
-    Invalidate();
-    throw;
-  }
-  Invalidate();
-  SyncTags();
+  RemoveWhere([](uint32_t, const std::string& rec) { return Dbf::IsDeleted(rec); });
+}
+
+void Table::Remove(std::vector<uint32_t> recnos) {
+  std::sort(recnos.begin(), recnos.end());
+  RemoveWhere([&](uint32_t r, const std::string& rec) {
+    return Dbf::IsDeleted(rec) || std::binary_search(recnos.begin(), recnos.end(), r);
+  });
 }
 
 void Table::Zap(uint32_t first, uint32_t last) {
   if (first == 0) first = 1;
   if (first > last) return;
+  RemoveWhere([=](uint32_t r, const std::string&) { return r >= first && r <= last; });
+}
+
+// Records are removed under the table's lock, taken for the while when the
+// caller does not hold it: another process finding the undo file of a
+// remove in progress must be able to tell by the lock.
+void Table::RemoveWhere(const std::function<bool(uint32_t, const std::string&)>& drop) {
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   CheckIndexWritable();
-  MarkIndexPending();
+  const bool tookLock = !locked_;
+  if (tookLock && !LockFile()) throw XBaseError("The table " + dbf_->Path() + " is locked by another program");
   try {
-    dbf_->Zap(first, last);
-  } catch (...) {
+    MarkIndexPending();
+    try {
+      dbf_->Remove(drop);
+    } catch (...) {
+      Invalidate();
+      throw;
+    }
     Invalidate();
+    SyncTags();
+  } catch (...) {
+    if (tookLock) {
+      try {
+        Unlock();
+      } catch (const XBaseError&) {
+      }
+    }
     throw;
   }
-  Invalidate();
-  SyncTags();
+  if (tookLock) Unlock();
 }
 
 void Table::Flush() {

@@ -6,6 +6,7 @@
 // without extension, and its files are found regardless of letter case.
 // Every failure raises XBaseError.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -98,6 +99,9 @@ class Table {
   void AppendBlank();
   void Delete();
   void Pack();
+  // Removes the given records and every record marked deleted in one step:
+  // when it fails, none of them is gone.
+  void Remove(std::vector<uint32_t> recnos);
   void Zap(uint32_t first, uint32_t last);
   void Flush();
 
@@ -125,6 +129,9 @@ class Table {
 
   Table() = default;
   void OpenIndex();
+  void RemoveWhere(const std::function<bool(uint32_t, const std::string&)>& drop);
+  void UseTagDefinitions(const std::vector<CdxTagHeader>& defs);
+  void RecoverRemove();
   Tag MakeTag(const CdxTagHeader& h) const;
   bool InTag(const Tag& t, const EvalContext& ctx) const;
   std::string KeyFor(const Tag& t, const std::string& rec, uint32_t recno) const;

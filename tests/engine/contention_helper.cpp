@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
       ok = ok && AddRow(engine, multi + "\\Labels",
                         {{"FILE_NAME", DocName(docs, id)}, {"DOCUMENT", "0"}, {"SHIPMENT", s}, {"PACKAGE", "0"}}, true);
       if (!ok) {
-        Say("failed");
+        Say(("failed " + LastErrorText()).c_str());
         return 1;
       }
       Pause(pause);

@@ -1,0 +1,216 @@
+#include "platform/xbase/undo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "platform/fault.h"
+#include "platform/xbase/error.h"
+
+namespace xbase {
+
+namespace {
+
+// Layout: magic, table size, start of the saved range, length of the range,
+// the table's first 32 bytes, the range, then a checksum of all before it.
+constexpr char kMagic[8] = {'V', 'V', 'U', 'N', 'D', 'O', '1', '\n'};
+constexpr size_t kFixed = 8 + 3 * 8 + 32;
+constexpr size_t kChunk = 1 << 20;
+
+void Put64(unsigned char* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+uint64_t Get64(const unsigned char* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+struct Checksum {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  void Add(std::string_view s) {
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+  }
+};
+
+std::string Errno(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+void ReadAll(int fd, char* p, size_t n, int64_t off, const std::string& path) {
+  while (n > 0) {
+    ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd, p, n, off);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw XBaseError(Errno("Cannot read", path));
+    if (got == 0) throw XBaseError("Unexpected end of file in " + path);
+    p += got;
+    n -= static_cast<size_t>(got);
+    off += got;
+  }
+}
+
+void WriteAll(int fd, const char* p, size_t n, int64_t off, const std::string& path) {
+  while (n > 0) {
+    ssize_t put = plat::FaultHit(plat::Op::Write) ? -1 : ::pwrite(fd, p, n, off);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) throw XBaseError(Errno("Cannot write", path));
+    p += put;
+    n -= static_cast<size_t>(put);
+    off += put;
+  }
+}
+
+void Sync(int fd, const std::string& path) {
+  if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd) != 0) throw XBaseError(Errno("Cannot flush", path));
+}
+
+// The folder's entry of a new or removed file reaches the disk too.
+void SyncFolder(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+struct Header {
+  int64_t size = 0, from = 0, length = 0;
+  std::string first32;
+};
+
+// Reads and checks the whole undo file; false when it is not whole.
+bool ReadHeader(int fd, const std::string& undoPath, Header& h) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw XBaseError(Errno("Cannot examine", undoPath));
+  if (static_cast<uint64_t>(st.st_size) < kFixed + 8) return false;
+  std::string fixed(kFixed, '\0');
+  ReadAll(fd, fixed.data(), fixed.size(), 0, undoPath);
+  if (std::memcmp(fixed.data(), kMagic, sizeof kMagic) != 0) return false;
+  const auto* p = reinterpret_cast<const unsigned char*>(fixed.data());
+  const uint64_t size = Get64(p + 8), from = Get64(p + 16), length = Get64(p + 24);
+  if (size > (1ull << 40) || from > size || length != size - from ||
+      static_cast<uint64_t>(st.st_size) != kFixed + length + 8)
+    return false;
+  Checksum sum;
+  sum.Add(fixed);
+  std::string buf;
+  for (uint64_t done = 0; done < length;) {
+    buf.resize(static_cast<size_t>(std::min<uint64_t>(kChunk, length - done)));
+    ReadAll(fd, buf.data(), buf.size(), static_cast<int64_t>(kFixed + done), undoPath);
+    sum.Add(buf);
+    done += buf.size();
+  }
+  unsigned char tail[8];
+  ReadAll(fd, reinterpret_cast<char*>(tail), 8, static_cast<int64_t>(kFixed + length), undoPath);
+  if (Get64(tail) != sum.h) return false;
+  h.size = static_cast<int64_t>(size);
+  h.from = static_cast<int64_t>(from);
+  h.length = static_cast<int64_t>(length);
+  h.first32 = fixed.substr(32, 32);
+  return true;
+}
+
+}  // namespace
+
+std::string UndoPathFor(const std::string& tablePath) { return tablePath + ".undo"; }
+
+void SaveUndo(const std::string& undoPath, int fd, const std::string& tablePath, int64_t from) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) throw XBaseError(Errno("Cannot examine", tablePath));
+  const int64_t size = st.st_size;
+  if (size < 32 || from < 32 || from > size) throw XBaseError("Bad range to save from " + tablePath);
+  Fd out(plat::FaultHit(plat::Op::Open) ? -1
+                                        : ::open(undoPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (out.get() < 0) throw XBaseError(Errno("Cannot create", undoPath));
+  try {
+    std::string fixed(kFixed, '\0');
+    std::memcpy(fixed.data(), kMagic, sizeof kMagic);
+    auto* p = reinterpret_cast<unsigned char*>(fixed.data());
+    Put64(p + 8, static_cast<uint64_t>(size));
+    Put64(p + 16, static_cast<uint64_t>(from));
+    Put64(p + 24, static_cast<uint64_t>(size - from));
+    ReadAll(fd, fixed.data() + 32, 32, 0, tablePath);
+    Checksum sum;
+    sum.Add(fixed);
+    WriteAll(out.get(), fixed.data(), fixed.size(), 0, undoPath);
+    std::string buf;
+    for (int64_t done = 0; done < size - from;) {
+      buf.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kChunk), size - from - done)));
+      ReadAll(fd, buf.data(), buf.size(), from + done, tablePath);
+      sum.Add(buf);
+      WriteAll(out.get(), buf.data(), buf.size(), static_cast<int64_t>(kFixed) + done, undoPath);
+      done += static_cast<int64_t>(buf.size());
+    }
+    unsigned char tail[8];
+    Put64(tail, sum.h);
+    WriteAll(out.get(), reinterpret_cast<const char*>(tail), 8, static_cast<int64_t>(kFixed) + (size - from), undoPath);
+    Sync(out.get(), undoPath);
+  } catch (...) {
+    ::unlink(undoPath.c_str());
+    throw;
+  }
+  SyncFolder(undoPath);
+}
+
+UndoState CheckUndo(const std::string& undoPath) {
+  Fd in(::open(undoPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (in.get() < 0) {
+    if (errno == ENOENT) return UndoState::None;
+    throw XBaseError(Errno("Cannot open", undoPath));
+  }
+  Header h;
+  return ReadHeader(in.get(), undoPath, h) ? UndoState::Ready : UndoState::Incomplete;
+}
+
+void ApplyUndo(const std::string& undoPath, int fd, const std::string& tablePath) {
+  Fd in(plat::FaultHit(plat::Op::Open) ? -1 : ::open(undoPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (in.get() < 0) {
+    if (errno == ENOENT) return;
+    throw XBaseError(Errno("Cannot open", undoPath));
+  }
+  struct stat st {};
+  if (::fstat(in.get(), &st) != 0) throw XBaseError(Errno("Cannot examine", undoPath));
+  if (!S_ISREG(st.st_mode)) throw XBaseError(undoPath + " is not a regular file");
+  Header h;
+  if (ReadHeader(in.get(), undoPath, h)) {
+    WriteAll(fd, h.first32.data(), 32, 0, tablePath);
+    std::string buf;
+    for (int64_t done = 0; done < h.length;) {
+      buf.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kChunk), h.length - done)));
+      ReadAll(in.get(), buf.data(), buf.size(), static_cast<int64_t>(kFixed) + done, undoPath);
+      WriteAll(fd, buf.data(), buf.size(), h.from + done, tablePath);
+      done += static_cast<int64_t>(buf.size());
+    }
+    if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd, h.size) != 0)
+      throw XBaseError(Errno("Cannot truncate", tablePath));
+    Sync(fd, tablePath);
+  }
+  DiscardUndo(undoPath);
+}
+
+void DiscardUndo(const std::string& undoPath) {
+  if (plat::FaultHit(plat::Op::Delete) || (::unlink(undoPath.c_str()) != 0 && errno != ENOENT))
+    throw XBaseError(Errno("Cannot delete", undoPath));
+  SyncFolder(undoPath);
+}
+
+}  // namespace xbase
