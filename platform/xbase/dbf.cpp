@@ -570,17 +570,25 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
         out += rec;
       }
       kept += inPlace;
-      if (out.empty()) continue;
       // Kept records only ever move down, so writing behind the read position
       // is safe; those before the first removed one are not rewritten at all.
-      // The chunk's places behind the moved records are marked deleted, so
-      // that no record is there twice once the count is cut.
+      // The chunk's places behind the kept records are marked deleted, so that
+      // the table reads as packed before its count is cut and no record is
+      // there twice.
       const uint32_t end = kept + static_cast<uint32_t>(out.size() / static_cast<size_t>(recordLen_));
       const uint32_t from = std::max(end, first - 1);
       std::string tail;
+      bool marks = false;  // a place behind is not marked yet
       for (uint32_t pos = from; pos < first - 1 + n; ++pos) {
         tail.append(in, static_cast<size_t>(pos - (first - 1)) * recordLen_, static_cast<size_t>(recordLen_));
-        tail[tail.size() - static_cast<size_t>(recordLen_)] = '*';
+        char& flag = tail[tail.size() - static_cast<size_t>(recordLen_)];
+        marks = marks || flag != '*';
+        flag = '*';
+      }
+      if (out.empty()) {
+        if (marks) PwriteAll(fd_, tail.data(), tail.size(), headerLen_ + static_cast<int64_t>(from) * recordLen_, path_);
+        kept = end;
+        continue;
       }
       if (from == end) {
         out += tail;
@@ -591,12 +599,17 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
         PwriteAll(fd_, tail.data(), tail.size(), headerLen_ + static_cast<int64_t>(from) * recordLen_, path_);
       kept = end;
     }
-    WriteHeaderCount(kept, true);
-    WriteEofMark(kept);
-    if (saved) {
-      if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd_) != 0) throw XBaseError(Errno("Cannot flush", path_));
-      DiscardUndo(undo);
+    if (!saved) {
+      WriteHeaderCount(kept, true);
+      WriteEofMark(kept);
+      return 0;
     }
+    // Every place from the new count on is marked deleted by now, so the
+    // table already reads as packed: the undo file goes before the count is
+    // cut. Once the count is cut, another program may append behind it, and
+    // putting the old bytes back would overwrite what it wrote.
+    if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd_) != 0) throw XBaseError(Errno("Cannot flush", path_));
+    DiscardUndo(undo);
   } catch (...) {
     // Back to the records as they were; when even that fails, the undo file
     // stays, every later write tries again first, and so does the next open.
@@ -608,6 +621,13 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
       }
     }
     throw;
+  }
+  // Tidying up: should it fail, the removed records stay in the file marked
+  // deleted (the next pack takes them), and the remove has still happened.
+  try {
+    WriteHeaderCount(kept, true);
+    WriteEofMark(kept);
+  } catch (const XBaseError&) {
   }
   return count - kept;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -29,6 +30,15 @@ uint64_t Get64(const unsigned char* p) {
   for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
   return v;
 }
+
+uint32_t Get32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+void Put32(unsigned char* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+int64_t Get16(const unsigned char* p) { return p[0] | (p[1] << 8); }
 
 struct Checksum {
   uint64_t h = 1469598103934665603ull;  // FNV-1a
@@ -192,15 +202,42 @@ void ApplyUndo(const std::string& undoPath, int fd, const std::string& tablePath
   if (!S_ISREG(st.st_mode)) throw XBaseError(undoPath + " is not a regular file");
   Header h;
   if (ReadHeader(in.get(), undoPath, h)) {
+    // A remove never writes past the records it started with, and the count
+    // stays until the undo file is gone. Records found past that count were
+    // appended by another program after the remove stopped: they stay, and
+    // only the old end-of-file mark under the first of them is not put back.
+    auto* first = reinterpret_cast<unsigned char*>(h.first32.data());
+    const uint32_t savedCount = Get32(first + 4);
+    const int64_t headerLen = Get16(first + 8), recordLen = Get16(first + 10);
+    int64_t size = h.size, restoreEnd = h.size;
+    unsigned char now[4];
+    ReadAll(fd, reinterpret_cast<char*>(now), 4, 4, tablePath);
+    struct stat ts {};
+    if (::fstat(fd, &ts) != 0) throw XBaseError(Errno("Cannot examine", tablePath));
+    const int64_t recordsEnd = headerLen + static_cast<int64_t>(savedCount) * recordLen;
+    if (recordLen > 0 && Get32(now) > savedCount && recordsEnd <= h.size && recordsEnd > h.from) {
+      const int64_t room = (ts.st_size - recordsEnd) / recordLen;
+      const uint32_t added = static_cast<uint32_t>(std::min<int64_t>(Get32(now) - savedCount, std::max<int64_t>(room, 0)));
+      if (added > 0) {
+        Put32(first + 4, savedCount + added);
+        restoreEnd = recordsEnd;
+        size = recordsEnd + static_cast<int64_t>(added) * recordLen;
+      }
+    }
     WriteAll(fd, h.first32.data(), 32, 0, tablePath);
     std::string buf;
-    for (int64_t done = 0; done < h.length;) {
-      buf.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kChunk), h.length - done)));
+    for (int64_t done = 0; done < restoreEnd - h.from;) {
+      buf.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kChunk), restoreEnd - h.from - done)));
       ReadAll(in.get(), buf.data(), buf.size(), static_cast<int64_t>(kFixed) + done, undoPath);
       WriteAll(fd, buf.data(), buf.size(), h.from + done, tablePath);
       done += static_cast<int64_t>(buf.size());
     }
-    if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd, h.size) != 0)
+    if (size != h.size) {
+      const char eof = '\x1A';
+      WriteAll(fd, &eof, 1, size, tablePath);
+      ++size;
+    }
+    if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd, size) != 0)
       throw XBaseError(Errno("Cannot truncate", tablePath));
     Sync(fd, tablePath);
   }
