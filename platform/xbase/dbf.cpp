@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "platform/xbase/error.h"
+#include "platform/xbase/io.h"
 #include "platform/xbase/undo.h"
 #include "platform/fault.h"
 
@@ -21,47 +22,13 @@ namespace xbase {
 
 namespace {
 
-uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(unsigned char* p, uint32_t v) {
-  p[0] = v & 0xFF;
-  p[1] = (v >> 8) & 0xFF;
-}
-void Put32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = (v >> (8 * i)) & 0xFF;
-}
-
-std::string Errno(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
-
-void PreadAll(int fd, void* buf, size_t n, int64_t off, const std::string& path) {
-  auto* p = static_cast<char*>(buf);
-  while (n > 0) {
-    ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd, p, n, off);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw XBaseError(Errno("Cannot read", path));
-    if (got == 0) throw XBaseError("Unexpected end of file in " + path);
-    p += got;
-    n -= static_cast<size_t>(got);
-    off += got;
-  }
-}
-
-void PwriteAll(int fd, const void* buf, size_t n, int64_t off, const std::string& path) {
-  auto* p = static_cast<const char*>(buf);
-  while (n > 0) {
-    ssize_t put = plat::FaultHit(plat::Op::Write) ? -1 : ::pwrite(fd, p, n, off);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) throw XBaseError(Errno("Cannot write", path));
-    p += put;
-    n -= static_cast<size_t>(put);
-    off += put;
-  }
-}
+using io::Errno;
+using io::Get16;
+using io::Get32;
+using io::PreadAll;
+using io::Put16;
+using io::Put32;
+using io::PwriteAll;
 
 bool KnownVersion(uint8_t v) {
   static const uint8_t known[] = {0x03, 0x04, 0x05, 0x30, 0x31, 0x32, 0x43, 0x63,

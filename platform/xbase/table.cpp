@@ -28,6 +28,26 @@ namespace {
 constexpr off_t kLockStart = 0x40000000;
 constexpr off_t kLockLength = 0x3FFFFFFF;  // up to and including 0x7FFFFFFE
 
+// Sets (F_WRLCK) or clears (F_UNLCK) the whole-table lock; fcntl's result.
+int SetLockRegion(int fd, short type) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLockStart;
+  fl.l_len = kLockLength;
+  return ::fcntl(fd, F_OFD_SETLK, &fl);
+}
+
+// Whether another open of the table holds its lock (also on a read-only fd).
+bool OtherHoldsLock(int fd) {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLockStart;
+  fl.l_len = kLockLength;
+  return ::fcntl(fd, F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK;
+}
+
 
 // Keys gathered flat (keyLen bytes each, in record order), sorted through a
 // permutation: far cheaper than sorting strings in place.
@@ -286,14 +306,7 @@ Table::~Table() {
     Flush();
   } catch (...) {
   }
-  if (locked_) {
-    struct flock fl {};
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = kLockStart;
-    fl.l_len = kLockLength;
-    ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl);
-  }
+  if (locked_) ReleaseLock();
 }
 
 bool Table::Exists(const std::string& basePath) { return !FindFileNoCase(basePath, ".dbf").empty(); }
@@ -359,33 +372,22 @@ std::unique_ptr<Table> Table::Create(const std::string& basePath, const std::vec
 void Table::RecoverRemove() {
   const std::string undo = UndoPathFor(dbf_->Path());
   if (::access(undo.c_str(), F_OK) != 0) return;
-  struct flock fl {};
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockStart;
-  fl.l_len = kLockLength;
   if (dbf_->ReadOnly()) {
     // A read-only handle cannot take the lock; it can see whether one is held.
-    fl.l_type = F_WRLCK;
-    if (::fcntl(dbf_->Fd(), F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK) return;
+    if (OtherHoldsLock(dbf_->Fd())) return;
     if (CheckUndo(undo) == UndoState::Ready)
       throw XBaseError("The table " + dbf_->Path() +
                        " was left half way through removing records; it is put right when opened with write access");
     return;
   }
-  fl.l_type = F_WRLCK;
-  if (plat::FaultHit(plat::Op::Lock) || ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl) != 0) {
-    if (errno == EACCES || errno == EAGAIN) return;
-    throw XBaseError("Cannot lock " + dbf_->Path() + ": " + std::strerror(errno));
-  }
+  if (!LockFile()) return;
   try {
     dbf_->Restore();
   } catch (...) {
-    fl.l_type = F_UNLCK;
-    ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl);
+    ReleaseLock();
     throw;
   }
-  fl.l_type = F_UNLCK;
-  ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl);
+  ReleaseLock();
 }
 
 Table::Tag Table::MakeTag(const CdxTagHeader& h) const {
@@ -1117,13 +1119,8 @@ void Table::Flush() {
 
 bool Table::LockFile() {
   if (locked_) return true;
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockStart;
-  fl.l_len = kLockLength;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only and cannot be locked");
-  if (plat::FaultHit(plat::Op::Lock) || ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl) != 0) {
+  if (plat::FaultHit(plat::Op::Lock) || SetLockRegion(dbf_->Fd(), F_WRLCK) != 0) {
     if (errno == EACCES || errno == EAGAIN) return false;
     throw XBaseError("Cannot lock " + dbf_->Path() + ": " + std::strerror(errno));
   }
@@ -1133,23 +1130,19 @@ bool Table::LockFile() {
 
 void Table::Unlock() {
   if (!locked_) return;
-  auto release = [&] {
-    struct flock fl {};
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = kLockStart;
-    fl.l_len = kLockLength;
-    ::fcntl(dbf_->Fd(), F_OFD_SETLK, &fl);
-    locked_ = false;
-  };
   // Others see our changes before they can take the lock.
   try {
     Flush();
   } catch (...) {
-    release();
+    ReleaseLock();
     throw;
   }
-  release();
+  ReleaseLock();
+}
+
+void Table::ReleaseLock() {
+  SetLockRegion(dbf_->Fd(), F_UNLCK);
+  locked_ = false;
 }
 
 }  // namespace xbase

@@ -132,6 +132,7 @@ class Table {
   void RemoveWhere(const std::function<bool(uint32_t, const std::string&)>& drop);
   void UseTagDefinitions(const std::vector<CdxTagHeader>& defs);
   void RecoverRemove();
+  void ReleaseLock();  // without flushing
   Tag MakeTag(const CdxTagHeader& h) const;
   bool InTag(const Tag& t, const EvalContext& ctx) const;
   std::string KeyFor(const Tag& t, const std::string& rec, uint32_t recno) const;

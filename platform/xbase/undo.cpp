@@ -4,13 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
 #include "platform/fault.h"
 #include "platform/xbase/error.h"
+#include "platform/xbase/io.h"
 
 namespace xbase {
 
@@ -31,14 +32,10 @@ uint64_t Get64(const unsigned char* p) {
   return v;
 }
 
-uint32_t Get32(const unsigned char* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put32(unsigned char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-int64_t Get16(const unsigned char* p) { return p[0] | (p[1] << 8); }
+using io::Errno;
+using io::Get16;
+using io::Get32;
+using io::Put32;
 
 struct Checksum {
   uint64_t h = 1469598103934665603ull;  // FNV-1a
@@ -47,30 +44,26 @@ struct Checksum {
   }
 };
 
-std::string Errno(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
-}
-
-void ReadAll(int fd, char* p, size_t n, int64_t off, const std::string& path) {
-  while (n > 0) {
-    ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd, p, n, off);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw XBaseError(Errno("Cannot read", path));
-    if (got == 0) throw XBaseError("Unexpected end of file in " + path);
-    p += got;
-    n -= static_cast<size_t>(got);
-    off += got;
-  }
-}
-
+void ReadAll(int fd, char* p, size_t n, int64_t off, const std::string& path) { io::PreadAll(fd, p, n, off, path); }
 void WriteAll(int fd, const char* p, size_t n, int64_t off, const std::string& path) {
-  while (n > 0) {
-    ssize_t put = plat::FaultHit(plat::Op::Write) ? -1 : ::pwrite(fd, p, n, off);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) throw XBaseError(Errno("Cannot write", path));
-    p += put;
-    n -= static_cast<size_t>(put);
-    off += put;
+  io::PwriteAll(fd, p, n, off, path);
+}
+
+struct End {
+  int fd;
+  int64_t at;
+  const std::string& path;
+};
+// Copies n bytes chunk by chunk from one file to the other (to.fd < 0: only
+// reads), adding them to sum when given.
+void CopyRange(const End& from, const End& to, int64_t n, Checksum* sum) {
+  std::string buf;
+  for (int64_t done = 0; done < n;) {
+    buf.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kChunk), n - done)));
+    ReadAll(from.fd, buf.data(), buf.size(), from.at + done, from.path);
+    if (sum) sum->Add(buf);
+    if (to.fd >= 0) WriteAll(to.fd, buf.data(), buf.size(), to.at + done, to.path);
+    done += static_cast<int64_t>(buf.size());
   }
 }
 
@@ -122,13 +115,7 @@ bool ReadHeader(int fd, const std::string& undoPath, Header& h) {
     return false;
   Checksum sum;
   sum.Add(fixed);
-  std::string buf;
-  for (uint64_t done = 0; done < length;) {
-    buf.resize(static_cast<size_t>(std::min<uint64_t>(kChunk, length - done)));
-    ReadAll(fd, buf.data(), buf.size(), static_cast<int64_t>(kFixed + done), undoPath);
-    sum.Add(buf);
-    done += buf.size();
-  }
+  CopyRange({fd, static_cast<int64_t>(kFixed), undoPath}, {-1, 0, undoPath}, static_cast<int64_t>(length), &sum);
   unsigned char tail[8];
   ReadAll(fd, reinterpret_cast<char*>(tail), 8, static_cast<int64_t>(kFixed + length), undoPath);
   if (Get64(tail) != sum.h) return false;
@@ -162,14 +149,7 @@ void SaveUndo(const std::string& undoPath, int fd, const std::string& tablePath,
     Checksum sum;
     sum.Add(fixed);
     WriteAll(out.get(), fixed.data(), fixed.size(), 0, undoPath);
-    std::string buf;
-    for (int64_t done = 0; done < size - from;) {
-      buf.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kChunk), size - from - done)));
-      ReadAll(fd, buf.data(), buf.size(), from + done, tablePath);
-      sum.Add(buf);
-      WriteAll(out.get(), buf.data(), buf.size(), static_cast<int64_t>(kFixed) + done, undoPath);
-      done += static_cast<int64_t>(buf.size());
-    }
+    CopyRange({fd, from, tablePath}, {out.get(), static_cast<int64_t>(kFixed), undoPath}, size - from, &sum);
     unsigned char tail[8];
     Put64(tail, sum.h);
     WriteAll(out.get(), reinterpret_cast<const char*>(tail), 8, static_cast<int64_t>(kFixed) + (size - from), undoPath);
@@ -212,12 +192,13 @@ void ApplyUndo(const std::string& undoPath, int fd, const std::string& tablePath
     int64_t size = h.size, restoreEnd = h.size;
     unsigned char now[4];
     ReadAll(fd, reinterpret_cast<char*>(now), 4, 4, tablePath);
-    struct stat ts {};
-    if (::fstat(fd, &ts) != 0) throw XBaseError(Errno("Cannot examine", tablePath));
+    const uint32_t count = Get32(now);
     const int64_t recordsEnd = headerLen + static_cast<int64_t>(savedCount) * recordLen;
-    if (recordLen > 0 && Get32(now) > savedCount && recordsEnd <= h.size && recordsEnd > h.from) {
+    if (recordLen > 0 && count > savedCount && recordsEnd <= h.size && recordsEnd > h.from) {
+      struct stat ts {};
+      if (::fstat(fd, &ts) != 0) throw XBaseError(Errno("Cannot examine", tablePath));
       const int64_t room = (ts.st_size - recordsEnd) / recordLen;
-      const uint32_t added = static_cast<uint32_t>(std::min<int64_t>(Get32(now) - savedCount, std::max<int64_t>(room, 0)));
+      const uint32_t added = static_cast<uint32_t>(std::min<int64_t>(count - savedCount, std::max<int64_t>(room, 0)));
       if (added > 0) {
         Put32(first + 4, savedCount + added);
         restoreEnd = recordsEnd;
@@ -225,13 +206,7 @@ void ApplyUndo(const std::string& undoPath, int fd, const std::string& tablePath
       }
     }
     WriteAll(fd, h.first32.data(), 32, 0, tablePath);
-    std::string buf;
-    for (int64_t done = 0; done < restoreEnd - h.from;) {
-      buf.resize(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(kChunk), restoreEnd - h.from - done)));
-      ReadAll(in.get(), buf.data(), buf.size(), static_cast<int64_t>(kFixed) + done, undoPath);
-      WriteAll(fd, buf.data(), buf.size(), h.from + done, tablePath);
-      done += static_cast<int64_t>(buf.size());
-    }
+    CopyRange({in.get(), static_cast<int64_t>(kFixed), undoPath}, {fd, h.from, tablePath}, restoreEnd - h.from, nullptr);
     if (size != h.size) {
       const char eof = '\x1A';
       WriteAll(fd, &eof, 1, size, tablePath);

@@ -285,40 +285,19 @@ TEST(XBaseRemoveAtomic, KilledAtRandomMomentsLeavesBeforeOrAfter) {
   // killed after delay when given. span: from the release to the answer.
   std::chrono::microseconds span{};
   auto run = [&](std::chrono::microseconds delay, bool kill) {
-    int toChild[2], fromChild[2];
-    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return std::string("pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-      ::dup2(toChild[0], 0);
-      ::dup2(fromChild[1], 1);
-      ::close(toChild[1]);
-      ::close(fromChild[0]);
-      ::execl(VV_HELPER_remover_helper, VV_HELPER_remover_helper, base.c_str(), "4", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    auto line = [&] {
-      std::string l;
-      char ch;
-      while (::read(fromChild[0], &ch, 1) == 1 && ch != '\n') l += ch;
-      return l;
-    };
-    std::string said = line();
+    xbtest::HelperProcess h({VV_HELPER_remover_helper, base, "4"});
+    std::string said = h.ReadLine();
     if (said == "ready") {
       const auto released = std::chrono::steady_clock::now();
-      (void)!::write(toChild[1], "g", 1);
+      (void)!::write(h.in, "g", 1);
       if (kill) {
         std::this_thread::sleep_for(delay);
-        ::kill(pid, SIGKILL);
+        ::kill(h.pid, SIGKILL);
       }
-      said = line();
+      said = h.ReadLine();
       span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - released);
     }
-    ::close(toChild[1]);
-    ::close(fromChild[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+    h.Finish();
     return said;
   };
 

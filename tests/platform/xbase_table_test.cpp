@@ -461,44 +461,9 @@ TEST(XbaseTableLocks, WholeTableLockExcludesOtherOpensAndEndsWithClose) {
 
 namespace {
 
-// A running helper process with pipes to its standard input and output.
-struct Helper {
-  pid_t pid = -1;
-  int in = -1, out = -1;
-  explicit Helper(const std::string& table) {
-    int toChild[2], fromChild[2];
-    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
-    pid = ::fork();
-    if (pid == 0) {
-      ::dup2(toChild[0], 0);
-      ::dup2(fromChild[1], 1);
-      ::close(toChild[1]);
-      ::close(fromChild[0]);
-      ::execl(VV_HELPER_tablelock_helper, VV_HELPER_tablelock_helper, table.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    in = toChild[1];
-    out = fromChild[0];
-  }
-  std::string ReadLine() {
-    std::string line;
-    char c;
-    while (::read(out, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-  int Finish() {
-    if (in >= 0) ::close(in);
-    in = -1;
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    pid = -1;
-    if (out >= 0) ::close(out);
-    out = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  ~Helper() { Finish(); }
+// The table lock helper on a table.
+struct Helper : xbtest::HelperProcess {
+  explicit Helper(const std::string& table) : HelperProcess({VV_HELPER_tablelock_helper, table}) {}
 };
 
 }  // namespace
