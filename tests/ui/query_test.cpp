@@ -171,9 +171,20 @@ class QueryTest : public QObject {
     QCOMPARE(Order(file), (std::vector<int>{1, 6}));
     QCOMPARE(plat::IniReadInteger(file, "Keys", "Key3", -1), -1);
     QVERIFY(ui_->errors.empty());
-    // Nothing descending, nothing reversed: the file is the plain old format.
+    // Nothing descending, nothing reversed: the file is the plain old format,
+    // and opening and saving it again gives the same bytes.
     QVERIFY(ReadAll(file).find("Desc") == std::string::npos);
     QVERIFY(ReadAll(file).find("Reverse") == std::string::npos);
+    frm_->hide();
+    frm_->show();
+    ui_->dialogAnswers.push_back({true, file});
+    frm_->btnOpen->click();
+    QCOMPARE(Downs(), (QVector<int>{0, 0, 0, 0, 0}));
+    QVERIFY(!frm_->chkReverse->isChecked());
+    const std::string again = Path("again.qry");
+    ui_->dialogAnswers.push_back({true, again});
+    frm_->btnSave->click();
+    QCOMPARE(ReadAll(again), ReadAll(file));
   }
 
   // A descending box travels with its list's choice when gaps close up; the
