@@ -8,11 +8,24 @@
 #include "geo/uXArea.h"
 #include "geo/uXCoverage.h"
 #include "geo/uXZone.h"
+#include "setup/TableAccess.h"
+#include "setup/uSetup.h"
 
 int RunZonesCommand(const std::vector<std::string>& args) {
   if (args.size() != 1 || args[0] != "--coverage") {
     std::cerr << "usage: vadoviver-cli [--home DIR] zones --coverage\n";
     return 1;
+  }
+  // The province list reads missing tables as empty, which here would report
+  // a clean bill for lines it never saw.
+  for (const char* table : {"Provinces", "Postal", "USZip"}) {
+    const std::string path = AppSetup->RatingPath + "\\" + table;
+    const int t = mOpen(AppEngine, path, "");
+    if (!t) {
+      std::cerr << "vadoviver-cli: Unable to open table: " << path << ": " << LastErrorText() << "\n";
+      return 1;
+    }
+    d4close(t);
   }
   TProvinceArray provinces;
   TZoneArray zones;

@@ -186,6 +186,12 @@ TEST_F(Cli, ZonesCoverage) {
   EXPECT_EQ(rows("\tON\t"), rows("\tALL,Z1\tALL\n"));
   EXPECT_EQ(count("covered more than once"), rows("\tALL,Z1\tALL\n") + rows("\tALL,Z2\tALL\n"));
   EXPECT_EQ(count("zones"), 3);
+
+  // Without the zip codes the report would be incomplete: refused.
+  std::filesystem::remove(dir.path / "USZip.dbf");
+  EXPECT_EQ(Run("zones --coverage"), 1);
+  EXPECT_NE(err.find("Unable to open table"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
 }
 
 }  // namespace
