@@ -8,3 +8,6 @@
 int RunShipmentsCommand(const std::vector<std::string>& args);
 int RunDumpCommand(const std::vector<std::string>& args);
 int RunLabelsCommand(const std::vector<std::string>& args);
+// zones --coverage: 0 when every line lies in exactly one zone, 2 when the
+// report lists uncovered or overlapping lines, 1 on failure.
+int RunZonesCommand(const std::vector<std::string>& args);

@@ -20,7 +20,8 @@ const char* const kUsage =
     "usage: vadoviver-cli [--home DIR] COMMAND ...\n"
     "  shipments SORTFILE SOURCE RESULT   sort a shipment file into RESULT\n"
     "  labels SORTFILE                    sort and print the waiting package labels\n"
-    "  dump FOLDER\\TABLE [TAG]            print a table's records\n";
+    "  dump FOLDER\\TABLE [TAG]            print a table's records\n"
+    "  zones --coverage                   postal lines in no zone or in several (exit 2 when any)\n";
 
 void Fail(const std::string& caption, const std::string& text) {
   std::cerr << "vadoviver-cli: " << caption << ": " << text << "\n";
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
   }
   const std::string command = args[0];
   args.erase(args.begin());
-  if (command != "shipments" && command != "dump" && command != "labels") {
+  if (command != "shipments" && command != "dump" && command != "labels" && command != "zones") {
     std::cerr << "vadoviver-cli: unknown command " << command << "\n" << kUsage;
     return 1;
   }
@@ -123,6 +124,8 @@ int main(int argc, char** argv) {
       status = RunShipmentsCommand(args);
     else if (command == "dump")
       status = RunDumpCommand(args);
+    else if (command == "zones")
+      status = RunZonesCommand(args);
     else
       status = RunLabelsCommand(args);
   } catch (const std::exception& e) {

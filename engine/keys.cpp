@@ -182,9 +182,10 @@ void TKeyDeriver::Derive(TItem& item) const {
 // std::string compares through char_traits<char>, which orders bytes as
 // unsigned values (memcmp): exactly the ordinal comparison.
 bool ItemAfter(const TItem& A, const TItem& B, const TSortOrderArray& order) {
-  for (TSortField c : order) {
+  for (size_t k = 0; k < order.size(); ++k) {
+    const TSortField c = order[k];
     const int r = A.Values[c].compare(B.Values[c]);
-    if (r != 0) return r > 0;
+    if (r != 0) return order.Descending(k) ? r < 0 : r > 0;
   }
   return false;
 }
@@ -194,6 +195,7 @@ std::vector<size_t> SortedOrder(const std::vector<TItem>& items, const TSortOrde
   std::iota(idx.begin(), idx.end(), size_t{0});
   std::stable_sort(idx.begin(), idx.end(),
                    [&](size_t a, size_t b) { return ItemAfter(items[b], items[a], order); });
+  if (order.Reverse) std::reverse(idx.begin(), idx.end());
   return idx;
 }
 

@@ -489,7 +489,14 @@ bool ReadShipments(Reader& r, const TKeyDeriver& keys, const TSortOrderArray& or
     r.SkipLine();
 
     Shipment s{p, arena.size(), 0};
-    for (TSortField c : order) AppendKey(arena, item.Values[c]);
+    for (size_t k = 0; k < order.size(); ++k) {
+      const size_t from = arena.size();
+      AppendKey(arena, item.Values[order[k]]);
+      // The encoding is prefix-free, so its complement compares in exactly
+      // the opposite order: a descending key.
+      if (order.Descending(k))
+        for (size_t b = from; b < arena.size(); ++b) arena[b] = static_cast<char>(~arena[b]);
+    }
     s.keyLen = static_cast<uint32_t>(arena.size() - s.keyOff);
     items.push_back(s);
     if (!lineDone()) return false;
@@ -636,6 +643,7 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   });
   std::vector<uint32_t> sorted(entries.size());
   for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
+  if (order.Reverse) std::reverse(sorted.begin(), sorted.end());
   std::vector<SortEntry>().swap(entries);
   std::string().swap(arena);
 

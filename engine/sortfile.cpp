@@ -11,15 +11,32 @@ const std::array<const char*, SortFieldCount> SortFieldCaptions = {
     "Package Reference 4",
 };
 
+std::string SortKeyName(int priority) {
+  char key[16];
+  std::snprintf(key, sizeof key, "Key%d", priority);
+  return key;
+}
+
+std::string SortDescName(int priority) {
+  char key[16];
+  std::snprintf(key, sizeof key, "Desc%d", priority);
+  return key;
+}
+
+const char* const SortReverseName = "Reverse";
+
 bool ReadSortFile(const std::string& fileName, TSortOrderArray& order) {
-  order.clear();
+  order = TSortOrderArray();
   for (int i = 1; i <= 5; ++i) {
-    char key[16];
-    std::snprintf(key, sizeof key, "Key%d", i);
-    const int code = plat::IniReadInteger(fileName, "Keys", key, -1);
+    const int code = plat::IniReadInteger(fileName, "Keys", SortKeyName(i), -1);
     // Codes outside 0..12 name no field: skipped like an absent key, so they
     // never reach the engine as an index into the key texts.
-    if (code >= 0 && code < SortFieldCount) order.push_back(static_cast<TSortField>(code));
+    if (code < 0 || code >= SortFieldCount) continue;
+    // The direction travels with its key, also where gaps close up.
+    if (plat::IniReadInteger(fileName, "Keys", SortDescName(i), 0) == 1) order.SetDescending(order.size(), true);
+    order.push_back(static_cast<TSortField>(code));
   }
-  return !order.empty();
+  if (order.empty()) return false;
+  order.Reverse = plat::IniReadInteger(fileName, "Keys", SortReverseName, 0) == 1;
+  return true;
 }

@@ -29,10 +29,38 @@ enum TSortField : uint8_t {
 constexpr int SortFieldCount = 13;
 extern const std::array<const char*, SortFieldCount> SortFieldCaptions;
 
-using TSortOrderArray = std::vector<TSortField>;
+// The keys in priority order (element 0 most significant), each ascending
+// unless marked descending, and whether the sorted batch is handed out last
+// item first (label printers stack the first label at the bottom).
+struct TSortOrderArray : std::vector<TSortField> {
+  using std::vector<TSortField>::vector;
+
+  uint32_t DescendingMask = 0;  // bit k: element k sorts descending
+  bool Reverse = false;
+
+  bool Descending(size_t k) const { return k < 32 && ((DescendingMask >> k) & 1u) != 0; }
+  void SetDescending(size_t k, bool on) {
+    if (k >= 32) return;
+    if (on)
+      DescendingMask |= 1u << k;
+    else
+      DescendingMask &= ~(1u << k);
+  }
+  friend bool operator==(const TSortOrderArray& a, const TSortOrderArray& b) {
+    return static_cast<const std::vector<TSortField>&>(a) == static_cast<const std::vector<TSortField>&>(b) &&
+           a.DescendingMask == b.DescendingMask && a.Reverse == b.Reverse;
+  }
+};
+
+// Names of the sort-file keys in section "Keys": "Key%d", "Desc%d" (1 to 5)
+// and "Reverse".
+std::string SortKeyName(int priority);
+std::string SortDescName(int priority);
+extern const char* const SortReverseName;
 
 // Replaces order with the order read from the sort file; true when it has at
-// least one element.
+// least one element. DescN = 1 makes the element read from KeyN descending
+// (any other value or none: ascending); Reverse = 1 sets Reverse.
 bool ReadSortFile(const std::string& fileName, TSortOrderArray& order);
 
 struct TItem {
@@ -41,7 +69,8 @@ struct TItem {
   bool Done = false;
 };
 
-// True when A sorts strictly after B under the order (ordinal byte comparison).
+// True when A sorts strictly after B under the order (ordinal byte comparison,
+// reversed for a descending key). Reverse plays no part here.
 bool ItemAfter(const TItem& A, const TItem& B, const TSortOrderArray& order);
 
 bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resultFile,
@@ -101,8 +130,8 @@ class TKeyDeriver {
   std::unique_ptr<Impl> impl_;
 };
 
-// Input positions in output order: ascending keys under the order, items whose
-// keys all tie in input order.
+// Input positions in output order: by the keys under the order, items whose
+// keys all tie in input order; with Reverse, exactly that sequence backwards.
 std::vector<size_t> SortedOrder(const std::vector<TItem>& items, const TSortOrderArray& order);
 
 // Hands the items to step in sorted order and sets Done on each handed item;

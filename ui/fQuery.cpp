@@ -1,6 +1,7 @@
 #include "ui/fQuery.h"
 #include "ui/QtText.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,6 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <iterator>
 #include <string>
 
 #include "engine/uSequncr.h"
@@ -26,12 +28,6 @@ namespace {
 constexpr int kNoField = 255;  // FillSortCombo's "no choice"
 const char* const kSortFileFilter = "Shipment Sort file (*.qry)|*.qry";
 
-
-std::string KeyName(int i) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "Key%d", i);
-  return buf;
-}
 
 // A floppy disk: the save picture.
 QPixmap SavePicture() {
@@ -142,6 +138,14 @@ TfrmQuery::TfrmQuery(QWidget* owner) : QDialog(owner) {
     c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     *lists[i] = c;
   }
+  QCheckBox** downs[5] = {&chkDescending1, &chkDescending2, &chkDescending3, &chkDescending4, &chkDescending5};
+  for (int i = 0; i < 5; ++i) {
+    auto* c = new QCheckBox("Descending", this);
+    c->setObjectName(QString("chkDescending%1").arg(i + 1));
+    *downs[i] = c;
+  }
+  chkReverse = new QCheckBox("Reverse (last label first)", this);
+  chkReverse->setObjectName("chkReverse");
   lblFileName = Label(this, "lblFileName", "File name:");
   txtFileName = new QLineEdit(this);
   txtFileName->setObjectName("txtFileName");
@@ -160,7 +164,9 @@ TfrmQuery::TfrmQuery(QWidget* owner) : QDialog(owner) {
   for (int i = 0; i < 5; ++i) {
     grid->addWidget(labels[i], i, 0);
     grid->addWidget(*lists[i], i, 1);
+    grid->addWidget(*downs[i], i, 2);
   }
+  grid->addWidget(chkReverse, 5, 1, 1, 2);
   auto* fileRow = new QHBoxLayout;
   fileRow->addWidget(lblFileName);
   fileRow->addWidget(txtFileName, 1);
@@ -186,13 +192,12 @@ TfrmQuery::TfrmQuery(QWidget* owner) : QDialog(owner) {
   main->addLayout(closeRow);
   main->setSizeConstraint(QLayout::SetFixedSize);
 
-  // Tab order: the five lists, Close, then the file name.
-  QWidget::setTabOrder(cbxPriority1, cbxPriority2);
-  QWidget::setTabOrder(cbxPriority2, cbxPriority3);
-  QWidget::setTabOrder(cbxPriority3, cbxPriority4);
-  QWidget::setTabOrder(cbxPriority4, cbxPriority5);
-  QWidget::setTabOrder(cbxPriority5, btnClose);
-  QWidget::setTabOrder(btnClose, txtFileName);
+  // Tab order: the five lists, each followed by its direction, the reverse
+  // box, Close, then the file name.
+  QWidget* chain[] = {cbxPriority1, chkDescending1, cbxPriority2, chkDescending2, cbxPriority3,
+                      chkDescending3, cbxPriority4, chkDescending4, cbxPriority5, chkDescending5,
+                      chkReverse,   btnClose,       txtFileName};
+  for (size_t i = 0; i + 1 < std::size(chain); ++i) QWidget::setTabOrder(chain[i], chain[i + 1]);
 
   connect(btnSave, &QToolButton::clicked, this, [this] { btnSaveClick(); });
   connect(btnOpen, &QToolButton::clicked, this, [this] { btnOpenClick(); });
@@ -216,8 +221,21 @@ QComboBox* TfrmQuery::Priority(int i) const {
   }
 }
 
+QCheckBox* TfrmQuery::Descending(int i) const {
+  switch (i) {
+    case 1: return chkDescending1;
+    case 2: return chkDescending2;
+    case 3: return chkDescending3;
+    case 4: return chkDescending4;
+    default: return chkDescending5;
+  }
+}
+
 void TfrmQuery::ClearKeys() {
-  for (int i = 1; i <= 5; ++i) Keys[i] = -1;
+  for (int i = 1; i <= 5; ++i) {
+    Keys[i] = -1;
+    Desc[i] = false;
+  }
 }
 
 void TfrmQuery::FillSortCombo(QComboBox* list, int code) {
@@ -234,7 +252,11 @@ void TfrmQuery::FillSortCombo(QComboBox* list, int code) {
 
 void TfrmQuery::FormShow() {
   txtFileName->clear();
-  for (int i = 1; i <= 5; ++i) FillSortCombo(Priority(i), kNoField);
+  for (int i = 1; i <= 5; ++i) {
+    FillSortCombo(Priority(i), kNoField);
+    Descending(i)->setChecked(false);
+  }
+  chkReverse->setChecked(false);
   ClearKeys();
 }
 
@@ -242,7 +264,10 @@ void TfrmQuery::btnSaveClick() {
   int n = 0;
   for (int i = 1; i <= 5; ++i) {
     const int selected = Priority(i)->currentIndex();
-    if (selected > 0) Keys[++n] = selected - 1;
+    if (selected > 0) {
+      Keys[++n] = selected - 1;
+      Desc[n] = Descending(i)->isChecked();
+    }
   }
 
   ui::FileDialogSpec spec = dlgSave;
@@ -254,7 +279,13 @@ void TfrmQuery::btnSaveClick() {
 
   try {
     plat::IniEraseSection(chosen, "Keys");
-    for (int i = 1; i <= n; ++i) plat::IniWriteInteger(chosen, "Keys", KeyName(i), Keys[i]);
+    // Only what differs from the plain ascending order is written, so a file
+    // without either reads exactly as it always did.
+    for (int i = 1; i <= n; ++i) {
+      plat::IniWriteInteger(chosen, "Keys", SortKeyName(i), Keys[i]);
+      if (Desc[i]) plat::IniWriteInteger(chosen, "Keys", SortDescName(i), 1);
+    }
+    if (n > 0 && chkReverse->isChecked()) plat::IniWriteInteger(chosen, "Keys", SortReverseName, 1);
   } catch (const plat::Error& e) {
     ui::Ui().ShowError(this, e.what());
   }
@@ -269,7 +300,11 @@ void TfrmQuery::btnOpenClick() {
   std::string chosen;
   if (ui::Ui().OpenDialog(this, spec, chosen)) {
     txtFileName->setText(Q(chosen));
-    for (int i = 1; i <= 5; ++i) Keys[i] = plat::IniReadInteger(chosen, "Keys", KeyName(i), -1);
+    for (int i = 1; i <= 5; ++i) {
+      Keys[i] = plat::IniReadInteger(chosen, "Keys", SortKeyName(i), -1);
+      Desc[i] = plat::IniReadInteger(chosen, "Keys", SortDescName(i), 0) == 1;
+    }
+    chkReverse->setChecked(plat::IniReadInteger(chosen, "Keys", SortReverseName, 0) == 1);
   }
 
   // The keys fill the lists from the top; the first missing key stops the
@@ -281,6 +316,7 @@ void TfrmQuery::btnOpenClick() {
     // A code that is not a sort field leaves the list without a choice, which
     // saving then treats as empty.
     list->setCurrentIndex(Keys[j] < SortFieldCount ? Keys[j] + 1 : -1);
+    Descending(i)->setChecked(Desc[j]);
     ++j;
   }
 }

@@ -6,6 +6,7 @@
 
 #include "ui/UiServices.h"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -33,6 +34,13 @@ class TfrmQuery : public QDialog {
   QComboBox* cbxPriority3 = nullptr;
   QComboBox* cbxPriority4 = nullptr;
   QComboBox* cbxPriority5 = nullptr;
+  // "Descending" beside each list, and the batch printed last label first.
+  QCheckBox* chkDescending1 = nullptr;
+  QCheckBox* chkDescending2 = nullptr;
+  QCheckBox* chkDescending3 = nullptr;
+  QCheckBox* chkDescending4 = nullptr;
+  QCheckBox* chkDescending5 = nullptr;
+  QCheckBox* chkReverse = nullptr;
   QLabel* lblFileName = nullptr;
   QLineEdit* txtFileName = nullptr;
   QLabel* lblSaveAs = nullptr;
@@ -52,8 +60,11 @@ class TfrmQuery : public QDialog {
  private:
   // Keys[1..5]: a sort field code or -1 for none; Keys[0] is unused.
   int32_t Keys[6] = {-1, -1, -1, -1, -1, -1};
+  // Desc[i]: key i sorts descending; Desc[0] is unused.
+  bool Desc[6] = {};
 
-  QComboBox* Priority(int i) const;  // 1..5
+  QComboBox* Priority(int i) const;      // 1..5
+  QCheckBox* Descending(int i) const;    // 1..5
   void ClearKeys();
   void FillSortCombo(QComboBox* list, int code);
 };

@@ -382,6 +382,7 @@ void TfrmZone::FormShow() {
   LoadProvinces(FProvinces);
   IndexProvinces();
   LoadZoneCodes(*FCodes);
+  RefreshCoverage();
   // A window shown again starts from the browsing controls, whatever it was left in.
   EnableEditing(true);
   btnAdd->setEnabled(true);
@@ -708,6 +709,7 @@ void TfrmZone::btnSaveClick() {
     }
     ClearFields();
     LoadZoneCodes(*FCodes);
+    RefreshCoverage();
     if (FCodes->empty()) {
       EnableEditing(false);
     } else {
@@ -752,6 +754,7 @@ void TfrmZone::btnSaveClick() {
   }
   ClearFields();
   LoadZoneCodes(*FCodes);
+  RefreshCoverage();
   LoadZone(show);
   FIndex = IndexOfCode(show);
   SetStatus("Record updated.");
@@ -777,6 +780,7 @@ void TfrmZone::btnDeleteClick() {
   }
   if (FZone->Delete()) {
     LoadZoneCodes(*FCodes);
+    RefreshCoverage();
     ClearFields();
     if (FCodes->empty()) {
       FZone->Clear();

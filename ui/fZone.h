@@ -194,6 +194,9 @@ class TfrmZone : public QDialog {
   void MakeWhole(const TProvince& province);
   void RemoveFirstEntry(const std::string& province);
   TProvince* AppendEntry(const TProvince& province);
+  // Marks the Summary lines of provinces with postal lines in no stored zone;
+  // run whenever the stored zones may have changed.
+  void RefreshCoverage();
   void MoveSelectionSummary(const std::vector<int>& rows, QListView* source);
   void MoveSelectionDetail(const std::vector<int>& rows, QListView* source);
   // Moves the postal lines of every province that pass the test (City and Match pages).

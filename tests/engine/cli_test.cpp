@@ -113,6 +113,8 @@ TEST_F(Cli, ShipmentsFailures) {
       {"shipments only-one", "usage"},
       {"frobnicate", "unknown command"},
       {"dump '" + (dir / "NoTable") + "'", "Unable to open table"},
+      {"zones", "usage"},
+      {"zones --coverage extra", "usage"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Run(c.args), 1) << c.args;
@@ -131,6 +133,65 @@ TEST_F(Cli, DumpInTagAndRecordOrder) {
   EXPECT_EQ(lines[2], "25\tUS\tCA\t112\tCalifornia");
   ASSERT_EQ(Run("dump '" + (dir / "Postal") + "'"), 0) << err;
   EXPECT_EQ(out.substr(0, out.find('\n')), "1\tT8X0K3\tT8X5Z9\tMontreal");
+}
+
+TEST_F(Cli, ZonesCoverage) {
+  auto count = [&](const std::string& what) {
+    const std::string key = "\n# " + what + "\t";
+    const size_t at = out.find(key);
+    return at == std::string::npos ? -1 : std::stol(out.substr(at + key.size()));
+  };
+  auto rows = [&](const std::string& has) {
+    int n = 0;
+    for (size_t p = out.find(has); p != std::string::npos; p = out.find(has, p + 1)) ++n;
+    return n;
+  };
+  // No zone yet: every line is reported.
+  ASSERT_EQ(Run("zones --coverage"), 2) << err;
+  EXPECT_EQ(out.rfind("status\tcountry\tprovince\tname\tpostal\tpostal_to\ttown\tzones\twinner\n", 0), 0u);
+  const long lines = count("postal lines");
+  ASSERT_GT(lines, 0);
+  EXPECT_EQ(count("uncovered"), lines);
+  EXPECT_EQ(rows("\nuncovered\t"), lines);
+
+  // One zone of every province whole: nothing to report.
+  OpenData();
+  AppSetup = new TSetup(dir.path.string());
+  AppSetup->MultiShipperPath = dir.path.string();
+  TProvinceArray provinces;
+  LoadProvinces(provinces);
+  TZone all;
+  all.Zone = "ALL";
+  for (const auto& p : provinces) {
+    all.Provinces.push_back(std::make_unique<TProvince>());
+    all.Provinces.back()->Country = p->Country;
+    all.Provinces.back()->Province = p->Province;
+  }
+  FreeProvinces(provinces);
+  ASSERT_TRUE(all.Save(true));
+  delete AppSetup;
+  AppSetup = nullptr;
+  CloseData(AppEngine);
+  ASSERT_EQ(Run("zones --coverage"), 0) << err;
+  EXPECT_EQ(count("postal lines"), lines);
+  EXPECT_EQ(count("uncovered"), 0);
+  EXPECT_EQ(count("covered more than once"), 0);
+
+  // Z1 (Ontario) and Z2 (a Vancouver range) overlap ALL, which comes first in
+  // zone order and wins.
+  SaveZones();
+  ASSERT_EQ(Run("zones --coverage"), 2) << err;
+  EXPECT_EQ(count("uncovered"), 0);
+  EXPECT_GT(rows("\tON\t"), 0);
+  EXPECT_EQ(rows("\tON\t"), rows("\tALL,Z1\tALL\n"));
+  EXPECT_EQ(count("covered more than once"), rows("\tALL,Z1\tALL\n") + rows("\tALL,Z2\tALL\n"));
+  EXPECT_EQ(count("zones"), 3);
+
+  // Without the zip codes the report would be incomplete: refused.
+  std::filesystem::remove(dir.path / "USZip.dbf");
+  EXPECT_EQ(Run("zones --coverage"), 1);
+  EXPECT_NE(err.find("Unable to open table"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace rel {
 
@@ -24,20 +25,27 @@ inline std::string LabelDocument(int id, size_t size = 300) {
   return s + "^XZ\r\n";
 }
 
-// Label ids whose complete document occurs in bytes, with how often.
-inline std::map<int, int> LabelsIn(const std::string& bytes, size_t size = 300) {
-  std::map<int, int> out;
+// Label ids whose complete document occurs in bytes, in the order printed.
+inline std::vector<int> LabelSequence(const std::string& bytes, size_t size = 300) {
+  std::vector<int> out;
   size_t at = 0;
   while ((at = bytes.find("^XA LABEL-", at)) != std::string::npos) {
     const int id = std::atoi(bytes.c_str() + at + 10);
     const std::string doc = LabelDocument(id, size);
     if (bytes.compare(at, doc.size(), doc) == 0) {
-      ++out[id];
+      out.push_back(id);
       at += doc.size();
     } else {
       at += 10;
     }
   }
+  return out;
+}
+
+// Label ids whose complete document occurs in bytes, with how often.
+inline std::map<int, int> LabelsIn(const std::string& bytes, size_t size = 300) {
+  std::map<int, int> out;
+  for (int id : LabelSequence(bytes, size)) ++out[id];
   return out;
 }
 

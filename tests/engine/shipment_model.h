@@ -114,13 +114,18 @@ inline std::string Sequence(const std::string& src, const TSortOrderArray& order
   for (size_t k = 0; k < idx.size(); ++k) idx[k] = k;
   // Selection as the rules give it: the first smallest of those left.
   std::vector<bool> done(items.size());
-  std::string out;
+  std::vector<size_t> picked;
   for (size_t round = 0; round < items.size(); ++round) {
     size_t j = 0;
     while (done[j]) ++j;
     for (size_t k = j + 1; k < items.size(); ++k)
       if (!done[k] && ItemAfter(items[j].keys, items[k].keys, order)) j = k;
     done[j] = true;
+    picked.push_back(j);
+  }
+  if (order.Reverse) std::reverse(picked.begin(), picked.end());
+  std::string out;
+  for (size_t j : picked) {
     const size_t end = j + 1 < items.size() ? items[j + 1].origin : src.size();
     out += src.substr(items[j].origin, end - items[j].origin);
   }

@@ -9,6 +9,8 @@ struct SortFileCase {
   const char* name;
   const char* content;
   std::vector<int> expected;
+  uint32_t descending = 0;  // bit k: element k descending
+  bool reverse = false;
 };
 
 class ReadSortFileTest : public ::testing::TestWithParam<SortFileCase> {};
@@ -22,6 +24,8 @@ TEST_P(ReadSortFileTest, GivesOrder) {
   std::vector<int> got(order.begin(), order.end());
   EXPECT_EQ(got, GetParam().expected);
   EXPECT_EQ(ok, !GetParam().expected.empty());
+  EXPECT_EQ(order.DescendingMask, GetParam().descending);
+  EXPECT_EQ(order.Reverse, GetParam().reverse);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -38,7 +42,15 @@ INSTANTIATE_TEST_SUITE_P(
         SortFileCase{"CaseInsensitiveNames", "[keys]\nkEY1=7\n", {7}},
         SortFileCase{"OtherSectionsIgnored", "[Other]\nKey1=9\n[Keys]\nKey3=8\nName=x\n", {8}},
         SortFileCase{"NoKeysSection", "[Other]\nKey1=1\n", {}},
-        SortFileCase{"EmptyFile", "", {}}),
+        SortFileCase{"EmptyFile", "", {}},
+        SortFileCase{"DescendingPerKey", "[Keys]\nKey1=0\nKey2=6\nDesc2=1\n", {0, 6}, 0b10},
+        SortFileCase{"DescFollowsItsKeyAcrossGaps", "[Keys]\nKey2=5\nDesc2=1\nKey4=1\nDesc3=1\n", {5, 1}, 0b01},
+        SortFileCase{"DescOtherThanOneIsAscending", "[Keys]\nKey1=1\nDesc1=2\nKey2=2\nDesc2=yes\nKey3=3\nDesc3=-1\n",
+                     {1, 2, 3}},
+        SortFileCase{"DescOfSkippedKeyIgnored", "[Keys]\nKey1=13\nDesc1=1\nKey2=4\n", {4}},
+        SortFileCase{"Reverse", "[keys]\nkey1=3\nreverse=1\ndesc1=1\n", {3}, 0b1, true},
+        SortFileCase{"ReverseOtherThanOneIgnored", "[Keys]\nKey1=3\nReverse=true\n", {3}},
+        SortFileCase{"ReverseAloneGivesNoOrder", "[Keys]\nReverse=1\nDesc1=1\n", {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadSortFile, MissingFileGivesNoOrder) {

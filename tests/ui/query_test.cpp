@@ -1,5 +1,6 @@
 // The sort order window against real sort files: everything the window writes
 // is read back with ReadSortFile.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,6 +36,13 @@ std::vector<int> Order(const std::string& file) {
   return std::vector<int>(order.begin(), order.end());
 }
 
+// Descending elements as a bit mask, and the reverse flag, as the engine reads them.
+std::pair<uint32_t, bool> Directions(const std::string& file) {
+  TSortOrderArray order;
+  ReadSortFile(file, order);
+  return {order.DescendingMask, order.Reverse};
+}
+
 }  // namespace
 
 class QueryTest : public QObject {
@@ -58,6 +66,20 @@ class QueryTest : public QObject {
   }
   void Choose(const QVector<int>& entries) {
     for (int i = 1; i <= 5; ++i) List(i)->setCurrentIndex(entries[i - 1]);
+  }
+  QCheckBox* Down(int i) const {
+    QCheckBox* c[5] = {frm_->chkDescending1, frm_->chkDescending2, frm_->chkDescending3,
+                       frm_->chkDescending4, frm_->chkDescending5};
+    return c[i - 1];
+  }
+  // The five "Descending" boxes, 1 for checked.
+  QVector<int> Downs() const {
+    QVector<int> v;
+    for (int i = 1; i <= 5; ++i) v << (Down(i)->isChecked() ? 1 : 0);
+    return v;
+  }
+  void ChooseDowns(const QVector<int>& checked) {
+    for (int i = 1; i <= 5; ++i) Down(i)->setChecked(checked[i - 1] != 0);
   }
 
  private slots:
@@ -84,21 +106,24 @@ class QueryTest : public QObject {
       QCOMPARE(l->text(), QString(text));
     }
     QCOMPARE(frm_->findChild<QPushButton*>("btnClose")->text(), QString("&Close"));
+    QCOMPARE(frm_->findChild<QCheckBox*>("chkDescending3")->text(), QString("Descending"));
+    QCOMPARE(frm_->findChild<QCheckBox*>("chkReverse")->text(), QString("Reverse (last label first)"));
     QCOMPARE(frm_->btnSave->focusPolicy(), Qt::NoFocus);
     QCOMPARE(frm_->btnOpen->focusPolicy(), Qt::NoFocus);
     QVERIFY(frm_->btnSave->text().isEmpty() && !frm_->btnSave->icon().isNull());
     // Fixed size: the layout pins the window to its size hint.
     QCOMPARE(frm_->minimumSize(), frm_->maximumSize());
 
-    // Tab order: the five lists, Close, then the file name.
+    // Tab order: each list and its direction, the reverse box, Close, then the file name.
     QStringList chain;
     QWidget* w = frm_->cbxPriority1;
     do {
       if (w->focusPolicy() & Qt::TabFocus) chain << w->objectName();
       w = w->nextInFocusChain();
     } while (w != frm_->cbxPriority1 && chain.size() < 20);
-    QCOMPARE(chain, (QStringList{"cbxPriority1", "cbxPriority2", "cbxPriority3", "cbxPriority4", "cbxPriority5",
-                                 "btnClose", "txtFileName"}));
+    QCOMPARE(chain, (QStringList{"cbxPriority1", "chkDescending1", "cbxPriority2", "chkDescending2", "cbxPriority3",
+                                 "chkDescending3", "cbxPriority4", "chkDescending4", "cbxPriority5", "chkDescending5",
+                                 "chkReverse", "btnClose", "txtFileName"}));
   }
 
   void freshWindowShowsEmptyListsAndName() {
@@ -114,10 +139,14 @@ class QueryTest : public QObject {
 
     // Whatever was chosen the last time is gone when the window shows again.
     Choose({3, 4, 5, 6, 7});
+    ChooseDowns({1, 0, 1, 0, 1});
+    frm_->chkReverse->setChecked(true);
     frm_->txtFileName->setText("old.qry");
     frm_->hide();
     frm_->show();
     QCOMPARE(Choices(), (QVector<int>{0, 0, 0, 0, 0}));
+    QCOMPARE(Downs(), (QVector<int>{0, 0, 0, 0, 0}));
+    QVERIFY(!frm_->chkReverse->isChecked());
     QVERIFY(frm_->txtFileName->text().isEmpty());
   }
 
@@ -142,12 +171,54 @@ class QueryTest : public QObject {
     QCOMPARE(Order(file), (std::vector<int>{1, 6}));
     QCOMPARE(plat::IniReadInteger(file, "Keys", "Key3", -1), -1);
     QVERIFY(ui_->errors.empty());
+    // Nothing descending, nothing reversed: the file is the plain old format,
+    // and opening and saving it again gives the same bytes.
+    QVERIFY(ReadAll(file).find("Desc") == std::string::npos);
+    QVERIFY(ReadAll(file).find("Reverse") == std::string::npos);
+    frm_->hide();
+    frm_->show();
+    ui_->dialogAnswers.push_back({true, file});
+    frm_->btnOpen->click();
+    QCOMPARE(Downs(), (QVector<int>{0, 0, 0, 0, 0}));
+    QVERIFY(!frm_->chkReverse->isChecked());
+    const std::string again = Path("again.qry");
+    ui_->dialogAnswers.push_back({true, again});
+    frm_->btnSave->click();
+    QCOMPARE(ReadAll(again), ReadAll(file));
+  }
+
+  // A descending box travels with its list's choice when gaps close up; the
+  // box of an empty list is not saved.
+  void saveWritesDirectionsWithTheirKeys() {
+    const std::string file = Path("down.qry");
+    Choose({2, 0, 7, 0, 4});
+    ChooseDowns({0, 1, 1, 0, 0});
+    frm_->chkReverse->setChecked(true);
+    ui_->dialogAnswers.push_back({true, file});
+    frm_->btnSave->click();
+    QCOMPARE(Order(file), (std::vector<int>{1, 6, 3}));
+    QCOMPARE(Directions(file), (std::pair<uint32_t, bool>{0b010, true}));
+    QCOMPARE(plat::IniReadInteger(file, "Keys", "Desc2", -1), 1);
+    QCOMPARE(plat::IniReadInteger(file, "Keys", "Desc1", -1), -1);
+
+    // Opened in a fresh window, the same choices come back and save the same.
+    frm_->hide();
+    frm_->show();
+    ui_->dialogAnswers.push_back({true, file});
+    frm_->btnOpen->click();
+    QCOMPARE(Choices(), (QVector<int>{2, 7, 4, 0, 0}));
+    QCOMPARE(Downs(), (QVector<int>{0, 1, 0, 0, 0}));
+    QVERIFY(frm_->chkReverse->isChecked());
+    const std::string copy = Path("copy.qry");
+    ui_->dialogAnswers.push_back({true, copy});
+    frm_->btnSave->click();
+    QCOMPARE(ReadAll(copy), ReadAll(file));
   }
 
   void saveOverExistingFileReplacesOnlyKeys() {
     const std::string file = Path("existing.qry");
     WriteAll(file,
-             "[Notes]\nOwner=Dock 4\n[Keys]\nKey1=1\nKey2=2\nKey3=3\nKey4=4\nKey5=5\nKey9=9\n"
+             "[Notes]\nOwner=Dock 4\n[Keys]\nKey1=1\nKey2=2\nKey3=3\nKey4=4\nKey5=5\nKey9=9\nDesc1=1\nReverse=1\n"
              "[Other]\nA=1\n");
     Choose({10, 0, 0, 6, 0});  // Package Reference 1, Ship To Customer Name
     ui_->dialogAnswers.push_back({true, file});
@@ -155,7 +226,8 @@ class QueryTest : public QObject {
 
     QVERIFY(ui_->messages.empty());  // no overwrite question
     QCOMPARE(Order(file), (std::vector<int>{9, 5}));
-    for (const char* gone : {"Key3", "Key4", "Key5", "Key9"})
+    QCOMPARE(Directions(file), (std::pair<uint32_t, bool>{0, false}));
+    for (const char* gone : {"Key3", "Key4", "Key5", "Key9", "Desc1", "Reverse"})
       QCOMPARE(plat::IniReadInteger(file, "Keys", gone, -1), -1);
     QCOMPARE(plat::IniReadString(file, "Notes", "Owner", ""), std::string("Dock 4"));
     QCOMPARE(plat::IniReadInteger(file, "Other", "A", -1), 1);
@@ -224,6 +296,26 @@ class QueryTest : public QObject {
     QVERIFY(d.spec.fileMustExist && d.spec.hideReadOnly);
     QCOMPARE(Choices(), expected);
     QCOMPARE(frm_->txtFileName->text().toStdString(), file);
+  }
+
+  // The boxes follow their lists: set from DescN of the key that fills the
+  // list, left alone where the list is left alone.
+  void openSetsDirectionsWithTheLists() {
+    const std::string file = Path("dirs.qry");
+    WriteAll(file, "[Keys]\nKey1=2\nDesc1=1\nKey2=0\nDesc2=0\nDesc4=1\n");
+    Choose({5, 6, 7, 8, 9});
+    ChooseDowns({0, 1, 1, 0, 1});
+    ui_->dialogAnswers.push_back({true, file});
+    frm_->btnOpen->click();
+    QCOMPARE(Choices(), (QVector<int>{3, 1, 7, 8, 9}));
+    QCOMPARE(Downs(), (QVector<int>{1, 0, 1, 0, 1}));
+    QVERIFY(!frm_->chkReverse->isChecked());
+
+    frm_->chkReverse->setChecked(true);
+    ui_->dialogAnswers.push_back({false, ""});
+    frm_->btnOpen->click();  // cancelled: nothing changes
+    QCOMPARE(Downs(), (QVector<int>{1, 0, 1, 0, 1}));
+    QVERIFY(frm_->chkReverse->isChecked());
   }
 
   void openThenSaveWritesEveryShownChoice() {

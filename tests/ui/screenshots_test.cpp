@@ -12,6 +12,10 @@
 #include "tests/ui/main_window_support.h"
 
 #if __has_include("ui/fQuery.h")
+#include <QCheckBox>
+#include <QComboBox>
+
+#include "engine/uSequncr.h"
 #include "ui/fQuery.h"
 #define VV_SHOT_QUERY 1
 #endif
@@ -94,6 +98,13 @@ class Screenshots : public QObject {
     {
       TfrmQuery q(&f);
       q.show();
+      // A dock's order: by zone location, then postal code running backwards,
+      // printed last label first.
+      q.cbxPriority1->setCurrentIndex(sfZoneLocation + 1);
+      q.cbxPriority2->setCurrentIndex(sfPostalCode + 1);
+      q.chkDescending2->setChecked(true);
+      q.chkReverse->setChecked(true);
+      q.txtFileName->setText("C:\\KAVLO\\SORTS\\By Zone.qry");
       Shot(&q, "sorts");
     }
 #endif

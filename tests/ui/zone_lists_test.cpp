@@ -4,6 +4,7 @@
 #include <QTabBar>
 #include <QToolButton>
 
+#include "ui/fZoneCoverage.h"
 #include "zone_fixture.h"
 
 using A = TfrmZoneTestAccess;
@@ -185,6 +186,45 @@ class ZoneListsTest : public QObject {
     QVERIFY(A::Changed(w));
     QCOMPARE(A::Zone(w).ProvinceCount(), 1);
     QVERIFY(!w.lbxAvailList->currentIndex().isValid());  // no selection survives a rebuild
+  }
+
+  // Summary marks the provinces with postal lines that no stored zone takes;
+  // the marks follow the stored zones, not the edits on screen.
+  void summaryMarksProvincesWithUncoveredLines() {
+    world->AddZone("Z", "Zone", {{"ON", {"K1A0A0"}}, {"NS", {}}, {"NY", {"10001", "10002", "14201"}}});
+    TfrmZone w(nullptr);
+    zt::ShowActive(w);
+    auto marked = [&] {
+      std::vector<std::string> out;
+      for (QListView* view : {w.lbxZoneList, w.lbxAvailList}) {
+        auto* mark = qobject_cast<TUncoveredMark*>(view->itemDelegate());
+        if (!mark) return std::vector<std::string>{"no mark"};
+        for (int i = 0; i < view->model()->rowCount(); ++i)
+          if (mark->Marks(view->model()->index(i, 0))) out.push_back(zt::Lines(view)[static_cast<size_t>(i)]);
+      }
+      return out;
+    };
+    // Nunavut has no postal line, so nothing of it is uncovered.
+    QCOMPARE(marked(), (std::vector<std::string>{"Ontario" + PM, "north Dakota", "Ontario" + PM, "Quebec", "Washington"}));
+    const QString shots = qEnvironmentVariable("VV_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) w.grab().save(shots + "/zone_summary_uncovered.png");
+    w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
+    QVERIFY(marked().empty());
+    w.tabMode->setCurrentIndex(TfrmZone::TabSummary);
+
+    QCOMPARE(zt::Select(w.lbxAvailList, {"Ontario", "Quebec", "Washington"}), 3);
+    w.btnAddSel->click();
+    QCOMPARE(marked().size(), size_t(4));  // not saved yet
+    ui->answers = {ui::MsgResult::Yes};
+    w.btnSave->click();
+    QCOMPARE(zt::Status(w), std::string("Record updated."));
+    QCOMPARE(marked(), (std::vector<std::string>{"north Dakota"}));
+
+    ui->answers = {ui::MsgResult::Yes};
+    w.btnDelete->click();
+    QCOMPARE(zt::Status(w), std::string("Record deleted."));
+    QCOMPARE(marked(), (std::vector<std::string>{"New York", "north Dakota", "Nova Scotia", "Ontario", "Quebec",
+                                                 "Washington"}));
   }
 };
 
