@@ -17,23 +17,26 @@ class TfrmZoneTestAccess {
  public:
   // Shows the window offscreen on a generated province list and zone, without tables.
   static void Prepare(TfrmZone& w, TProvinceArray&& provinces, std::unique_ptr<TZone> zone) {
-    w.FShown = true;  // skip the opening that loads from the tables
-    w.FProvinces = std::move(provinces);
-    w.FZone = std::move(zone);
-    w.FCodes = std::make_unique<TStringList>();
-    w.IndexProvinces();
+    TZoneEdit& e = w.Editor();
+    e.OpenWith(std::move(provinces), {});
+    SetZone(w, *zone);
+    e.SetView(TAreaView::Detail);
     {
-      const QSignalBlocker block(w.tabMode);
-      w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
+      QTabBar* mode = w.findChild<QTabBar*>(QStringLiteral("tabMode"));
+      const QSignalBlocker block(mode);
+      mode->setCurrentIndex(TfrmZone::TabDetail);
     }
     w.show();
-    w.FillAreaLists();
+    Fill(w);
     QCoreApplication::processEvents();
   }
-  static void Fill(TfrmZone& w) { w.FillAreaLists(); }
-  static TZone& Zone(TfrmZone& w) { return *w.FZone; }
+  static void Fill(TfrmZone& w) {
+    w.Editor().FillAreaLists();
+    w.ShowLists();
+  }
+  static TZone& Zone(TfrmZone& w) { return w.Editor().Zone(); }
   static void SetZone(TfrmZone& w, const TZone& from) {
-    TZone& z = *w.FZone;
+    TZone& z = w.Editor().Zone();
     z.SetProvinceCount(0);
     for (int i = 0; i < from.ProvinceCount(); ++i) {
       z.SetProvinceCount(i + 1);

@@ -122,7 +122,7 @@ TfrmZone::TfrmZone(QWidget* owner) : QDialog(owner) {
   }
 }
 
-TfrmZone::~TfrmZone() { FreeProvinces(FProvinces); }
+TfrmZone::~TfrmZone() = default;
 
 void TfrmZone::BuildControls() {
   panZone = Make<QFrame>(this, "panZone");
@@ -270,7 +270,8 @@ void TfrmZone::BuildAreaLists() {
   tabModeBody->setGeometry(318, 34, 574, 404);
 
   auto list = [&](QFrame*& pan, const char* panName, QLabel*& lbl, const char* lblName, const char* caption,
-                  QListView*& lbx, const char* lbxName, TAreaListModel*& model, int x) {
+                  QListView*& lbx, const char* lbxName, TAreaListModel*& model,
+                  const std::vector<std::string>& lines, int x) {
     pan = Make<QFrame>(tabModeBody, panName);
     pan->setGeometry(x, 6, 232, 392);
     lbl = Make<QLabel>(pan, lblName);
@@ -281,13 +282,13 @@ void TfrmZone::BuildAreaLists() {
     lbx->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lbx->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lbx->setUniformItemSizes(true);  // no per-line measuring of long lists
-    model = new TAreaListModel(lbx);
+    model = new TAreaListModel(lines, lbx);
     lbx->setModel(model);
   };
   list(panZoneList, "panZoneList", lblZoneList, "lblZoneList", "In the Zone ...", lbxZoneList, "lbxZoneList",
-       FZoneModel, 6);
+       FZoneModel, FEdit.ZoneLines(), 6);
   list(panAvailList, "panAvailList", lblAvailList, "lblAvailList", "Available ...", lbxAvailList,
-       "lbxAvailList", FAvailModel, 336);
+       "lbxAvailList", FAvailModel, FEdit.AvailLines(), 336);
 
   const QIcon left = ArrowIcon(Arrow::Left);
   const QIcon right = ArrowIcon(Arrow::Right);
@@ -329,19 +330,6 @@ void TfrmZone::SetZoneText(const std::string& text) { txtZone->setText(Q(text));
 void TfrmZone::SetNameText(const std::string& text) { txtName->setText(Q(text)); }
 void TfrmZone::SetStatus(const std::string& text) { stbPanel->setText(Q(text)); }
 
-std::string TfrmZone::CodeAt(int index) const {
-  if (!FCodes || index < 0 || index >= static_cast<int>(FCodes->size())) return std::string();
-  return (*FCodes)[static_cast<size_t>(index)];
-}
-
-int TfrmZone::IndexOfCode(const std::string& code) const {
-  if (!FCodes) return -1;
-  for (size_t i = 0; i < FCodes->size(); ++i) {
-    if ((*FCodes)[i] == code) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 bool TfrmZone::AskGoBack() {
   return ui::Ui().Message(this, "Do you want to go back and save the changes you made to this zone first?",
                           "Warning, Changes Made ...", ui::MsgButtons::YesNo,
@@ -355,7 +343,8 @@ void TfrmZone::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!FShown) {
     FShown = true;
-    FormShow();
+    // An editor opened by the caller (the benchmark) is shown as it stands.
+    if (!FEdit.IsOpen()) FormShow();
   }
 }
 
@@ -377,11 +366,7 @@ void TfrmZone::keyPressEvent(QKeyEvent* event) {
 }
 
 void TfrmZone::FormShow() {
-  FZone = std::make_unique<TZone>();
-  FCodes = std::make_unique<TStringList>();
-  LoadProvinces(FProvinces);
-  IndexProvinces();
-  LoadZoneCodes(*FCodes);
+  FEdit.Open();
   // A window shown again starts from the browsing controls, whatever it was left in.
   EnableEditing(true);
   btnAdd->setEnabled(true);
@@ -393,27 +378,20 @@ void TfrmZone::FormShow() {
     const QSignalBlocker block(tabMode);  // choosing the view here rebuilds nothing
     tabMode->setCurrentIndex(TabSummary);
   }
-  if (FCodes->empty()) {
+  if (FEdit.Codes().empty()) {
     EnableEditing(false);
     FillAreaLists();
   } else {
-    LoadZone(FCodes->front());
+    LoadZone(FEdit.Codes().front());
   }
-  FAdding = false;
-  FChanged = false;
-  FMoveIn = false;
-  FOrigRemoved = false;
+  FEdit.SetChanged(false);
   ClosePage();
   SetStatus("Ready.");
 }
 
 void TfrmZone::FormHide() {
   FChoosing = false;
-  FreeProvinces(FProvinces);
-  FCodeIndex.clear();
-  FNameIndex.clear();
-  FCodes.reset();
-  FZone.reset();
+  FEdit.Close();
 }
 
 // ---------------------------------------------------------------------------
@@ -455,38 +433,26 @@ void TfrmZone::ClosePage() {
 }
 
 void TfrmZone::LoadZone(const std::string& code) {
-  std::string c = code;
-  if (c.empty()) {
-    FIndex = 0;
-    c = CodeAt(0);
-  } else {
-    FIndex = IndexOfCode(c);
-  }
-  FZone->Load(c);
-  FOrigCode = FZone->Zone;
-  FOrigRemoved = false;
-  FPendingCode.clear();
-  SetZoneText(FZone->Zone);
-  SetNameText(FZone->Name);
-  FillAreaLists();
-  FChanged = false;
+  FEdit.LoadZone(code);
+  SetZoneText(FEdit.Zone().Zone);
+  SetNameText(FEdit.Zone().Name);
+  ShowLists();
+  FEdit.SetChanged(false);  // setting the fields is no edit
 }
 
 void TfrmZone::EndAdding() {
-  FAdding = false;
+  FEdit.EndAdding();
   btnAdd->setEnabled(true);
   btnDelete->setText(QStringLiteral("&Delete"));
-  if (FCodes->empty()) {
+  if (FEdit.Codes().empty()) {
     ClearFields();
     EnableEditing(false);
   }
 }
 
-void TfrmZone::txtZoneChange() {
-  if (FZone && plat::Trim(ZoneText()) != FZone->Zone) FChanged = true;
-}
+void TfrmZone::txtZoneChange() { FEdit.CodeEdited(ZoneText()); }
 
-void TfrmZone::txtNameChange() { FChanged = true; }
+void TfrmZone::txtNameChange() { FEdit.NameEdited(); }
 
 // ---------------------------------------------------------------------------
 // The drop-down code list
@@ -494,7 +460,7 @@ void TfrmZone::txtNameChange() { FChanged = true; }
 void TfrmZone::FillCodeDropDown(int index) {
   FFillingDropDown = true;
   lbxZone->clear();
-  for (const std::string& code : *FCodes) lbxZone->addItem(Q(code));
+  for (const std::string& code : FEdit.Codes()) lbxZone->addItem(Q(code));
   lbxZone->setCurrentRow(index >= 0 && index < lbxZone->count() ? index : -1);
   if (index < 0 || index >= lbxZone->count()) lbxZone->clearSelection();
   FFillingDropDown = false;
@@ -502,8 +468,8 @@ void TfrmZone::FillCodeDropDown(int index) {
 
 void TfrmZone::btnZoneClick() {
   txtName->clear();
-  FillCodeDropDown(FIndex);
-  if (FCodes->empty()) return;
+  FillCodeDropDown(FEdit.Index());
+  if (FEdit.Codes().empty()) return;
   FChoosing = true;
   lbxZone->show();
   lbxZone->raise();
@@ -511,7 +477,7 @@ void TfrmZone::btnZoneClick() {
   btnSave->setEnabled(false);
   btnDelete->setEnabled(false);
   lbxZone->setFocus(Qt::OtherFocusReason);
-  if (FAdding) EndAdding();
+  if (FEdit.Adding()) EndAdding();
 }
 
 void TfrmZone::lbxZoneClick() {
@@ -585,15 +551,15 @@ void TfrmZone::lbxZoneKeyPress(int key) {
 }
 
 void TfrmZone::lbxZoneExit() {
-  if (!FChoosing || !FZone) return;
+  if (!FChoosing || !FEdit.IsOpen()) return;
   FChoosing = false;
   const QList<QListWidgetItem*> selected = lbxZone->selectedItems();
   if (!selected.isEmpty()) {
     const int i = lbxZone->row(selected.front());
-    LoadZone(CodeAt(i));
-    FIndex = i;
+    LoadZone(FEdit.CodeAt(i));
+    FEdit.SetIndex(i);
   } else {
-    LoadZone(CodeAt(FIndex));
+    LoadZone(FEdit.CodeAt(FEdit.Index()));
   }
   SetStatus("");
   lbxZone->hide();
@@ -607,19 +573,20 @@ void TfrmZone::lbxZoneExit() {
 
 void TfrmZone::Navigate(int which) {
   // In add mode with no zone stored there is nothing to go to.
-  if (FCodes->empty()) return;
-  if (FChanged && AskGoBack()) return;
+  if (FEdit.Codes().empty()) return;
+  if (FEdit.Changed() && AskGoBack()) return;
   ClearFields();
-  const int last = static_cast<int>(FCodes->size()) - 1;
-  int pos = FIndex;
+  const int index = FEdit.Index();
+  const int last = static_cast<int>(FEdit.Codes().size()) - 1;
+  int pos = index;
   switch (which) {
     case 0: pos = 0; break;
-    case 1: if (FIndex > 0) pos = FIndex - 1; break;
-    case 2: if (FIndex < last) pos = FIndex + 1; break;
+    case 1: if (index > 0) pos = index - 1; break;
+    case 2: if (index < last) pos = index + 1; break;
     default: pos = last; break;
   }
-  LoadZone(CodeAt(pos));
-  if (FAdding) EndAdding();
+  LoadZone(FEdit.CodeAt(pos));
+  if (FEdit.Adding()) EndAdding();
   SetStatus("");
 }
 
@@ -632,50 +599,26 @@ void TfrmZone::btnLastClick() { Navigate(3); }
 // Add, Save, Delete, Close
 
 void TfrmZone::btnAddClick() {
-  if (FChanged && AskGoBack()) return;
+  if (FEdit.Changed() && AskGoBack()) return;
   txtZone->clear();
-  FAdding = true;
-  FOrigRemoved = false;
-  FPendingCode.clear();
   btnAdd->setEnabled(false);
   ClearFields();
   EnableEditing(true);
-  FZone->Clear();
   btnDelete->setText(QStringLiteral("Ca&ncel"));
-  FillAreaLists();
-}
-
-bool TfrmZone::ValidateZone(TStringList& errors) {
-  const size_t before = errors.size();
-  const std::string typed = ZoneText();
-  const std::string code = plat::Trim(typed);
-  if (code.empty()) {
-    errors.push_back("\tZone is blank.");
-  } else if (code != FZone->Zone && code != FPendingCode && !FZone->IsUnique(code)) {
-    errors.push_back("\tThis zone code [ " + typed + " ] is not unique.");
-  }
-  if (FZoneModel->Count() == 0) errors.push_back("\tNo states/provinces have been added to the zone.");
-  return errors.size() == before;
-}
-
-void TfrmZone::StoreFields() {
-  FZone->Zone = plat::Trim(ZoneText());
-  FZone->Name = plat::Trim(NameText());
-  for (const auto& p : FProvinces) {
-    if (TProvince* e = FirstEntry(p->Province)) e->AreaCount = static_cast<int32_t>(p->Areas.size());
-  }
+  FEdit.BeginAdding();
+  ShowLists();
 }
 
 void TfrmZone::btnSaveClick() {
   if (ui::Ui().Message(this, "Are you sure you want to save the changes you made to the Zone?", "Save Warning ...",
                        ui::MsgButtons::YesNo, ui::MsgIcon::Question) != ui::MsgResult::Yes) {
-    if (FAdding) {
-      if (FCodes->empty()) {
+    if (FEdit.Adding()) {
+      if (FEdit.Codes().empty()) {
         ClearFields();
       } else {
-        const std::string orig = FOrigCode;
-        LoadZone(CodeAt(FIndex));
-        FIndex = IndexOfCode(orig);
+        const std::string orig = FEdit.OrigCode();
+        LoadZone(FEdit.CodeAt(FEdit.Index()));
+        FEdit.SetIndex(FEdit.IndexOfCode(orig));
       }
       EndAdding();
     }
@@ -683,7 +626,7 @@ void TfrmZone::btnSaveClick() {
   }
 
   TStringList errors;
-  if (!ValidateZone(errors)) {
+  if (!FEdit.Validate(ZoneText(), errors)) {
     std::string text = "Some errors were found with the data for this zone:\r\r";
     for (const std::string& e : errors) text += e + "\r\n";
     text += "\rPlease correct the situation before saving.";
@@ -691,81 +634,45 @@ void TfrmZone::btnSaveClick() {
     return;
   }
 
-  auto saveFailed = [this] {
-    ui::Ui().Message(this, "Unable to save this zone record to the table.", "Save Failed ...", ui::MsgButtons::Ok,
-                     ui::MsgIcon::Warning);
-  };
-
-  StoreFields();
-  const std::string code = FZone->Zone;
-  // After a failed attempt the row may exist already: append only if it does not.
-  const bool isNew = code == FPendingCode ? FZone->IsUnique(code) : true;
-  if (FAdding) {
-    if (!FZone->Save(isNew)) {
-      FPendingCode = code;
-      saveFailed();
-      return;
-    }
-    ClearFields();
-    LoadZoneCodes(*FCodes);
-    if (FCodes->empty()) {
-      EnableEditing(false);
-    } else {
-      FIndex = IndexOfCode(code);
-      LoadZone(CodeAt(FIndex));
-      SetStatus("Record added.");
-    }
-    EndAdding();
-    return;
-  }
-
   std::string show;
-  if (FOrigRemoved) {
-    // The old record is gone already; only the new one is to be written.
-    if (!FZone->Save(FZone->IsUnique(code))) {
-      FPendingCode = code;
-      saveFailed();
+  switch (FEdit.Save(ZoneText(), NameText(), show)) {
+    case TZoneSaveResult::Failed:
+      ui::Ui().Message(this, "Unable to save this zone record to the table.", "Save Failed ...", ui::MsgButtons::Ok,
+                       ui::MsgIcon::Warning);
       return;
-    }
-    show = code;
-  } else if (code == FOrigCode) {
-    if (!FZone->Save(false)) {
-      saveFailed();
-      return;
-    }
-    show = CodeAt(FIndex);
-  } else {
-    FZone->Zone = FOrigCode;
-    if (!FZone->Delete()) {
+    case TZoneSaveResult::ReplaceFailed:
       ui::Ui().Message(this, "Unable to remove the previous zone record from the table.", "Replacement Failed ...",
                        ui::MsgButtons::Ok, ui::MsgIcon::Warning);
       return;
-    }
-    StoreFields();
-    if (!FZone->Save(true)) {
-      FOrigRemoved = true;
-      FPendingCode = code;
-      saveFailed();
+    case TZoneSaveResult::Added:
+      ClearFields();
+      FEdit.ReloadCodes();
+      if (FEdit.Codes().empty()) {
+        EnableEditing(false);
+      } else {
+        LoadZone(FEdit.CodeAt(FEdit.IndexOfCode(show)));
+        SetStatus("Record added.");
+      }
+      EndAdding();
       return;
-    }
-    show = FZone->Zone;
+    case TZoneSaveResult::Updated:
+      ClearFields();
+      FEdit.ReloadCodes();
+      LoadZone(show);
+      FEdit.SetIndex(FEdit.IndexOfCode(show));
+      SetStatus("Record updated.");
+      return;
   }
-  ClearFields();
-  LoadZoneCodes(*FCodes);
-  LoadZone(show);
-  FIndex = IndexOfCode(show);
-  SetStatus("Record updated.");
 }
 
 void TfrmZone::btnDeleteClick() {
-  if (FAdding) {
-    LoadZoneCodes(*FCodes);
+  if (FEdit.Adding()) {
+    FEdit.ReloadCodes();
     ClearFields();
-    if (FCodes->empty()) {
+    if (FEdit.Codes().empty()) {
       EnableEditing(false);
     } else {
-      FIndex = 0;
-      LoadZone(FCodes->front());
+      LoadZone(FEdit.Codes().front());
     }
     EndAdding();
     btnClose->setFocus(Qt::OtherFocusReason);
@@ -775,16 +682,15 @@ void TfrmZone::btnDeleteClick() {
                        ui::MsgButtons::YesNo, ui::MsgIcon::Question) != ui::MsgResult::Yes) {
     return;
   }
-  if (FZone->Delete()) {
-    LoadZoneCodes(*FCodes);
+  if (FEdit.DeleteZone()) {
+    FEdit.ReloadCodes();
     ClearFields();
-    if (FCodes->empty()) {
-      FZone->Clear();
+    if (FEdit.Codes().empty()) {
       EnableEditing(false);
-      FillAreaLists();  // the lists must not go on showing the deleted zone
+      FEdit.ClearZone();  // the lists must not go on showing the deleted zone
+      ShowLists();
     } else {
-      FIndex = 0;
-      LoadZone(FCodes->front());
+      LoadZone(FEdit.Codes().front());
     }
     SetStatus("Record deleted.");
   } else {
@@ -794,6 +700,6 @@ void TfrmZone::btnDeleteClick() {
 }
 
 void TfrmZone::btnCloseClick() {
-  if (FChanged && AskGoBack()) return;
+  if (FEdit.Changed() && AskGoBack()) return;
   close();
 }

@@ -4,13 +4,10 @@
 #include <QAbstractListModel>
 #include <QDialog>
 
-#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "geo/uXArea.h"
-#include "geo/uXZone.h"
+#include "geo/uZoneEdit.h"
 
 class QComboBox;
 class QFrame;
@@ -26,21 +23,23 @@ class QTabBar;
 class QTabWidget;
 class QToolButton;
 
-// The lines of one area list. Lines are kept as Windows-1252 bytes and turned
-// into display text only when the view asks, so tens of thousands of lines
-// cost one bulk reset instead of one widget item each.
+// One area list of the zone being edited, shown as it stands in the editing
+// state. Lines stay Windows-1252 bytes there and become display text only when
+// the view asks, so tens of thousands of lines cost one reset, not one widget
+// item each.
 class TAreaListModel : public QAbstractListModel {
  public:
-  using QAbstractListModel::QAbstractListModel;
+  TAreaListModel(const std::vector<std::string>& lines, QObject* parent)
+      : QAbstractListModel(parent), FLines(lines) {}
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
-  // Replaces every line; sorts them alphabetically without regard to case (a..z).
-  void SetLines(std::vector<std::string>&& lines);
+  // The lines were rebuilt: the view reads them again.
+  void Reset();
   const std::string& Line(int row) const { return FLines[static_cast<size_t>(row)]; }
   int Count() const { return static_cast<int>(FLines.size()); }
 
  private:
-  std::vector<std::string> FLines;
+  const std::vector<std::string>& FLines;
 };
 
 class TfrmZone : public QDialog {
@@ -155,9 +154,14 @@ class TfrmZone : public QDialog {
   void btnMovMatchClick();
   void btnMovCancelClick();
 
- private:
-  friend class TfrmZoneTestAccess;  // tests and the benchmark reach the state through it
+ public:
+  // The editing state the window shows. A caller that changes it directly
+  // (tests, the benchmark) calls ShowLists to render the lists again.
+  TZoneEdit& Editor() { return FEdit; }
+  const TZoneEdit& Editor() const { return FEdit; }
+  void ShowLists();
 
+ private:
   void BuildControls();
   void BuildMovePages();
   void BuildAreaLists();
@@ -174,52 +178,20 @@ class TfrmZone : public QDialog {
   void FillAreaLists();
   void EndAdding();
   bool AskGoBack();
-  int IndexOfCode(const std::string& code) const;
-  bool ValidateZone(TStringList& errors);
-  void StoreFields();
 
   void Navigate(int which);
   void ClosePage();
   void OpenPage(QWidget* page, bool moveIn, QWidget* firstInput);
   void SetStatus(const std::string& text);
-  std::string CodeAt(int index) const;
   std::string ZoneText() const;
   std::string NameText() const;
   void SetZoneText(const std::string& text);
   void SetNameText(const std::string& text);
-  void IndexProvinces();
-  int ProvinceOfName(const std::string& name) const;
-  int FirstEntryIndex(const std::string& province) const;
-  TProvince* FirstEntry(const std::string& province) const;
-  void MakeWhole(const TProvince& province);
-  void RemoveFirstEntry(const std::string& province);
-  TProvince* AppendEntry(const TProvince& province);
-  void MoveSelectionSummary(const std::vector<int>& rows, QListView* source);
-  void MoveSelectionDetail(const std::vector<int>& rows, QListView* source);
-  // Moves the postal lines of every province that pass the test (City and Match pages).
-  template <class Pred>
-  void MoveLines(Pred matches);
 
-  std::string FOrigCode;
-  std::unique_ptr<TZone> FZone;
-  std::unique_ptr<TStringList> FCodes;
-  int32_t FIndex = -1;
-  TProvinceArray FProvinces;
-  bool FAdding = false;
-  bool FChanged = false;
-  bool FMoveIn = false;
-
-  // A save that failed half-way: the old record of a changed code may already
-  // be removed (FOrigRemoved), and the Zones row of FPendingCode may already be
-  // written. A retry must neither remove again nor append a second row.
-  bool FOrigRemoved = false;
-  std::string FPendingCode;
+  TZoneEdit FEdit;
   bool FShown = false;
   bool FChoosing = false;      // lbxZone is dropped down
   bool FFillingDropDown = false;
   TAreaListModel* FZoneModel;
   TAreaListModel* FAvailModel;
-  // Upper-cased postal code -> (province, line) of its first occurrence in FProvinces.
-  std::unordered_map<std::string, std::pair<int, int>> FCodeIndex;
-  std::unordered_map<std::string, int> FNameIndex;  // province name -> first province
 };

@@ -24,17 +24,18 @@
 #include "setup/uSetup.h"
 #include "ui/fZone.h"
 
+// The editing state behind the window.
 class TfrmZoneTestAccess {
  public:
-  static bool Changed(const TfrmZone& f) { return f.FChanged; }
-  static void SetChanged(TfrmZone& f, bool v) { f.FChanged = v; }
-  static bool Adding(const TfrmZone& f) { return f.FAdding; }
-  static bool MoveIn(const TfrmZone& f) { return f.FMoveIn; }
-  static int Index(const TfrmZone& f) { return f.FIndex; }
-  static const std::string& OrigCode(const TfrmZone& f) { return f.FOrigCode; }
-  static TZone& Zone(TfrmZone& f) { return *f.FZone; }
-  static const TStringList& Codes(const TfrmZone& f) { return *f.FCodes; }
-  static size_t ProvinceCount(const TfrmZone& f) { return f.FProvinces.size(); }
+  static bool Changed(const TfrmZone& f) { return f.Editor().Changed(); }
+  static void SetChanged(TfrmZone& f, bool v) { f.Editor().SetChanged(v); }
+  static bool Adding(const TfrmZone& f) { return f.Editor().Adding(); }
+  static bool MoveIn(const TfrmZone& f) { return f.Editor().MoveIn(); }
+  static int Index(const TfrmZone& f) { return f.Editor().Index(); }
+  static const std::string& OrigCode(const TfrmZone& f) { return f.Editor().OrigCode(); }
+  static TZone& Zone(TfrmZone& f) { return f.Editor().Zone(); }
+  static const TStringList& Codes(const TfrmZone& f) { return f.Editor().Codes(); }
+  static size_t ProvinceCount(const TfrmZone& f) { return f.Editor().Provinces().size(); }
 };
 
 namespace zt {
