@@ -619,7 +619,8 @@ TZoneSaveResult TZoneEdit::Save(std::string_view typedCode, std::string_view nam
     show = CodeAt(FIndex);
   } else {
     FZone->Zone = FOrigCode;
-    if (!FZone->Delete()) return TZoneSaveResult::ReplaceFailed;
+    // An old record already gone was removed by an attempt that failed later.
+    if (!FZone->Delete(true)) return TZoneSaveResult::ReplaceFailed;
     StoreFields(typedCode, name);
     if (!FZone->Save(true)) {
       FOrigRemoved = true;
