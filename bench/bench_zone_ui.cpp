@@ -47,6 +47,8 @@ class TfrmZoneTestAccess {
 
 namespace {
 
+QListView* List(TfrmZone& w, const char* name) { return w.findChild<QListView*>(QString::fromLatin1(name)); }
+
 constexpr int kPostal = 20000;
 constexpr int kZip = 42000;
 
@@ -122,8 +124,8 @@ void BM_FillAreaListsDetail(benchmark::State& state) {
     TfrmZoneTestAccess::Fill(w);
     QCoreApplication::processEvents();  // let the views lay out and paint
   }
-  state.counters["in"] = w.lbxZoneList->model()->rowCount();
-  state.counters["available"] = w.lbxAvailList->model()->rowCount();
+  state.counters["in"] = List(w, "lbxZoneList")->model()->rowCount();
+  state.counters["available"] = List(w, "lbxAvailList")->model()->rowCount();
 }
 BENCHMARK(BM_FillAreaListsDetail)->Unit(benchmark::kMillisecond)->Iterations(10);
 
@@ -139,8 +141,8 @@ void BM_MoveSelectionDetail(benchmark::State& state) {
   }
   TfrmZoneTestAccess::Prepare(w, std::move(provinces), std::move(zone));
   const bool into = state.range(0) != 0;
-  QListView* source = into ? w.lbxAvailList : w.lbxZoneList;
-  QToolButton* button = into ? w.btnAddSel : w.btnDelSel;
+  QListView* source = List(w, into ? "lbxAvailList" : "lbxZoneList");
+  QToolButton* button = w.findChild<QToolButton*>(QString::fromLatin1(into ? "btnAddSel" : "btnDelSel"));
   for (auto _ : state) {
     state.PauseTiming();
     TfrmZoneTestAccess::SetZone(w, original);
@@ -159,7 +161,7 @@ void BM_MoveSelectionDetail(benchmark::State& state) {
     button->click();
     QCoreApplication::processEvents();
   }
-  state.counters["in"] = w.lbxZoneList->model()->rowCount();
+  state.counters["in"] = List(w, "lbxZoneList")->model()->rowCount();
 }
 BENCHMARK(BM_MoveSelectionDetail)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(5);
 

@@ -49,6 +49,50 @@ class TfrmZone : public QDialog {
   explicit TfrmZone(QWidget* owner);
   ~TfrmZone() override;
 
+
+  static constexpr int TabDetail = 0;
+  static constexpr int TabSummary = 1;
+
+  // The editing state the window shows. A caller that changes it directly
+  // (the benchmark) calls ShowLists to render the lists again.
+  TZoneEdit& Editor() { return FEdit; }
+  const TZoneEdit& Editor() const { return FEdit; }
+  void ShowLists();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private slots:
+  void txtZoneChange();
+  void txtNameChange();
+  void btnZoneClick();
+  void lbxZoneClick();
+  void lbxZoneDblClick();
+  void btnAddClick();
+  void btnSaveClick();
+  void btnDeleteClick();
+  void btnCloseClick();
+  void btnFirstClick();
+  void btnPrevClick();
+  void btnNextClick();
+  void btnLastClick();
+  void tabModeChange();
+  void btnSelectClick();
+  void btnAreaClick();
+  void btnProvClick();
+  void btnCityClick();
+  void btnMatchClick();
+  void btnMovAreaClick();
+  void btnMovProvClick();
+  void btnMovCityClick();
+  void btnMovMatchClick();
+  void btnMovCancelClick();
+
+ private:
+  // Controls, each also found by its object name (the tests do so).
   // Record part
   QFrame* panZone;
   QLabel* lblZone;
@@ -119,49 +163,6 @@ class TfrmZone : public QDialog {
   QStatusBar* stbMain;
   QLabel* stbPanel;  // the bar's single text panel
 
-  static constexpr int TabDetail = 0;
-  static constexpr int TabSummary = 1;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private slots:
-  void txtZoneChange();
-  void txtNameChange();
-  void btnZoneClick();
-  void lbxZoneClick();
-  void lbxZoneDblClick();
-  void btnAddClick();
-  void btnSaveClick();
-  void btnDeleteClick();
-  void btnCloseClick();
-  void btnFirstClick();
-  void btnPrevClick();
-  void btnNextClick();
-  void btnLastClick();
-  void tabModeChange();
-  void btnSelectClick();
-  void btnAreaClick();
-  void btnProvClick();
-  void btnCityClick();
-  void btnMatchClick();
-  void btnMovAreaClick();
-  void btnMovProvClick();
-  void btnMovCityClick();
-  void btnMovMatchClick();
-  void btnMovCancelClick();
-
- public:
-  // The editing state the window shows. A caller that changes it directly
-  // (tests, the benchmark) calls ShowLists to render the lists again.
-  TZoneEdit& Editor() { return FEdit; }
-  const TZoneEdit& Editor() const { return FEdit; }
-  void ShowLists();
-
- private:
   void BuildControls();
   void BuildMovePages();
   void BuildAreaLists();
