@@ -3,6 +3,7 @@
 // covers, moved between "In the Zone ..." and "Available ..." lists.
 #include <QAbstractListModel>
 #include <QDialog>
+#include <QStyledItemDelegate>
 
 #include <string>
 #include <vector>
@@ -37,9 +38,23 @@ class TAreaListModel : public QAbstractListModel {
   void Reset();
   const std::string& Line(int row) const { return FLines[static_cast<size_t>(row)]; }
   int Count() const { return static_cast<int>(FLines.size()); }
+  // The row of the line with the most characters, -1 for an empty list.
+  int LongestRow() const { return FLongest; }
 
  private:
   const std::vector<std::string>& FLines;
+  int FLongest = -1;
+};
+
+// Area lines are measured by the longest one, so that with uniform line
+// sizes the list still scrolls sideways far enough to show every line whole.
+class TAreaLineDelegate : public QStyledItemDelegate {
+ public:
+  TAreaLineDelegate(const TAreaListModel* model, QObject* parent) : QStyledItemDelegate(parent), FModel(model) {}
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+ private:
+  const TAreaListModel* FModel;
 };
 
 class TfrmZone : public QDialog {
@@ -166,6 +181,7 @@ class TfrmZone : public QDialog {
   void BuildControls();
   void BuildMovePages();
   void BuildAreaLists();
+  void BuildLayout();
 
   void FormShow();
   void FormHide();

@@ -44,7 +44,25 @@ QVariant TAreaListModel::data(const QModelIndex& index, int role) const {
 
 void TAreaListModel::Reset() {
   beginResetModel();
+  FLongest = -1;
+  for (size_t i = 0; i < FLines.size(); ++i) {
+    if (FLongest < 0 || FLines[i].size() > FLines[static_cast<size_t>(FLongest)].size()) FLongest = static_cast<int>(i);
+  }
   endResetModel();
+}
+
+QSize TAreaLineDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QSize size = QStyledItemDelegate::sizeHint(option, index);
+  const int longest = FModel->LongestRow();
+  if (longest >= 0 && longest != index.row()) {
+    // Same padding as the measured line, text width of the longest.
+    const QFontMetrics fm(option.font);
+    const QString own = index.data(Qt::DisplayRole).toString();
+    const QString wide = FModel->index(longest).data(Qt::DisplayRole).toString();
+    const int extra = fm.horizontalAdvance(wide) - fm.horizontalAdvance(own);
+    if (extra > 0) size.setWidth(size.width() + extra);
+  }
+  return size;
 }
 
 // ---------------------------------------------------------------------------

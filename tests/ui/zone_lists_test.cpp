@@ -1,6 +1,7 @@
 // The zone editor's two area lists in both views, and the by Selection moves.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QToolButton>
 
@@ -170,6 +171,25 @@ class ZoneListsTest : public QObject {
     QCOMPARE(z.ProvinceCount(), 2);
     QCOMPARE(z.GetProvince(0)->Areas, (TStringList{"K1A0A0", "K1B1A1", "L9M9J6", "M5V1A1"}));
     QCOMPARE(z.GetProvince(1)->Areas, TStringList{"10002"});
+  }
+
+  // A line wider than the list scrolls sideways and shows whole as a tooltip,
+  // also when it is not the first line (the lines share one measured size).
+  void longLinesScroll() {
+    std::vector<std::string> lines(400, "A1");
+    lines[300] = "K1A0A0, A town whose name is far wider than the list, Ontario";
+    QListView view;
+    view.setUniformItemSizes(true);
+    view.setTextElideMode(Qt::ElideNone);
+    auto* model = new TAreaListModel(lines, &view);
+    view.setModel(model);
+    view.setItemDelegate(new TAreaLineDelegate(model, &view));
+    model->Reset();
+    view.resize(120, 80);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(view.horizontalScrollBar()->maximum() > 0);
+    QCOMPARE(zt::S(model->index(300).data(Qt::ToolTipRole).toString()), lines[300]);
   }
 
   void buttonWithoutSelection() {

@@ -55,6 +55,8 @@ class ZoneRecordsTest : public QObject {
     const QColor silver(192, 192, 192);
     QCOMPARE(c.txtZone->palette().color(QPalette::Base), silver);
     QCOMPARE(c.lbxAvailList->palette().color(QPalette::Base), silver);
+    // The greyed lines stay readable on silver.
+    QVERIFY(qGray(c.lbxAvailList->palette().color(QPalette::Disabled, QPalette::Text).rgb()) < qGray(silver.rgb()) - 80);
     QCOMPARE(c.tabMode->currentIndex(), int(TfrmZone::TabSummary));
     QVERIFY(zt::Lines(c.lbxZoneList).empty());
     QCOMPARE(zt::Lines(c.lbxAvailList).size(), zt::Provinces().size());
