@@ -139,7 +139,11 @@ TfrmZone::TfrmZone(QWidget* owner) : QDialog(owner) {
   }
 }
 
-TfrmZone::~TfrmZone() = default;
+TfrmZone::~TfrmZone() {
+  // The list models read the editing state's lines, which die before the
+  // window's children: the lists go first.
+  delete tabModeBody;
+}
 
 void TfrmZone::BuildControls() {
   panZone = Make<QFrame>(this, "panZone");
