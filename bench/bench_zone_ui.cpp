@@ -17,23 +17,26 @@ class TfrmZoneTestAccess {
  public:
   // Shows the window offscreen on a generated province list and zone, without tables.
   static void Prepare(TfrmZone& w, TProvinceArray&& provinces, std::unique_ptr<TZone> zone) {
-    w.FShown = true;  // skip the opening that loads from the tables
-    w.FProvinces = std::move(provinces);
-    w.FZone = std::move(zone);
-    w.FCodes = std::make_unique<TStringList>();
-    w.IndexProvinces();
+    TZoneEdit& e = w.Editor();
+    e.OpenWith(std::move(provinces), {});
+    SetZone(w, *zone);
+    e.SetView(TAreaView::Detail);
     {
-      const QSignalBlocker block(w.tabMode);
-      w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
+      QTabBar* mode = w.findChild<QTabBar*>(QStringLiteral("tabMode"));
+      const QSignalBlocker block(mode);
+      mode->setCurrentIndex(TfrmZone::TabDetail);
     }
     w.show();
-    w.FillAreaLists();
+    Fill(w);
     QCoreApplication::processEvents();
   }
-  static void Fill(TfrmZone& w) { w.FillAreaLists(); }
-  static TZone& Zone(TfrmZone& w) { return *w.FZone; }
+  static void Fill(TfrmZone& w) {
+    w.Editor().FillAreaLists();
+    w.ShowLists();
+  }
+  static TZone& Zone(TfrmZone& w) { return w.Editor().Zone(); }
   static void SetZone(TfrmZone& w, const TZone& from) {
-    TZone& z = *w.FZone;
+    TZone& z = w.Editor().Zone();
     z.SetProvinceCount(0);
     for (int i = 0; i < from.ProvinceCount(); ++i) {
       z.SetProvinceCount(i + 1);
@@ -43,6 +46,8 @@ class TfrmZoneTestAccess {
 };
 
 namespace {
+
+QListView* List(TfrmZone& w, const char* name) { return w.findChild<QListView*>(QString::fromLatin1(name)); }
 
 constexpr int kPostal = 20000;
 constexpr int kZip = 42000;
@@ -119,8 +124,8 @@ void BM_FillAreaListsDetail(benchmark::State& state) {
     TfrmZoneTestAccess::Fill(w);
     QCoreApplication::processEvents();  // let the views lay out and paint
   }
-  state.counters["in"] = w.lbxZoneList->model()->rowCount();
-  state.counters["available"] = w.lbxAvailList->model()->rowCount();
+  state.counters["in"] = List(w, "lbxZoneList")->model()->rowCount();
+  state.counters["available"] = List(w, "lbxAvailList")->model()->rowCount();
 }
 BENCHMARK(BM_FillAreaListsDetail)->Unit(benchmark::kMillisecond)->Iterations(10);
 
@@ -136,8 +141,8 @@ void BM_MoveSelectionDetail(benchmark::State& state) {
   }
   TfrmZoneTestAccess::Prepare(w, std::move(provinces), std::move(zone));
   const bool into = state.range(0) != 0;
-  QListView* source = into ? w.lbxAvailList : w.lbxZoneList;
-  QToolButton* button = into ? w.btnAddSel : w.btnDelSel;
+  QListView* source = List(w, into ? "lbxAvailList" : "lbxZoneList");
+  QToolButton* button = w.findChild<QToolButton*>(QString::fromLatin1(into ? "btnAddSel" : "btnDelSel"));
   for (auto _ : state) {
     state.PauseTiming();
     TfrmZoneTestAccess::SetZone(w, original);
@@ -156,7 +161,7 @@ void BM_MoveSelectionDetail(benchmark::State& state) {
     button->click();
     QCoreApplication::processEvents();
   }
-  state.counters["in"] = w.lbxZoneList->model()->rowCount();
+  state.counters["in"] = List(w, "lbxZoneList")->model()->rowCount();
 }
 BENCHMARK(BM_MoveSelectionDetail)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(5);
 

@@ -213,8 +213,9 @@ bool TZone::Save(bool IsNew) {
 
 // True only when the zone's area rows and its Zones row are both gone. The
 // Zones row is left alone unless every area row was removed, so that a zone
-// is never dropped while rows of it stay behind.
-bool TZone::Delete() {
+// is never dropped while rows of it stay behind. With missingIsDone a Zones row
+// that is not there (an earlier attempt removed it, then failed) counts as removed.
+bool TZone::Delete(bool missingIsDone) {
   const int areas = OpenZoneTable("AreaToZone");
   if (!areas) return false;
   bool ok = d4lockFile(areas) == 0;
@@ -229,7 +230,8 @@ bool TZone::Delete() {
   if (!zones) return false;
   ok = d4lockFile(zones) == 0;
   if (ok) {
-    ok = SeekZone(zones, Zone) == 0 && d4delete(zones) == 0 && d4pack(zones) == 0;
+    const int found = SeekZone(zones, Zone);
+    ok = (found == 1 && missingIsDone) || (found == 0 && d4delete(zones) == 0 && d4pack(zones) == 0);
     if (d4unlock(zones) != 0) ok = false;
   }
   if (d4close(zones) != 0) ok = false;

@@ -20,7 +20,7 @@ class TZone {
   void DeleteProvince(int i);
   void Load(const std::string& code);
   bool Save(bool IsNew);
-  bool Delete();
+  bool Delete(bool missingIsDone = false);
   bool IsUnique(const std::string& code);
 };
 

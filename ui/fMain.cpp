@@ -7,6 +7,8 @@
 #include <QCloseEvent>
 #include <QFocusEvent>
 #include <QFont>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -22,6 +24,7 @@
 #include <QTabBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <exception>
 
 #include "engine/uSequncr.h"
@@ -185,7 +188,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   tabMode->setObjectName(QStringLiteral("tabMode"));
   tabMode->addTab(QStringLiteral("Package"));
   tabMode->addTab(QStringLiteral("Shipment"));
-  tabMode->setGeometry(4, 4, 460, 228);
   tabMode->Arrange();
   tabMode->setCurrentIndex(ModePackage);
 
@@ -194,31 +196,37 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   tabProcess->setObjectName(QStringLiteral("tabProcess"));
   tabProcess->addTab(QStringLiteral("Automatic"));
   tabProcess->addTab(QStringLiteral("Manual"));
-  tabProcess->setGeometry(4, 4, modeClient->width() - 8, 148);
+  tabProcess->setFixedHeight(148);
   tabProcess->Arrange();
+  auto* modeLayout = new QVBoxLayout(modeClient);
+  modeLayout->setContentsMargins(4, 4, 4, 4);
+  modeLayout->addWidget(tabProcess);
+  modeLayout->addStretch(1);
   tabProcess->setCurrentIndex(ProcessAutomatic);
 
+  // Three rows of label, field and browse button.
   QWidget* rows = tabProcess->client();
-  const int rowTop = 10;
-  const int rowStep = 34;
-  const int labelWidth = 84;
-  const int fieldLeft = 8 + labelWidth + 4;
-  const int buttonSize = 24;
-  const int buttonLeft = rows->width() - buttonSize - 8;
-  const int fieldWidth = buttonLeft - 4 - fieldLeft;
+  auto* grid = new QGridLayout(rows);
+  grid->setContentsMargins(8, 10, 8, 0);
+  grid->setHorizontalSpacing(4);
+  grid->setVerticalSpacing(10);
+  grid->setColumnMinimumWidth(0, 84);
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(3, 1);
   auto makeRow = [&](int row, const char* labelName, const char* text, QLabel*& label, const char* editName,
                      QLineEdit*& edit, const char* buttonName, QToolButton*& button) {
-    const int y = rowTop + row * rowStep;
     label = new QLabel(QLatin1String(text), rows);
     label->setObjectName(QLatin1String(labelName));
-    label->setGeometry(8, y + 2, labelWidth, 20);
     edit = new QLineEdit(rows);
     edit->setObjectName(QLatin1String(editName));
-    edit->setGeometry(fieldLeft, y, fieldWidth, 24);
+    edit->setFixedHeight(24);
     edit->installEventFilter(this);
     button = PictureButton(rows, buttonName);
-    button->setGeometry(buttonLeft, y, buttonSize, buttonSize);
+    button->setFixedSize(24, 24);
     label->setBuddy(edit);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(edit, row, 1);
+    grid->addWidget(button, row, 2);
   };
   makeRow(0, "lblQuery", "Sort File", lblQuery, "txtQuery", txtQuery, "btnQuery", btnQuery);
   makeRow(1, "lblSource", "Source Path", lblSource, "txtSource", txtSource, "btnSource", btnSource);
@@ -226,16 +234,34 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 
   btnProcess = new QPushButton(QStringLiteral("&Process"), central);
   btnProcess->setObjectName(QStringLiteral("btnProcess"));
-  btnProcess->setGeometry(16, 190, 96, 28);
+  btnProcess->setFixedSize(96, 28);
   btnStop = new QPushButton(QStringLiteral("&Stop"), central);
   btnStop->setObjectName(QStringLiteral("btnStop"));
-  btnStop->setGeometry(central->width() - 16 - 96, 190, 96, 28);
+  btnStop->setFixedSize(96, 28);
 
   txtCount = new QLabel(central);
   txtCount->setObjectName(QStringLiteral("txtCount"));
   txtCount->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   txtCount->setFrameStyle(QFrame::Box | QFrame::Plain);
-  txtCount->setGeometry(central->width() - 8 - 72, 6, 72, 20);
+  txtCount->setFixedSize(72, 20);
+
+  // The pass counter sits on the tab control's top edge and the two buttons
+  // at its foot; they are the window's own children (the cycle disables the
+  // tabs, never them), laid over the tabs in the same cell.
+  auto* frame = new QGridLayout(central);
+  frame->setContentsMargins(4, 4, 4, 4);
+  frame->addWidget(tabMode, 0, 0);
+  auto* over = new QVBoxLayout;
+  over->setContentsMargins(12, 2, 4, 14);
+  over->addWidget(txtCount, 0, Qt::AlignRight);
+  over->addStretch(1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(btnProcess);
+  buttons->addStretch(1);
+  buttons->addWidget(btnStop);
+  buttons->addSpacing(8);
+  over->addLayout(buttons);
+  frame->addLayout(over, 0, 0);
 
   // A child of the window rather than of tabProcess: it must stay legible while
   // tabProcess is disabled during the automatic cycle.

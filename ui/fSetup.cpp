@@ -2,6 +2,7 @@
 #include "ui/QtText.h"
 #include "ui/Pictures.h"
 
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QShowEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <string>
 
 #include "platform/error.h"
@@ -61,6 +63,15 @@ TfrmSetup::TfrmSetup(QWidget* owner) : QDialog(owner) {
   main->addSpacing(8);
   main->addLayout(buttons);
   main->setSizeConstraint(QLayout::SetFixedSize);
+  // A window manager shows the caption in a bold title font beside its
+  // buttons; the fixed width must leave it room so it is not cut short.
+  QFont title = font();
+  title.setBold(true);
+  if (title.pointSizeF() > 0) title.setPointSizeF(title.pointSizeF() * 1.15);
+  const int need = QFontMetrics(title).horizontalAdvance(windowTitle()) + 140;
+  const QMargins m = main->contentsMargins();
+  txtPath->setMinimumWidth(
+      std::max(txtPath->minimumWidth(), need - m.left() - m.right() - pathRow->spacing() - btnPath->sizeHint().width()));
 
   QWidget::setTabOrder(txtPath, btnPath);
   QWidget::setTabOrder(btnPath, btnOK);

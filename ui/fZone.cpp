@@ -1,9 +1,12 @@
 #include "ui/fZone.h"
+#include "ui/fZoneCoverage.h"
 #include "ui/QtText.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +21,7 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <climits>
 
@@ -28,6 +32,9 @@ namespace {
 
 
 const QColor kSilver(192, 192, 192);
+// The usual greyed text vanishes on silver; this one stays readable there and
+// still reads as disabled next to black.
+const QColor kDisabledText(72, 72, 72);
 
 // Edit fields and lists show the window colour when enabled, silver when not.
 void Paint(QWidget* w, bool enabled) {
@@ -36,6 +43,7 @@ void Paint(QWidget* w, bool enabled) {
   p.setColor(QPalette::Active, QPalette::Base, c);
   p.setColor(QPalette::Inactive, QPalette::Base, c);
   p.setColor(QPalette::Disabled, QPalette::Base, c);
+  p.setColor(QPalette::Disabled, QPalette::Text, kDisabledText);
   w->setPalette(p);
 }
 
@@ -74,13 +82,22 @@ W* Make(QWidget* parent, const char* name) {
   return w;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int x, int y, int w = 70) {
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption) {
   auto* b = Make<QPushButton>(parent, name);
   b->setText(QString::fromUtf8(caption));
   b->setAutoDefault(false);  // Enter in a field must not press a button
   b->setDefault(false);
-  b->setGeometry(x, y, w, 25);
+  b->setFixedSize(70, 25);
   return b;
+}
+
+QHBoxLayout* Row(std::initializer_list<QWidget*> widgets, int indent, int spacing) {
+  auto* row = new QHBoxLayout;
+  row->setSpacing(spacing);
+  row->addSpacing(indent);
+  for (QWidget* w : widgets) row->addWidget(w);
+  row->addStretch(1);
+  return row;
 }
 
 }  // namespace
@@ -94,6 +111,7 @@ TfrmZone::TfrmZone(QWidget* owner) : QDialog(owner) {
   BuildControls();
   BuildMovePages();
   BuildAreaLists();
+  BuildLayout();
 
   // Tab order of the record part, then the move pages and the lists.
   setTabOrder(txtZone, btnZone);
@@ -122,47 +140,59 @@ TfrmZone::TfrmZone(QWidget* owner) : QDialog(owner) {
   }
 }
 
-TfrmZone::~TfrmZone() { FreeProvinces(FProvinces); }
+TfrmZone::~TfrmZone() {
+  // The list models read the editing state's lines, which die before the
+  // window's children: the lists go first.
+  delete tabModeBody;
+}
 
 void TfrmZone::BuildControls() {
   panZone = Make<QFrame>(this, "panZone");
-  panZone->setGeometry(8, 8, 300, 68);
+  panZone->setFixedSize(300, 68);
   panZone->setFrameShape(QFrame::StyledPanel);
   lblZone = Make<QLabel>(panZone, "lblZone");
   lblZone->setText(QStringLiteral("Zone "));
-  lblZone->setGeometry(8, 10, 48, 20);
   txtZone = Make<QLineEdit>(panZone, "txtZone");
   txtZone->setMaxLength(9);
-  txtZone->setGeometry(60, 8, 132, 22);
+  txtZone->setFixedSize(132, 22);
   btnZone = Make<QToolButton>(panZone, "btnZone");
   btnZone->setIcon(ArrowIcon(Arrow::Down));
-  btnZone->setGeometry(192, 8, 20, 22);
+  btnZone->setFixedSize(20, 22);
   lblName = Make<QLabel>(panZone, "lblName");
   lblName->setText(QStringLiteral("Name"));
-  lblName->setGeometry(8, 40, 48, 20);
   txtName = Make<QLineEdit>(panZone, "txtName");
-  txtName->setGeometry(60, 38, 232, 22);
+  txtName->setFixedHeight(22);
+  auto* fields = new QGridLayout(panZone);
+  fields->setContentsMargins(8, 8, 8, 8);
+  fields->setHorizontalSpacing(4);
+  fields->setVerticalSpacing(8);
+  fields->setColumnMinimumWidth(0, 48);
+  fields->addWidget(lblZone, 0, 0);
+  fields->addLayout(Row({txtZone, btnZone}, 0, 0), 0, 1);
+  fields->addWidget(lblName, 1, 0);
+  fields->addWidget(txtName, 1, 1);
 
   // The drop-down lies over the name field and the buttons below, so it is a
-  // child of the window rather than of the panel that would clip it.
+  // child of the window, outside every layout, placed under the code field
+  // when it opens.
   lbxZone = Make<QListWidget>(this, "lbxZone");
   lbxZone->setSelectionMode(QAbstractItemView::SingleSelection);
-  lbxZone->setGeometry(8 + 60, 8 + 30, 152, 130);
+  lbxZone->setFixedSize(152, 130);
   lbxZone->hide();
   lbxZone->installEventFilter(this);
 
-  btnAdd = MakeButton(this, "btnAdd", "&Add", 8, 86);
-  btnSave = MakeButton(this, "btnSave", "&Save", 84, 86);
-  btnDelete = MakeButton(this, "btnDelete", "&Delete", 160, 86);
-  btnClose = MakeButton(this, "btnClose", "&Close", 236, 86);
-  btnFirst = MakeButton(this, "btnFirst", "|<&<", 8, 118);
-  btnPrev = MakeButton(this, "btnPrev", "<<", 84, 118);
-  btnNext = MakeButton(this, "btnNext", ">>", 160, 118);
-  btnLast = MakeButton(this, "btnLast", "&>>|", 236, 118);
+  btnAdd = MakeButton(this, "btnAdd", "&Add");
+  btnSave = MakeButton(this, "btnSave", "&Save");
+  btnDelete = MakeButton(this, "btnDelete", "&Delete");
+  btnClose = MakeButton(this, "btnClose", "&Close");
+  btnFirst = MakeButton(this, "btnFirst", "|<&<");
+  btnPrev = MakeButton(this, "btnPrev", "<<");
+  btnNext = MakeButton(this, "btnNext", ">>");
+  btnLast = MakeButton(this, "btnLast", "&>>|");
 
   stbMain = Make<QStatusBar>(this, "stbMain");
   stbMain->setSizeGripEnabled(false);
-  stbMain->setGeometry(0, 446, 900, 24);
+  stbMain->setFixedHeight(24);
   stbPanel = Make<QLabel>(stbMain, "stbPanel");
   stbMain->addWidget(stbPanel, 1);
 
@@ -186,7 +216,7 @@ void TfrmZone::BuildControls() {
 
 void TfrmZone::BuildMovePages() {
   pagMove = Make<QTabWidget>(this, "pagMove");
-  pagMove->setGeometry(8, 156, 300, 180);
+  pagMove->setFixedSize(300, 180);
   QFont small = font();
   small.setPointSizeF(small.pointSizeF() > 0 ? small.pointSizeF() * 0.85 : 8);
 
@@ -194,21 +224,40 @@ void TfrmZone::BuildMovePages() {
   optMovEast = Make<QRadioButton>(tabArea, "optMovEast");
   optMovEast->setText(QStringLiteral("Start with Eastern most"));
   optMovEast->setChecked(true);
-  optMovEast->setGeometry(8, 6, 200, 20);
   optMovWest = Make<QRadioButton>(tabArea, "optMovWest");
   optMovWest->setText(QStringLiteral("Start with Western most"));
-  optMovWest->setGeometry(8, 28, 200, 20);
   lblMovArea = Make<QLabel>(tabArea, "lblMovArea");
   lblMovArea->setText(QStringLiteral("# of Provinces to move"));
-  lblMovArea->setGeometry(8, 56, 160, 20);
+  lblMovArea->setMinimumWidth(160);
   speMovArea = Make<QSpinBox>(tabArea, "speMovArea");
   speMovArea->setRange(INT_MIN, INT_MAX);  // no bounds of its own
   speMovArea->setValue(0);
-  speMovArea->setGeometry(170, 54, 80, 22);
-  btnMovAreaO = MakeButton(tabArea, "btnMovAreaO", "&OK", 60, 100);
-  btnMovAreaC = MakeButton(tabArea, "btnMovAreaC", "Cance&l", 140, 100);
+  speMovArea->setFixedSize(80, 22);
+  btnMovAreaO = MakeButton(tabArea, "btnMovAreaO", "&OK");
+  btnMovAreaC = MakeButton(tabArea, "btnMovAreaC", "Cance&l");
+  {
+    auto* v = new QVBoxLayout(tabArea);
+    v->setContentsMargins(8, 6, 8, 8);
+    v->setSpacing(2);
+    v->addWidget(optMovEast);
+    v->addWidget(optMovWest);
+    v->addSpacing(6);
+    v->addLayout(Row({lblMovArea, speMovArea}, 0, 2));
+    v->addStretch(1);
+    v->addLayout(Row({btnMovAreaO, btnMovAreaC}, 52, 10));
+  }
   pagMove->addTab(tabArea, QStringLiteral("Move by Longitude ..."));
 
+  // A label above, an input and OK with Cancel below.
+  auto arrange = [](QWidget* tab, QLabel* lbl, QWidget* input, QPushButton* ok, QPushButton* cancel) {
+    auto* v = new QVBoxLayout(tab);
+    v->setContentsMargins(8, 4, 8, 8);
+    v->setSpacing(6);
+    v->addWidget(lbl);
+    v->addLayout(Row({input}, 0, 0));
+    v->addStretch(1);
+    v->addLayout(Row({ok, cancel}, 52, 10));
+  };
   auto page = [&](QWidget*& tab, const char* tabName, QLabel*& lbl, const char* lblName, const char* text,
                   const char* caption) {
     tab = Make<QWidget>(pagMove, tabName);
@@ -216,7 +265,8 @@ void TfrmZone::BuildMovePages() {
     lbl->setText(QString::fromLatin1(text));
     lbl->setWordWrap(true);
     lbl->setFont(small);
-    lbl->setGeometry(8, 4, 276, 44);
+    lbl->setFixedHeight(44);
+    lbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     pagMove->addTab(tab, QString::fromLatin1(caption));
   };
   page(tabProv, "tabProv", lblMovProv, "lblMovProv", "Please choose a Province with which to move by.",
@@ -224,27 +274,30 @@ void TfrmZone::BuildMovePages() {
   cbxMovProv = Make<QComboBox>(tabProv, "cbxMovProv");
   cbxMovProv->setEditable(true);
   cbxMovProv->setInsertPolicy(QComboBox::NoInsert);
-  cbxMovProv->setGeometry(8, 54, 200, 22);
-  btnMovProvO = MakeButton(tabProv, "btnMovProvO", "&OK", 60, 100);
-  btnMovProvC = MakeButton(tabProv, "btnMovProvC", "&Cancel", 140, 100);
+  cbxMovProv->setFixedSize(200, 22);
+  btnMovProvO = MakeButton(tabProv, "btnMovProvO", "&OK");
+  btnMovProvC = MakeButton(tabProv, "btnMovProvC", "&Cancel");
+  arrange(tabProv, lblMovProv, cbxMovProv, btnMovProvO, btnMovProvC);
 
   page(tabCity, "tabCity", lblMovCity, "lblMovCity", "Please choose a City with which to move by.",
        "Move by City ...");
   cbxMovCity = Make<QComboBox>(tabCity, "cbxMovCity");
   cbxMovCity->setEditable(true);
   cbxMovCity->setInsertPolicy(QComboBox::NoInsert);
-  cbxMovCity->setGeometry(8, 54, 200, 22);
-  btnMovCityO = MakeButton(tabCity, "btnMovCityO", "&OK", 60, 100);
-  btnMovCityC = MakeButton(tabCity, "btnMovCityC", "&Cancel", 140, 100);
+  cbxMovCity->setFixedSize(200, 22);
+  btnMovCityO = MakeButton(tabCity, "btnMovCityO", "&OK");
+  btnMovCityC = MakeButton(tabCity, "btnMovCityC", "&Cancel");
+  arrange(tabCity, lblMovCity, cbxMovCity, btnMovCityO, btnMovCityC);
 
   page(tabMatch, "tabMatch", lblMovMatch, "lblMovMatch",
        "Please enter the first part of a Postal Code with which any matches found will be moved.",
        "Move by Match ...");
   txtMovMatch = Make<QLineEdit>(tabMatch, "txtMovMatch");
   txtMovMatch->setMaxLength(6);
-  txtMovMatch->setGeometry(8, 54, 100, 22);
-  btnMovMatchO = MakeButton(tabMatch, "btnMovMatchO", "&OK", 60, 100);
-  btnMovMatchC = MakeButton(tabMatch, "btnMovMatchC", "&Cancel", 140, 100);
+  txtMovMatch->setFixedSize(100, 22);
+  btnMovMatchO = MakeButton(tabMatch, "btnMovMatchO", "&OK");
+  btnMovMatchC = MakeButton(tabMatch, "btnMovMatchC", "&Cancel");
+  arrange(tabMatch, lblMovMatch, txtMovMatch, btnMovMatchO, btnMovMatchC);
 
   connect(btnMovAreaO, &QPushButton::clicked, this, &TfrmZone::btnMovAreaClick);
   connect(btnMovProvO, &QPushButton::clicked, this, &TfrmZone::btnMovProvClick);
@@ -264,51 +317,75 @@ void TfrmZone::BuildAreaLists() {
   tabMode->setDrawBase(false);
   tabMode->setExpanding(false);
   tabMode->setStyleSheet(QStringLiteral("QTabBar::tab { width: 88px; }"));
-  tabMode->setGeometry(318, 8, 180, 26);
+  tabMode->setFixedHeight(26);
   tabModeBody = Make<QFrame>(this, "tabModeBody");
   tabModeBody->setFrameShape(QFrame::StyledPanel);
-  tabModeBody->setGeometry(318, 34, 574, 404);
+  auto* body = new QHBoxLayout(tabModeBody);
+  body->setContentsMargins(5, 5, 5, 5);  // inside the frame's own pixel
+  body->setSpacing(0);
 
   auto list = [&](QFrame*& pan, const char* panName, QLabel*& lbl, const char* lblName, const char* caption,
-                  QListView*& lbx, const char* lbxName, TAreaListModel*& model, int x) {
+                  QListView*& lbx, const char* lbxName, TAreaListModel*& model,
+                  const std::vector<std::string>& lines) {
     pan = Make<QFrame>(tabModeBody, panName);
-    pan->setGeometry(x, 6, 232, 392);
+    pan->setFixedWidth(232);
     lbl = Make<QLabel>(pan, lblName);
     lbl->setText(QString::fromLatin1(caption));
-    lbl->setGeometry(2, 0, 228, 18);
+    lbl->setFixedHeight(18);
     lbx = Make<QListView>(pan, lbxName);
-    lbx->setGeometry(0, 20, 232, 372);
     lbx->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lbx->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lbx->setUniformItemSizes(true);  // no per-line measuring of long lists
-    model = new TAreaListModel(lbx);
+    // Long lines scroll sideways rather than being cut.
+    lbx->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    lbx->setTextElideMode(Qt::ElideNone);
+    model = new TAreaListModel(lines, lbx);
     lbx->setModel(model);
+    lbx->setItemDelegate(new TUncoveredMark(model, lbx));
+    auto* v = new QVBoxLayout(pan);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(2);
+    lbl->setIndent(2);
+    v->addWidget(lbl);
+    v->addWidget(lbx, 1);
   };
   list(panZoneList, "panZoneList", lblZoneList, "lblZoneList", "In the Zone ...", lbxZoneList, "lbxZoneList",
-       FZoneModel, 6);
+       FZoneModel, FEdit.ZoneLines());
   list(panAvailList, "panAvailList", lblAvailList, "lblAvailList", "Available ...", lbxAvailList,
-       "lbxAvailList", FAvailModel, 336);
+       "lbxAvailList", FAvailModel, FEdit.AvailLines());
 
   const QIcon left = ArrowIcon(Arrow::Left);
   const QIcon right = ArrowIcon(Arrow::Right);
+  // The button column: per row a centred label, the add button, the remove button.
+  auto* column = new QVBoxLayout;
+  column->setContentsMargins(2, 20, 2, 0);
+  column->setSpacing(2);
   auto row = [&](QLabel*& lbl, const char* lblName, const char* caption, QToolButton*& add, const char* addName,
-                 QToolButton*& del, const char* delName, int y) {
+                 QToolButton*& del, const char* delName) {
     lbl = Make<QLabel>(tabModeBody, lblName);
     lbl->setText(QString::fromLatin1(caption));
     lbl->setAlignment(Qt::AlignCenter);
-    lbl->setGeometry(240, y, 94, 16);
+    lbl->setFixedHeight(16);
     add = Make<QToolButton>(tabModeBody, addName);
     add->setIcon(left);
-    add->setGeometry(273, y + 18, 28, 24);
+    add->setFixedSize(28, 24);
     del = Make<QToolButton>(tabModeBody, delName);
     del->setIcon(right);
-    del->setGeometry(273, y + 44, 28, 24);
+    del->setFixedSize(28, 24);
+    if (column->count() > 0) column->addSpacing(4);
+    column->addWidget(lbl);
+    column->addWidget(add, 0, Qt::AlignHCenter);
+    column->addWidget(del, 0, Qt::AlignHCenter);
   };
-  row(lblBySel, "lblBySel", "by Selection", btnAddSel, "btnAddSel", btnDelSel, "btnDelSel", 26);
-  row(lblByArea, "lblByArea", "by Longitude", btnAddArea, "btnAddArea", btnDelArea, "btnDelArea", 100);
-  row(lblByProv, "lblByProv", "by Province", btnAddProv, "btnAddProv", btnDelProv, "btnDelProv", 174);
-  row(lblByCity, "lblByCity", "by City", btnAddCity, "btnAddCity", btnDelCity, "btnDelCity", 248);
-  row(lblByMatch, "lblByMatch", "by Match", btnAddMatch, "btnAddMatch", btnDelMatch, "btnDelMatch", 322);
+  row(lblBySel, "lblBySel", "by Selection", btnAddSel, "btnAddSel", btnDelSel, "btnDelSel");
+  row(lblByArea, "lblByArea", "by Longitude", btnAddArea, "btnAddArea", btnDelArea, "btnDelArea");
+  row(lblByProv, "lblByProv", "by Province", btnAddProv, "btnAddProv", btnDelProv, "btnDelProv");
+  row(lblByCity, "lblByCity", "by City", btnAddCity, "btnAddCity", btnDelCity, "btnDelCity");
+  row(lblByMatch, "lblByMatch", "by Match", btnAddMatch, "btnAddMatch", btnDelMatch, "btnDelMatch");
+  column->addStretch(1);
+  body->addWidget(panZoneList);
+  body->addLayout(column, 1);
+  body->addWidget(panAvailList);
 
   connect(tabMode, &QTabBar::currentChanged, this, &TfrmZone::tabModeChange);
   for (QToolButton* b : {btnAddSel, btnDelSel}) connect(b, &QToolButton::clicked, this, &TfrmZone::btnSelectClick);
@@ -320,6 +397,43 @@ void TfrmZone::BuildAreaLists() {
   }
 }
 
+void TfrmZone::BuildLayout() {
+  // Left: the record part and the move page below it; right: the view tabs
+  // over the area lists; the status bar across the bottom.
+  auto* buttons = new QGridLayout;
+  buttons->setHorizontalSpacing(6);
+  buttons->setVerticalSpacing(7);
+  QPushButton* grid[2][4] = {{btnAdd, btnSave, btnDelete, btnClose}, {btnFirst, btnPrev, btnNext, btnLast}};
+  for (int r = 0; r < 2; ++r) {
+    for (int c = 0; c < 4; ++c) buttons->addWidget(grid[r][c], r, c);
+  }
+  auto* left = new QVBoxLayout;
+  left->setSpacing(0);
+  left->addWidget(panZone);
+  left->addSpacing(10);
+  left->addLayout(buttons);
+  left->addSpacing(13);
+  left->addWidget(pagMove);
+  left->addStretch(1);
+
+  auto* right = new QVBoxLayout;
+  right->setSpacing(0);
+  right->addWidget(tabMode, 0, Qt::AlignLeft);
+  right->addWidget(tabModeBody, 1);
+
+  auto* content = new QHBoxLayout;
+  content->setContentsMargins(8, 8, 8, 8);
+  content->setSpacing(10);
+  content->addLayout(left);
+  content->addLayout(right, 1);
+
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->setSpacing(0);
+  root->addLayout(content, 1);
+  root->addWidget(stbMain);
+}
+
 // ---------------------------------------------------------------------------
 // Small helpers
 
@@ -328,19 +442,6 @@ std::string TfrmZone::NameText() const { return S(txtName->text()); }
 void TfrmZone::SetZoneText(const std::string& text) { txtZone->setText(Q(text)); }
 void TfrmZone::SetNameText(const std::string& text) { txtName->setText(Q(text)); }
 void TfrmZone::SetStatus(const std::string& text) { stbPanel->setText(Q(text)); }
-
-std::string TfrmZone::CodeAt(int index) const {
-  if (!FCodes || index < 0 || index >= static_cast<int>(FCodes->size())) return std::string();
-  return (*FCodes)[static_cast<size_t>(index)];
-}
-
-int TfrmZone::IndexOfCode(const std::string& code) const {
-  if (!FCodes) return -1;
-  for (size_t i = 0; i < FCodes->size(); ++i) {
-    if ((*FCodes)[i] == code) return static_cast<int>(i);
-  }
-  return -1;
-}
 
 bool TfrmZone::AskGoBack() {
   return ui::Ui().Message(this, "Do you want to go back and save the changes you made to this zone first?",
@@ -355,7 +456,8 @@ void TfrmZone::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!FShown) {
     FShown = true;
-    FormShow();
+    // An editor opened by the caller (the benchmark) is shown as it stands.
+    if (!FEdit.IsOpen()) FormShow();
   }
 }
 
@@ -377,11 +479,7 @@ void TfrmZone::keyPressEvent(QKeyEvent* event) {
 }
 
 void TfrmZone::FormShow() {
-  FZone = std::make_unique<TZone>();
-  FCodes = std::make_unique<TStringList>();
-  LoadProvinces(FProvinces);
-  IndexProvinces();
-  LoadZoneCodes(*FCodes);
+  FEdit.Open();
   RefreshCoverage();
   // A window shown again starts from the browsing controls, whatever it was left in.
   EnableEditing(true);
@@ -394,27 +492,20 @@ void TfrmZone::FormShow() {
     const QSignalBlocker block(tabMode);  // choosing the view here rebuilds nothing
     tabMode->setCurrentIndex(TabSummary);
   }
-  if (FCodes->empty()) {
+  if (FEdit.Codes().empty()) {
     EnableEditing(false);
     FillAreaLists();
   } else {
-    LoadZone(FCodes->front());
+    LoadZone(FEdit.Codes().front());
   }
-  FAdding = false;
-  FChanged = false;
-  FMoveIn = false;
-  FOrigRemoved = false;
+  FEdit.SetChanged(false);
   ClosePage();
   SetStatus("Ready.");
 }
 
 void TfrmZone::FormHide() {
   FChoosing = false;
-  FreeProvinces(FProvinces);
-  FCodeIndex.clear();
-  FNameIndex.clear();
-  FCodes.reset();
-  FZone.reset();
+  FEdit.Close();
 }
 
 // ---------------------------------------------------------------------------
@@ -456,38 +547,26 @@ void TfrmZone::ClosePage() {
 }
 
 void TfrmZone::LoadZone(const std::string& code) {
-  std::string c = code;
-  if (c.empty()) {
-    FIndex = 0;
-    c = CodeAt(0);
-  } else {
-    FIndex = IndexOfCode(c);
-  }
-  FZone->Load(c);
-  FOrigCode = FZone->Zone;
-  FOrigRemoved = false;
-  FPendingCode.clear();
-  SetZoneText(FZone->Zone);
-  SetNameText(FZone->Name);
-  FillAreaLists();
-  FChanged = false;
+  FEdit.LoadZone(code);
+  SetZoneText(FEdit.Zone().Zone);
+  SetNameText(FEdit.Zone().Name);
+  ShowLists();
+  FEdit.SetChanged(false);  // setting the fields is no edit
 }
 
 void TfrmZone::EndAdding() {
-  FAdding = false;
+  FEdit.EndAdding();
   btnAdd->setEnabled(true);
   btnDelete->setText(QStringLiteral("&Delete"));
-  if (FCodes->empty()) {
+  if (FEdit.Codes().empty()) {
     ClearFields();
     EnableEditing(false);
   }
 }
 
-void TfrmZone::txtZoneChange() {
-  if (FZone && plat::Trim(ZoneText()) != FZone->Zone) FChanged = true;
-}
+void TfrmZone::txtZoneChange() { FEdit.CodeEdited(ZoneText()); }
 
-void TfrmZone::txtNameChange() { FChanged = true; }
+void TfrmZone::txtNameChange() { FEdit.NameEdited(); }
 
 // ---------------------------------------------------------------------------
 // The drop-down code list
@@ -495,7 +574,7 @@ void TfrmZone::txtNameChange() { FChanged = true; }
 void TfrmZone::FillCodeDropDown(int index) {
   FFillingDropDown = true;
   lbxZone->clear();
-  for (const std::string& code : *FCodes) lbxZone->addItem(Q(code));
+  for (const std::string& code : FEdit.Codes()) lbxZone->addItem(Q(code));
   lbxZone->setCurrentRow(index >= 0 && index < lbxZone->count() ? index : -1);
   if (index < 0 || index >= lbxZone->count()) lbxZone->clearSelection();
   FFillingDropDown = false;
@@ -503,16 +582,17 @@ void TfrmZone::FillCodeDropDown(int index) {
 
 void TfrmZone::btnZoneClick() {
   txtName->clear();
-  FillCodeDropDown(FIndex);
-  if (FCodes->empty()) return;
+  FillCodeDropDown(FEdit.Index());
+  if (FEdit.Codes().empty()) return;
   FChoosing = true;
+  lbxZone->move(txtZone->mapTo(this, QPoint(0, txtZone->height())));
   lbxZone->show();
   lbxZone->raise();
   btnZone->hide();
   btnSave->setEnabled(false);
   btnDelete->setEnabled(false);
   lbxZone->setFocus(Qt::OtherFocusReason);
-  if (FAdding) EndAdding();
+  if (FEdit.Adding()) EndAdding();
 }
 
 void TfrmZone::lbxZoneClick() {
@@ -586,15 +666,15 @@ void TfrmZone::lbxZoneKeyPress(int key) {
 }
 
 void TfrmZone::lbxZoneExit() {
-  if (!FChoosing || !FZone) return;
+  if (!FChoosing || !FEdit.IsOpen()) return;
   FChoosing = false;
   const QList<QListWidgetItem*> selected = lbxZone->selectedItems();
   if (!selected.isEmpty()) {
     const int i = lbxZone->row(selected.front());
-    LoadZone(CodeAt(i));
-    FIndex = i;
+    LoadZone(FEdit.CodeAt(i));
+    FEdit.SetIndex(i);
   } else {
-    LoadZone(CodeAt(FIndex));
+    LoadZone(FEdit.CodeAt(FEdit.Index()));
   }
   SetStatus("");
   lbxZone->hide();
@@ -608,19 +688,20 @@ void TfrmZone::lbxZoneExit() {
 
 void TfrmZone::Navigate(int which) {
   // In add mode with no zone stored there is nothing to go to.
-  if (FCodes->empty()) return;
-  if (FChanged && AskGoBack()) return;
+  if (FEdit.Codes().empty()) return;
+  if (FEdit.Changed() && AskGoBack()) return;
   ClearFields();
-  const int last = static_cast<int>(FCodes->size()) - 1;
-  int pos = FIndex;
+  const int index = FEdit.Index();
+  const int last = static_cast<int>(FEdit.Codes().size()) - 1;
+  int pos = index;
   switch (which) {
     case 0: pos = 0; break;
-    case 1: if (FIndex > 0) pos = FIndex - 1; break;
-    case 2: if (FIndex < last) pos = FIndex + 1; break;
+    case 1: if (index > 0) pos = index - 1; break;
+    case 2: if (index < last) pos = index + 1; break;
     default: pos = last; break;
   }
-  LoadZone(CodeAt(pos));
-  if (FAdding) EndAdding();
+  LoadZone(FEdit.CodeAt(pos));
+  if (FEdit.Adding()) EndAdding();
   SetStatus("");
 }
 
@@ -633,50 +714,26 @@ void TfrmZone::btnLastClick() { Navigate(3); }
 // Add, Save, Delete, Close
 
 void TfrmZone::btnAddClick() {
-  if (FChanged && AskGoBack()) return;
+  if (FEdit.Changed() && AskGoBack()) return;
   txtZone->clear();
-  FAdding = true;
-  FOrigRemoved = false;
-  FPendingCode.clear();
   btnAdd->setEnabled(false);
   ClearFields();
   EnableEditing(true);
-  FZone->Clear();
   btnDelete->setText(QStringLiteral("Ca&ncel"));
-  FillAreaLists();
-}
-
-bool TfrmZone::ValidateZone(TStringList& errors) {
-  const size_t before = errors.size();
-  const std::string typed = ZoneText();
-  const std::string code = plat::Trim(typed);
-  if (code.empty()) {
-    errors.push_back("\tZone is blank.");
-  } else if (code != FZone->Zone && code != FPendingCode && !FZone->IsUnique(code)) {
-    errors.push_back("\tThis zone code [ " + typed + " ] is not unique.");
-  }
-  if (FZoneModel->Count() == 0) errors.push_back("\tNo states/provinces have been added to the zone.");
-  return errors.size() == before;
-}
-
-void TfrmZone::StoreFields() {
-  FZone->Zone = plat::Trim(ZoneText());
-  FZone->Name = plat::Trim(NameText());
-  for (const auto& p : FProvinces) {
-    if (TProvince* e = FirstEntry(p->Province)) e->AreaCount = static_cast<int32_t>(p->Areas.size());
-  }
+  FEdit.BeginAdding();
+  ShowLists();
 }
 
 void TfrmZone::btnSaveClick() {
   if (ui::Ui().Message(this, "Are you sure you want to save the changes you made to the Zone?", "Save Warning ...",
                        ui::MsgButtons::YesNo, ui::MsgIcon::Question) != ui::MsgResult::Yes) {
-    if (FAdding) {
-      if (FCodes->empty()) {
+    if (FEdit.Adding()) {
+      if (FEdit.Codes().empty()) {
         ClearFields();
       } else {
-        const std::string orig = FOrigCode;
-        LoadZone(CodeAt(FIndex));
-        FIndex = IndexOfCode(orig);
+        const std::string orig = FEdit.OrigCode();
+        LoadZone(FEdit.CodeAt(FEdit.Index()));
+        FEdit.SetIndex(FEdit.IndexOfCode(orig));
       }
       EndAdding();
     }
@@ -684,7 +741,7 @@ void TfrmZone::btnSaveClick() {
   }
 
   TStringList errors;
-  if (!ValidateZone(errors)) {
+  if (!FEdit.Validate(ZoneText(), errors)) {
     std::string text = "Some errors were found with the data for this zone:\r\r";
     for (const std::string& e : errors) text += e + "\r\n";
     text += "\rPlease correct the situation before saving.";
@@ -692,83 +749,47 @@ void TfrmZone::btnSaveClick() {
     return;
   }
 
-  auto saveFailed = [this] {
-    ui::Ui().Message(this, "Unable to save this zone record to the table.", "Save Failed ...", ui::MsgButtons::Ok,
-                     ui::MsgIcon::Warning);
-  };
-
-  StoreFields();
-  const std::string code = FZone->Zone;
-  // After a failed attempt the row may exist already: append only if it does not.
-  const bool isNew = code == FPendingCode ? FZone->IsUnique(code) : true;
-  if (FAdding) {
-    if (!FZone->Save(isNew)) {
-      FPendingCode = code;
-      saveFailed();
-      return;
-    }
-    ClearFields();
-    LoadZoneCodes(*FCodes);
-    RefreshCoverage();
-    if (FCodes->empty()) {
-      EnableEditing(false);
-    } else {
-      FIndex = IndexOfCode(code);
-      LoadZone(CodeAt(FIndex));
-      SetStatus("Record added.");
-    }
-    EndAdding();
-    return;
-  }
-
   std::string show;
-  if (FOrigRemoved) {
-    // The old record is gone already; only the new one is to be written.
-    if (!FZone->Save(FZone->IsUnique(code))) {
-      FPendingCode = code;
-      saveFailed();
+  switch (FEdit.Save(ZoneText(), NameText(), show)) {
+    case TZoneSaveResult::Failed:
+      ui::Ui().Message(this, "Unable to save this zone record to the table.", "Save Failed ...", ui::MsgButtons::Ok,
+                       ui::MsgIcon::Warning);
       return;
-    }
-    show = code;
-  } else if (code == FOrigCode) {
-    if (!FZone->Save(false)) {
-      saveFailed();
-      return;
-    }
-    show = CodeAt(FIndex);
-  } else {
-    FZone->Zone = FOrigCode;
-    if (!FZone->Delete()) {
+    case TZoneSaveResult::ReplaceFailed:
       ui::Ui().Message(this, "Unable to remove the previous zone record from the table.", "Replacement Failed ...",
                        ui::MsgButtons::Ok, ui::MsgIcon::Warning);
       return;
-    }
-    StoreFields();
-    if (!FZone->Save(true)) {
-      FOrigRemoved = true;
-      FPendingCode = code;
-      saveFailed();
+    case TZoneSaveResult::Added:
+      ClearFields();
+      FEdit.ReloadCodes();
+      RefreshCoverage();
+      if (FEdit.Codes().empty()) {
+        EnableEditing(false);
+      } else {
+        LoadZone(FEdit.CodeAt(FEdit.IndexOfCode(show)));
+        SetStatus("Record added.");
+      }
+      EndAdding();
       return;
-    }
-    show = FZone->Zone;
+    case TZoneSaveResult::Updated:
+      ClearFields();
+      FEdit.ReloadCodes();
+      RefreshCoverage();
+      LoadZone(show);
+      FEdit.SetIndex(FEdit.IndexOfCode(show));
+      SetStatus("Record updated.");
+      return;
   }
-  ClearFields();
-  LoadZoneCodes(*FCodes);
-  RefreshCoverage();
-  LoadZone(show);
-  FIndex = IndexOfCode(show);
-  SetStatus("Record updated.");
 }
 
 void TfrmZone::btnDeleteClick() {
-  if (FAdding) {
-    LoadZoneCodes(*FCodes);
+  if (FEdit.Adding()) {
+    FEdit.ReloadCodes();
     ClearFields();
-    if (FCodes->empty()) {
+    if (FEdit.Codes().empty()) {
       EnableEditing(false);
     } else {
-      FIndex = 0;
-      LoadZone(FCodes->front());
+      LoadZone(FEdit.Codes().front());
     }
     EndAdding();
     btnClose->setFocus(Qt::OtherFocusReason);
@@ -778,17 +799,16 @@ void TfrmZone::btnDeleteClick() {
                        ui::MsgButtons::YesNo, ui::MsgIcon::Question) != ui::MsgResult::Yes) {
     return;
   }
-  if (FZone->Delete()) {
-    LoadZoneCodes(*FCodes);
+  if (FEdit.DeleteZone()) {
+    FEdit.ReloadCodes();
     RefreshCoverage();
     ClearFields();
-    if (FCodes->empty()) {
-      FZone->Clear();
+    if (FEdit.Codes().empty()) {
       EnableEditing(false);
-      FillAreaLists();  // the lists must not go on showing the deleted zone
+      FEdit.ClearZone();  // the lists must not go on showing the deleted zone
+      ShowLists();
     } else {
-      FIndex = 0;
-      LoadZone(FCodes->front());
+      LoadZone(FEdit.Codes().front());
     }
     SetStatus("Record deleted.");
   } else {
@@ -798,6 +818,6 @@ void TfrmZone::btnDeleteClick() {
 }
 
 void TfrmZone::btnCloseClick() {
-  if (FChanged && AskGoBack()) return;
+  if (FEdit.Changed() && AskGoBack()) return;
   close();
 }

@@ -3,14 +3,12 @@
 // covers, moved between "In the Zone ..." and "Available ..." lists.
 #include <QAbstractListModel>
 #include <QDialog>
+#include <QStyledItemDelegate>
 
-#include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "geo/uXArea.h"
-#include "geo/uXZone.h"
+#include "geo/uZoneEdit.h"
 
 class QComboBox;
 class QFrame;
@@ -26,21 +24,37 @@ class QTabBar;
 class QTabWidget;
 class QToolButton;
 
-// The lines of one area list. Lines are kept as Windows-1252 bytes and turned
-// into display text only when the view asks, so tens of thousands of lines
-// cost one bulk reset instead of one widget item each.
+// One area list of the zone being edited, shown as it stands in the editing
+// state. Lines stay Windows-1252 bytes there and become display text only when
+// the view asks, so tens of thousands of lines cost one reset, not one widget
+// item each.
 class TAreaListModel : public QAbstractListModel {
  public:
-  using QAbstractListModel::QAbstractListModel;
+  TAreaListModel(const std::vector<std::string>& lines, QObject* parent)
+      : QAbstractListModel(parent), FLines(lines) {}
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
-  // Replaces every line; sorts them alphabetically without regard to case (a..z).
-  void SetLines(std::vector<std::string>&& lines);
+  // The lines were rebuilt: the view reads them again.
+  void Reset();
   const std::string& Line(int row) const { return FLines[static_cast<size_t>(row)]; }
   int Count() const { return static_cast<int>(FLines.size()); }
+  // The row of the line with the most characters, -1 for an empty list.
+  int LongestRow() const { return FLongest; }
 
  private:
-  std::vector<std::string> FLines;
+  const std::vector<std::string>& FLines;
+  int FLongest = -1;
+};
+
+// Area lines are measured by the longest one, so that with uniform line
+// sizes the list still scrolls sideways far enough to show every line whole.
+class TAreaLineDelegate : public QStyledItemDelegate {
+ public:
+  TAreaLineDelegate(const TAreaListModel* model, QObject* parent) : QStyledItemDelegate(parent), FModel(model) {}
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+ private:
+  const TAreaListModel* FModel;
 };
 
 class TfrmZone : public QDialog {
@@ -50,6 +64,50 @@ class TfrmZone : public QDialog {
   explicit TfrmZone(QWidget* owner);
   ~TfrmZone() override;
 
+
+  static constexpr int TabDetail = 0;
+  static constexpr int TabSummary = 1;
+
+  // The editing state the window shows. A caller that changes it directly
+  // (the benchmark) calls ShowLists to render the lists again.
+  TZoneEdit& Editor() { return FEdit; }
+  const TZoneEdit& Editor() const { return FEdit; }
+  void ShowLists();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private slots:
+  void txtZoneChange();
+  void txtNameChange();
+  void btnZoneClick();
+  void lbxZoneClick();
+  void lbxZoneDblClick();
+  void btnAddClick();
+  void btnSaveClick();
+  void btnDeleteClick();
+  void btnCloseClick();
+  void btnFirstClick();
+  void btnPrevClick();
+  void btnNextClick();
+  void btnLastClick();
+  void tabModeChange();
+  void btnSelectClick();
+  void btnAreaClick();
+  void btnProvClick();
+  void btnCityClick();
+  void btnMatchClick();
+  void btnMovAreaClick();
+  void btnMovProvClick();
+  void btnMovCityClick();
+  void btnMovMatchClick();
+  void btnMovCancelClick();
+
+ private:
+  // Controls, each also found by its object name (the tests do so).
   // Record part
   QFrame* panZone;
   QLabel* lblZone;
@@ -120,47 +178,10 @@ class TfrmZone : public QDialog {
   QStatusBar* stbMain;
   QLabel* stbPanel;  // the bar's single text panel
 
-  static constexpr int TabDetail = 0;
-  static constexpr int TabSummary = 1;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private slots:
-  void txtZoneChange();
-  void txtNameChange();
-  void btnZoneClick();
-  void lbxZoneClick();
-  void lbxZoneDblClick();
-  void btnAddClick();
-  void btnSaveClick();
-  void btnDeleteClick();
-  void btnCloseClick();
-  void btnFirstClick();
-  void btnPrevClick();
-  void btnNextClick();
-  void btnLastClick();
-  void tabModeChange();
-  void btnSelectClick();
-  void btnAreaClick();
-  void btnProvClick();
-  void btnCityClick();
-  void btnMatchClick();
-  void btnMovAreaClick();
-  void btnMovProvClick();
-  void btnMovCityClick();
-  void btnMovMatchClick();
-  void btnMovCancelClick();
-
- private:
-  friend class TfrmZoneTestAccess;  // tests and the benchmark reach the state through it
-
   void BuildControls();
   void BuildMovePages();
   void BuildAreaLists();
+  void BuildLayout();
 
   void FormShow();
   void FormHide();
@@ -170,59 +191,27 @@ class TfrmZone : public QDialog {
   void EnableEditing(bool enabled);
   void ClearFields();
   void LoadZone(const std::string& code);
+  // Marks the Summary lines of provinces with postal lines in no stored zone;
+  // run whenever the stored zones may have changed.
+  void RefreshCoverage();
   void FillCodeDropDown(int index);
   void FillAreaLists();
   void EndAdding();
   bool AskGoBack();
-  int IndexOfCode(const std::string& code) const;
-  bool ValidateZone(TStringList& errors);
-  void StoreFields();
 
   void Navigate(int which);
   void ClosePage();
   void OpenPage(QWidget* page, bool moveIn, QWidget* firstInput);
   void SetStatus(const std::string& text);
-  std::string CodeAt(int index) const;
   std::string ZoneText() const;
   std::string NameText() const;
   void SetZoneText(const std::string& text);
   void SetNameText(const std::string& text);
-  void IndexProvinces();
-  int ProvinceOfName(const std::string& name) const;
-  int FirstEntryIndex(const std::string& province) const;
-  TProvince* FirstEntry(const std::string& province) const;
-  void MakeWhole(const TProvince& province);
-  void RemoveFirstEntry(const std::string& province);
-  TProvince* AppendEntry(const TProvince& province);
-  // Marks the Summary lines of provinces with postal lines in no stored zone;
-  // run whenever the stored zones may have changed.
-  void RefreshCoverage();
-  void MoveSelectionSummary(const std::vector<int>& rows, QListView* source);
-  void MoveSelectionDetail(const std::vector<int>& rows, QListView* source);
-  // Moves the postal lines of every province that pass the test (City and Match pages).
-  template <class Pred>
-  void MoveLines(Pred matches);
 
-  std::string FOrigCode;
-  std::unique_ptr<TZone> FZone;
-  std::unique_ptr<TStringList> FCodes;
-  int32_t FIndex = -1;
-  TProvinceArray FProvinces;
-  bool FAdding = false;
-  bool FChanged = false;
-  bool FMoveIn = false;
-
-  // A save that failed half-way: the old record of a changed code may already
-  // be removed (FOrigRemoved), and the Zones row of FPendingCode may already be
-  // written. A retry must neither remove again nor append a second row.
-  bool FOrigRemoved = false;
-  std::string FPendingCode;
+  TZoneEdit FEdit;
   bool FShown = false;
   bool FChoosing = false;      // lbxZone is dropped down
   bool FFillingDropDown = false;
   TAreaListModel* FZoneModel;
   TAreaListModel* FAvailModel;
-  // Upper-cased postal code -> (province, line) of its first occurrence in FProvinces.
-  std::unordered_map<std::string, std::pair<int, int>> FCodeIndex;
-  std::unordered_map<std::string, int> FNameIndex;  // province name -> first province
 };

@@ -4,14 +4,15 @@
 // zoned one, so the user should see it while editing zones.
 #include <QSet>
 #include <QString>
-#include <QStyledItemDelegate>
 #include <functional>
 
-class TUncoveredMark : public QStyledItemDelegate {
+#include "ui/fZone.h"
+
+class TUncoveredMark : public TAreaLineDelegate {
   Q_OBJECT
 
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  using TAreaLineDelegate::TAreaLineDelegate;
   // The list lines (display texts) to mark.
   void SetLines(QSet<QString> lines) { FLines = std::move(lines); }
   // Marks only while this says so (the Summary view).

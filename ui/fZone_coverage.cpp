@@ -55,7 +55,7 @@ bool TUncoveredMark::Marks(const QModelIndex& index) const {
 }
 
 void TUncoveredMark::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
-  QStyledItemDelegate::initStyleOption(option, index);
+  TAreaLineDelegate::initStyleOption(option, index);
   if (!Active()) return;
   const bool marked = Marks(index);
   option->features |= QStyleOptionViewItem::HasDecoration;
@@ -70,27 +70,24 @@ bool TUncoveredMark::helpEvent(QHelpEvent* event, QAbstractItemView* view, const
     QToolTip::showText(event->globalPos(), QString::fromLatin1(ToolTip), view);
     return true;
   }
-  return QStyledItemDelegate::helpEvent(event, view, option, index);
+  return TAreaLineDelegate::helpEvent(event, view, option, index);
 }
 
 void TfrmZone::RefreshCoverage() {
   TZoneArray zones;
   LoadZones(zones);
-  const TZoneCoverage coverage = ComputeZoneCoverage(FProvinces, zones);
+  const TZoneCoverage coverage = ComputeZoneCoverage(FEdit.Provinces(), zones);
   FreeZones(zones);
   // Summary lines: the name, and the name with the partial sign.
   QSet<QString> lines;
-  for (const auto& p : FProvinces) {
+  for (const auto& p : FEdit.Provinces()) {
     if (!coverage.UncoveredProvinces.count(p->Province)) continue;
     lines.insert(QString::fromUtf8(plat::Cp1252ToUtf8(p->Name)));
     lines.insert(QString::fromUtf8(plat::Cp1252ToUtf8(p->Name + " \xb1")));
   }
   for (QListView* view : {lbxZoneList, lbxAvailList}) {
     auto* mark = qobject_cast<TUncoveredMark*>(view->itemDelegate());
-    if (!mark) {
-      mark = new TUncoveredMark(view);
-      view->setItemDelegate(mark);
-    }
+    if (!mark) continue;
     mark->SetLines(lines);
     mark->SetActive([this] { return tabMode->currentIndex() == TabSummary; });
     view->viewport()->update();

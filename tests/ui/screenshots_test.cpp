@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSet>
+#include <QTabBar>
 
 #include "tests/ui/main_window_support.h"
 
@@ -120,6 +121,8 @@ class Screenshots : public QObject {
       TfrmZone z(&f);
       z.show();
       Shot(&z, "zones");
+      z.findChild<QTabBar*>(QStringLiteral("tabMode"))->setCurrentIndex(TfrmZone::TabDetail);
+      Shot(&z, "zones-detail");
     }
 #endif
   }

@@ -47,6 +47,10 @@ class SetupTest : public QObject {
   void controlsCarryTheirNamesAndTexts() {
     Open();
     QCOMPARE(frm_->windowTitle(), QString("Kavlo Shipment Vadoviver - Application Setup ..."));
+    // The caption fits a title bar in a bold font beside the icon and close box.
+    QFont bold = frm_->font();
+    bold.setBold(true);
+    QVERIFY(QFontMetrics(bold).horizontalAdvance(frm_->windowTitle()) + 100 <= frm_->width());
     QCOMPARE(frm_->findChild<QLabel*>("lblPath")->text(), QString("Kavlo Desko Path"));
     QCOMPARE(frm_->findChild<QPushButton*>("btnOK")->text(), QString("&OK"));
     QCOMPARE(frm_->findChild<QPushButton*>("btnCancel")->text(), QString("&Cancel"));

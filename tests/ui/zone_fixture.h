@@ -3,10 +3,21 @@
 // reference and zone tables, the settings object pointing at it, and a way
 // into the editor's private state.
 #include <QApplication>
+#include <QComboBox>
+#include <QFrame>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
+#include <QToolButton>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,20 +35,97 @@
 #include "setup/uSetup.h"
 #include "ui/fZone.h"
 
+// The editing state behind the window.
 class TfrmZoneTestAccess {
  public:
-  static bool Changed(const TfrmZone& f) { return f.FChanged; }
-  static void SetChanged(TfrmZone& f, bool v) { f.FChanged = v; }
-  static bool Adding(const TfrmZone& f) { return f.FAdding; }
-  static bool MoveIn(const TfrmZone& f) { return f.FMoveIn; }
-  static int Index(const TfrmZone& f) { return f.FIndex; }
-  static const std::string& OrigCode(const TfrmZone& f) { return f.FOrigCode; }
-  static TZone& Zone(TfrmZone& f) { return *f.FZone; }
-  static const TStringList& Codes(const TfrmZone& f) { return *f.FCodes; }
-  static size_t ProvinceCount(const TfrmZone& f) { return f.FProvinces.size(); }
+  static bool Changed(const TfrmZone& f) { return f.Editor().Changed(); }
+  static void SetChanged(TfrmZone& f, bool v) { f.Editor().SetChanged(v); }
+  static bool Adding(const TfrmZone& f) { return f.Editor().Adding(); }
+  static bool MoveIn(const TfrmZone& f) { return f.Editor().MoveIn(); }
+  static int Index(const TfrmZone& f) { return f.Editor().Index(); }
+  static const std::string& OrigCode(const TfrmZone& f) { return f.Editor().OrigCode(); }
+  static TZone& Zone(TfrmZone& f) { return f.Editor().Zone(); }
+  static const TStringList& Codes(const TfrmZone& f) { return f.Editor().Codes(); }
+  static size_t ProvinceCount(const TfrmZone& f) { return f.Editor().Provinces().size(); }
 };
 
 namespace zt {
+
+template <class T>
+T* Find(const QWidget& w, const char* name) {
+  T* c = w.findChild<T*>(QString::fromLatin1(name));
+  if (!c) qFatal("no control %s", name);
+  return c;
+}
+
+// The window's controls, found by their object names as a user's tools would.
+struct Controls {
+  explicit Controls(const QWidget& w) : w(w) {}
+  const QWidget& w;
+  QFrame* panZone = Find<QFrame>(w, "panZone");
+  QLabel* lblZone = Find<QLabel>(w, "lblZone");
+  QLineEdit* txtZone = Find<QLineEdit>(w, "txtZone");
+  QToolButton* btnZone = Find<QToolButton>(w, "btnZone");
+  QListWidget* lbxZone = Find<QListWidget>(w, "lbxZone");
+  QLabel* lblName = Find<QLabel>(w, "lblName");
+  QLineEdit* txtName = Find<QLineEdit>(w, "txtName");
+  QPushButton* btnAdd = Find<QPushButton>(w, "btnAdd");
+  QPushButton* btnSave = Find<QPushButton>(w, "btnSave");
+  QPushButton* btnDelete = Find<QPushButton>(w, "btnDelete");
+  QPushButton* btnClose = Find<QPushButton>(w, "btnClose");
+  QPushButton* btnFirst = Find<QPushButton>(w, "btnFirst");
+  QPushButton* btnPrev = Find<QPushButton>(w, "btnPrev");
+  QPushButton* btnNext = Find<QPushButton>(w, "btnNext");
+  QPushButton* btnLast = Find<QPushButton>(w, "btnLast");
+  QTabWidget* pagMove = Find<QTabWidget>(w, "pagMove");
+  QWidget* tabArea = Find<QWidget>(w, "tabArea");
+  QRadioButton* optMovEast = Find<QRadioButton>(w, "optMovEast");
+  QRadioButton* optMovWest = Find<QRadioButton>(w, "optMovWest");
+  QSpinBox* speMovArea = Find<QSpinBox>(w, "speMovArea");
+  QLabel* lblMovArea = Find<QLabel>(w, "lblMovArea");
+  QPushButton* btnMovAreaO = Find<QPushButton>(w, "btnMovAreaO");
+  QPushButton* btnMovAreaC = Find<QPushButton>(w, "btnMovAreaC");
+  QWidget* tabProv = Find<QWidget>(w, "tabProv");
+  QLabel* lblMovProv = Find<QLabel>(w, "lblMovProv");
+  QComboBox* cbxMovProv = Find<QComboBox>(w, "cbxMovProv");
+  QPushButton* btnMovProvO = Find<QPushButton>(w, "btnMovProvO");
+  QPushButton* btnMovProvC = Find<QPushButton>(w, "btnMovProvC");
+  QWidget* tabCity = Find<QWidget>(w, "tabCity");
+  QLabel* lblMovCity = Find<QLabel>(w, "lblMovCity");
+  QComboBox* cbxMovCity = Find<QComboBox>(w, "cbxMovCity");
+  QPushButton* btnMovCityO = Find<QPushButton>(w, "btnMovCityO");
+  QPushButton* btnMovCityC = Find<QPushButton>(w, "btnMovCityC");
+  QWidget* tabMatch = Find<QWidget>(w, "tabMatch");
+  QLabel* lblMovMatch = Find<QLabel>(w, "lblMovMatch");
+  QLineEdit* txtMovMatch = Find<QLineEdit>(w, "txtMovMatch");
+  QPushButton* btnMovMatchO = Find<QPushButton>(w, "btnMovMatchO");
+  QPushButton* btnMovMatchC = Find<QPushButton>(w, "btnMovMatchC");
+  QTabBar* tabMode = Find<QTabBar>(w, "tabMode");
+  QFrame* tabModeBody = Find<QFrame>(w, "tabModeBody");
+  QFrame* panZoneList = Find<QFrame>(w, "panZoneList");
+  QLabel* lblZoneList = Find<QLabel>(w, "lblZoneList");
+  QListView* lbxZoneList = Find<QListView>(w, "lbxZoneList");
+  QFrame* panAvailList = Find<QFrame>(w, "panAvailList");
+  QLabel* lblAvailList = Find<QLabel>(w, "lblAvailList");
+  QListView* lbxAvailList = Find<QListView>(w, "lbxAvailList");
+  QLabel* lblBySel = Find<QLabel>(w, "lblBySel");
+  QToolButton* btnAddSel = Find<QToolButton>(w, "btnAddSel");
+  QToolButton* btnDelSel = Find<QToolButton>(w, "btnDelSel");
+  QLabel* lblByArea = Find<QLabel>(w, "lblByArea");
+  QToolButton* btnAddArea = Find<QToolButton>(w, "btnAddArea");
+  QToolButton* btnDelArea = Find<QToolButton>(w, "btnDelArea");
+  QLabel* lblByProv = Find<QLabel>(w, "lblByProv");
+  QToolButton* btnAddProv = Find<QToolButton>(w, "btnAddProv");
+  QToolButton* btnDelProv = Find<QToolButton>(w, "btnDelProv");
+  QLabel* lblByCity = Find<QLabel>(w, "lblByCity");
+  QToolButton* btnAddCity = Find<QToolButton>(w, "btnAddCity");
+  QToolButton* btnDelCity = Find<QToolButton>(w, "btnDelCity");
+  QLabel* lblByMatch = Find<QLabel>(w, "lblByMatch");
+  QToolButton* btnAddMatch = Find<QToolButton>(w, "btnAddMatch");
+  QToolButton* btnDelMatch = Find<QToolButton>(w, "btnDelMatch");
+  QStatusBar* stbMain = Find<QStatusBar>(w, "stbMain");
+  QLabel* stbPanel = Find<QLabel>(w, "stbPanel");
+};
 
 struct PostalRow { const char* from; const char* to; const char* town; };
 struct ZipRow { const char* zip; const char* state; const char* city; };
@@ -243,7 +331,7 @@ inline void ShowActive(TfrmZone& w) {
   if (!QTest::qWaitForWindowActive(&w)) qWarning("window did not become active");
 }
 
-inline std::string Status(const TfrmZone& w) { return S(w.stbPanel->text()); }
+inline std::string Status(const TfrmZone& w) { return S(Find<QLabel>(w, "stbPanel")->text()); }
 
 // The zone's first entry of a province, and the provinces of its entries.
 inline const TProvince* Entry(TfrmZone& w, const std::string& prov) {

@@ -1,6 +1,7 @@
 // The zone editor's two area lists in both views, and the by Selection moves.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QToolButton>
 
@@ -30,27 +31,28 @@ class ZoneListsTest : public QObject {
   void buildsBothViews() {
     world->AddZone("Z", "Zone", {{"ON", {"K1A0A0", "M5V1A1"}}, {"NY", {}}, {"WA", {"98101", "98102"}}, {"XX", {"X"}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    QCOMPARE(w.tabMode->currentIndex(), int(TfrmZone::TabSummary));
+    QCOMPARE(c.tabMode->currentIndex(), int(TfrmZone::TabSummary));
     // Sorted without regard to letter case; a partial province in both lists.
-    QCOMPARE(zt::Lines(w.lbxZoneList), (std::vector<std::string>{"New York", "Ontario" + PM, "Washington"}));
-    QCOMPARE(zt::Lines(w.lbxAvailList),
+    QCOMPARE(zt::Lines(c.lbxZoneList), (std::vector<std::string>{"New York", "Ontario" + PM, "Washington"}));
+    QCOMPARE(zt::Lines(c.lbxAvailList),
              (std::vector<std::string>{"north Dakota", "Nova Scotia", "Nunavut", "Ontario" + PM, "Quebec"}));
-    QCOMPARE(zt::Q(zt::Lines(w.lbxZoneList)[1]), QString::fromUtf8("Ontario \u00b1"));
+    QCOMPARE(zt::Q(zt::Lines(c.lbxZoneList)[1]), QString::fromUtf8("Ontario \u00b1"));
     const QString shots = qEnvironmentVariable("VV_SCREENSHOT_DIR");  // pictures for the README
     if (!shots.isEmpty()) w.grab().save(shots + "/zone_summary.png");
 
-    w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
+    c.tabMode->setCurrentIndex(TfrmZone::TabDetail);
     QCOMPARE(ui->maxCursorDepth, 1);
     QCOMPARE(ui->cursorDepth, 0);
     QVERIFY(!A::Changed(w));
-    QCOMPARE(zt::Lines(w.lbxZoneList),
+    QCOMPARE(zt::Lines(c.lbxZoneList),
              (std::vector<std::string>{"10001, New York, New York", "10002, New York, New York",
                                        "14201, Buffalo, New York", "98101, Seattle, Washington",
                                        "98102, Seattle, Washington", "K1A0A0, Ottawa, Ontario",
                                        "M5V1A1, Toronto, Ontario"}));
     // Nunavut has no postal line and so no Detail line.
-    QCOMPARE(zt::Lines(w.lbxAvailList),
+    QCOMPARE(zt::Lines(c.lbxAvailList),
              (std::vector<std::string>{"58102, Fargo, north Dakota", "B3L1P5, Halifax, Nova Scotia",
                                        "B3M0A0, Halifax, Nova Scotia", "B4A1A1, Dartmouth, Nova Scotia",
                                        "H1M2V8, Montreal, Quebec", "J4M2T6, Barrie, Quebec",
@@ -59,14 +61,14 @@ class ZoneListsTest : public QObject {
     if (!shots.isEmpty()) w.grab().save(shots + "/zone_detail.png");
 
     // The view persists through loads; switching never changes the zone.
-    w.tabMode->setCurrentIndex(TfrmZone::TabSummary);
+    c.tabMode->setCurrentIndex(TfrmZone::TabSummary);
     QCOMPARE(A::Zone(w).ProvinceCount(), 4);
 
     // Saving counts whole provinces: WA holds all its lines and is stored whole;
     // the unknown entry stays in the zone.
-    w.txtName->setText("Zone 2");
+    c.txtName->setText("Zone 2");
     ui->answers = {ui::MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record updated."));
     TZone z;
     z.Load("Z");
@@ -80,80 +82,82 @@ class ZoneListsTest : public QObject {
   void summarySelection() {
     world->AddZone("Z", "Zone", {{"ON", {"K1A0A0"}}, {"NS", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
 
     // A "±" line added makes the province whole.
-    QCOMPARE(zt::Select(w.lbxAvailList, {"Ontario"}), 1);
-    w.btnAddSel->click();
+    QCOMPARE(zt::Select(c.lbxAvailList, {"Ontario"}), 1);
+    c.btnAddSel->click();
     QVERIFY(A::Changed(w));
     QVERIFY(A::MoveIn(w));
-    QVERIFY(zt::Has(w.lbxZoneList, "Ontario"));
-    QVERIFY(!zt::Has(w.lbxAvailList, "Ontario" + PM));
+    QVERIFY(zt::Has(c.lbxZoneList, "Ontario"));
+    QVERIFY(!zt::Has(c.lbxAvailList, "Ontario" + PM));
     QVERIFY(Entry(w, "ON")->Areas.empty() && Entry(w, "ON")->AreasTo.empty());
 
     // Lines without the sign append whole provinces, top line first.
-    QCOMPARE(zt::Select(w.lbxAvailList, {"Quebec", "Nunavut"}), 2);
-    w.btnAddSel->click();
+    QCOMPARE(zt::Select(c.lbxAvailList, {"Quebec", "Nunavut"}), 2);
+    c.btnAddSel->click();
     QCOMPARE(Provinces(w), (std::vector<std::string>{"ON", "NS", "NU", "QC"}));
     QCOMPARE(Entry(w, "QC")->Country, std::string("CA"));
-    QVERIFY(zt::Has(w.lbxZoneList, "Nunavut"));  // no postal lines, still a Summary line
+    QVERIFY(zt::Has(c.lbxZoneList, "Nunavut"));  // no postal lines, still a Summary line
 
     // Removing takes the province out, whole or partial.
-    QCOMPARE(zt::Select(w.lbxZoneList, {"Nova Scotia", "Quebec"}), 2);
-    w.btnDelSel->click();
+    QCOMPARE(zt::Select(c.lbxZoneList, {"Nova Scotia", "Quebec"}), 2);
+    c.btnDelSel->click();
     QVERIFY(!A::MoveIn(w));
     QCOMPARE(Provinces(w), (std::vector<std::string>{"ON", "NU"}));
 
-    w.btnNext->click();  // one zone: the same, reloaded
+    c.btnNext->click();  // one zone: the same, reloaded
     QVERIFY(Entry(w, "ON")->Areas == TStringList{"K1A0A0"});
-    QCOMPARE(zt::Select(w.lbxZoneList, {"Ontario"}), 1);
-    w.btnDelSel->click();
+    QCOMPARE(zt::Select(c.lbxZoneList, {"Ontario"}), 1);
+    c.btnDelSel->click();
     QCOMPARE(A::Zone(w).ProvinceCount(), 1);
-    QVERIFY(zt::Has(w.lbxAvailList, "Ontario"));
-    QVERIFY(!zt::Has(w.lbxZoneList, "Ontario" + PM));
+    QVERIFY(zt::Has(c.lbxAvailList, "Ontario"));
+    QVERIFY(!zt::Has(c.lbxZoneList, "Ontario" + PM));
   }
 
   void detailSelection() {
     world->AddZone("Z", "Zone", {{"ON", {"K1A0A0"}}, {"NY", {"10001"}}, {"NS", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
+    c.tabMode->setCurrentIndex(TfrmZone::TabDetail);
 
     // Every missing line added back: the province is whole again.
-    QCOMPARE(zt::Select(w.lbxAvailList, {"K1B1A1", "K2B1A1", "L9M9J6", "M5V1A1"}), 4);
-    w.btnAddSel->click();
+    QCOMPARE(zt::Select(c.lbxAvailList, {"K1B1A1", "K2B1A1", "L9M9J6", "M5V1A1"}), 4);
+    c.btnAddSel->click();
     const TProvince* on = Entry(w, "ON");
     QCOMPARE(on->Areas, (TStringList{"K1A0A0", "K1B1A1", "K2B1A1", "L9M9J6", "M5V1A1"}));
     QCOMPARE(on->AreasTo, (TStringList{"K1A9Z9", "K1B9Z9", "K2B9Z9", "L9M9Z9", "M5V9Z9"}));
-    w.tabMode->setCurrentIndex(TfrmZone::TabSummary);
-    QVERIFY(zt::Has(w.lbxZoneList, "Ontario"));
-    QVERIFY(!zt::Has(w.lbxAvailList, "Ontario"));
-    w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
+    c.tabMode->setCurrentIndex(TfrmZone::TabSummary);
+    QVERIFY(zt::Has(c.lbxZoneList, "Ontario"));
+    QVERIFY(!zt::Has(c.lbxAvailList, "Ontario"));
+    c.tabMode->setCurrentIndex(TfrmZone::TabDetail);
 
     // A zip code into a partial state: no range ends.
-    QCOMPARE(zt::Select(w.lbxAvailList, {"10002"}), 1);
-    w.btnAddSel->click();
+    QCOMPARE(zt::Select(c.lbxAvailList, {"10002"}), 1);
+    c.btnAddSel->click();
     QCOMPARE(Entry(w, "NY")->Areas, (TStringList{"10001", "10002"}));
     QVERIFY(Entry(w, "NY")->AreasTo.empty());
 
     // A line of a province not in the zone creates its entry.
-    QCOMPARE(zt::Select(w.lbxAvailList, {"J4M2T6"}), 1);
-    w.btnAddSel->click();
+    QCOMPARE(zt::Select(c.lbxAvailList, {"J4M2T6"}), 1);
+    c.btnAddSel->click();
     QCOMPARE(Entry(w, "QC")->Country, std::string("CA"));
     QCOMPARE(Entry(w, "QC")->Areas, TStringList{"J4M2T6"});
     QCOMPARE(Entry(w, "QC")->AreasTo, TStringList{"J4M6Z9"});
-    QVERIFY(zt::Has(w.lbxZoneList, "J4M2T6, Barrie, Quebec"));
+    QVERIFY(zt::Has(c.lbxZoneList, "J4M2T6, Barrie, Quebec"));
 
     // Lines of a whole province with no listed codes: it keeps the others.
-    QCOMPARE(zt::Select(w.lbxZoneList, {"B3L1P5", "B4A1A1"}), 2);
-    w.btnDelSel->click();
+    QCOMPARE(zt::Select(c.lbxZoneList, {"B3L1P5", "B4A1A1"}), 2);
+    c.btnDelSel->click();
     QCOMPARE(Entry(w, "NS")->Areas, TStringList{"B3M0A0"});
     QCOMPARE(Entry(w, "NS")->AreasTo, TStringList{"B3M9Z9"});
-    QVERIFY(zt::Has(w.lbxAvailList, "B3L1P5, Halifax, Nova Scotia"));
+    QVERIFY(zt::Has(c.lbxAvailList, "B3L1P5, Halifax, Nova Scotia"));
 
     // The last listed code of an entry goes: the entry goes with it.
-    QCOMPARE(zt::Select(w.lbxZoneList, {"B3M0A0", "J4M2T6", "K2B1A1", "10001"}), 4);
-    w.btnDelSel->click();
+    QCOMPARE(zt::Select(c.lbxZoneList, {"B3M0A0", "J4M2T6", "K2B1A1", "10001"}), 4);
+    c.btnDelSel->click();
     QVERIFY(!Entry(w, "NS"));
     QVERIFY(!Entry(w, "QC"));
     QCOMPARE(Entry(w, "ON")->Areas, (TStringList{"K1A0A0", "K1B1A1", "L9M9J6", "M5V1A1"}));
@@ -162,7 +166,7 @@ class ZoneListsTest : public QObject {
 
     // Saved and loaded again, the zone holds what the lists showed.
     ui->answers = {ui::MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     TZone z;
     z.Load("Z");
     QCOMPARE(z.ProvinceCount(), 2);
@@ -170,22 +174,42 @@ class ZoneListsTest : public QObject {
     QCOMPARE(z.GetProvince(1)->Areas, TStringList{"10002"});
   }
 
+  // A line wider than the list scrolls sideways and shows whole as a tooltip,
+  // also when it is not the first line (the lines share one measured size).
+  void longLinesScroll() {
+    std::vector<std::string> lines(400, "A1");
+    lines[300] = "K1A0A0, A town whose name is far wider than the list, Ontario";
+    QListView view;
+    view.setUniformItemSizes(true);
+    view.setTextElideMode(Qt::ElideNone);
+    auto* model = new TAreaListModel(lines, &view);
+    view.setModel(model);
+    view.setItemDelegate(new TAreaLineDelegate(model, &view));
+    model->Reset();
+    view.resize(120, 80);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QVERIFY(view.horizontalScrollBar()->maximum() > 0);
+    QCOMPARE(zt::S(model->index(300).data(Qt::ToolTipRole).toString()), lines[300]);
+  }
+
   void buttonWithoutSelection() {
     world->AddZone("Z", "Zone", {{"ON", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
     // No current line: nothing, not even a change.
-    w.btnAddSel->click();
+    c.btnAddSel->click();
     QVERIFY(!A::Changed(w));
     QVERIFY(A::MoveIn(w));
     // A current line but no selection: marked changed, nothing moved.
-    auto* model = w.lbxAvailList->model();
-    w.lbxAvailList->selectionModel()->setCurrentIndex(model->index(0, 0), QItemSelectionModel::NoUpdate);
-    QVERIFY(w.lbxAvailList->selectionModel()->selectedIndexes().isEmpty());
-    w.btnAddSel->click();
+    auto* model = c.lbxAvailList->model();
+    c.lbxAvailList->selectionModel()->setCurrentIndex(model->index(0, 0), QItemSelectionModel::NoUpdate);
+    QVERIFY(c.lbxAvailList->selectionModel()->selectedIndexes().isEmpty());
+    c.btnAddSel->click();
     QVERIFY(A::Changed(w));
     QCOMPARE(A::Zone(w).ProvinceCount(), 1);
-    QVERIFY(!w.lbxAvailList->currentIndex().isValid());  // no selection survives a rebuild
+    QVERIFY(!c.lbxAvailList->currentIndex().isValid());  // no selection survives a rebuild
   }
 
   // Summary marks the provinces with postal lines that no stored zone takes;
@@ -193,10 +217,11 @@ class ZoneListsTest : public QObject {
   void summaryMarksProvincesWithUncoveredLines() {
     world->AddZone("Z", "Zone", {{"ON", {"K1A0A0"}}, {"NS", {}}, {"NY", {"10001", "10002", "14201"}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
     auto marked = [&] {
       std::vector<std::string> out;
-      for (QListView* view : {w.lbxZoneList, w.lbxAvailList}) {
+      for (QListView* view : {c.lbxZoneList, c.lbxAvailList}) {
         auto* mark = qobject_cast<TUncoveredMark*>(view->itemDelegate());
         if (!mark) return std::vector<std::string>{"no mark"};
         for (int i = 0; i < view->model()->rowCount(); ++i)
@@ -208,20 +233,20 @@ class ZoneListsTest : public QObject {
     QCOMPARE(marked(), (std::vector<std::string>{"Ontario" + PM, "north Dakota", "Ontario" + PM, "Quebec", "Washington"}));
     const QString shots = qEnvironmentVariable("VV_SCREENSHOT_DIR");
     if (!shots.isEmpty()) w.grab().save(shots + "/zone_summary_uncovered.png");
-    w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
+    c.tabMode->setCurrentIndex(TfrmZone::TabDetail);
     QVERIFY(marked().empty());
-    w.tabMode->setCurrentIndex(TfrmZone::TabSummary);
+    c.tabMode->setCurrentIndex(TfrmZone::TabSummary);
 
-    QCOMPARE(zt::Select(w.lbxAvailList, {"Ontario", "Quebec", "Washington"}), 3);
-    w.btnAddSel->click();
+    QCOMPARE(zt::Select(c.lbxAvailList, {"Ontario", "Quebec", "Washington"}), 3);
+    c.btnAddSel->click();
     QCOMPARE(marked().size(), size_t(4));  // not saved yet
     ui->answers = {ui::MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record updated."));
     QCOMPARE(marked(), (std::vector<std::string>{"north Dakota"}));
 
     ui->answers = {ui::MsgResult::Yes};
-    w.btnDelete->click();
+    c.btnDelete->click();
     QCOMPARE(zt::Status(w), std::string("Record deleted."));
     QCOMPARE(marked(), (std::vector<std::string>{"New York", "north Dakota", "Nova Scotia", "Ontario", "Quebec",
                                                  "Washington"}));

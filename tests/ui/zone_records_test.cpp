@@ -39,54 +39,58 @@ class ZoneRecordsTest : public QObject {
 
   void emptyTableOpensEmpty() {
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
     QCOMPARE(zt::Status(w), std::string("Ready."));
-    QVERIFY(w.txtZone->text().isEmpty());
-    QVERIFY(w.txtName->text().isEmpty());
-    QVERIFY(w.btnAdd->isEnabled());
-    QVERIFY(w.btnClose->isEnabled());
-    for (QWidget* c : std::initializer_list<QWidget*>{w.txtZone, w.btnZone, w.txtName, w.btnSave, w.btnDelete,
-                                                      w.btnFirst, w.btnPrev, w.btnNext, w.btnLast, w.tabMode,
-                                                      w.lbxZoneList, w.lbxAvailList, w.btnAddSel, w.btnDelCity,
-                                                      w.btnAddMatch}) {
+    QVERIFY(c.txtZone->text().isEmpty());
+    QVERIFY(c.txtName->text().isEmpty());
+    QVERIFY(c.btnAdd->isEnabled());
+    QVERIFY(c.btnClose->isEnabled());
+    for (QWidget* c : std::initializer_list<QWidget*>{c.txtZone, c.btnZone, c.txtName, c.btnSave, c.btnDelete,
+                                                      c.btnFirst, c.btnPrev, c.btnNext, c.btnLast, c.tabMode,
+                                                      c.lbxZoneList, c.lbxAvailList, c.btnAddSel, c.btnDelCity,
+                                                      c.btnAddMatch}) {
       QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
     }
     const QColor silver(192, 192, 192);
-    QCOMPARE(w.txtZone->palette().color(QPalette::Base), silver);
-    QCOMPARE(w.lbxAvailList->palette().color(QPalette::Base), silver);
-    QCOMPARE(w.tabMode->currentIndex(), int(TfrmZone::TabSummary));
-    QVERIFY(zt::Lines(w.lbxZoneList).empty());
-    QCOMPARE(zt::Lines(w.lbxAvailList).size(), zt::Provinces().size());
+    QCOMPARE(c.txtZone->palette().color(QPalette::Base), silver);
+    QCOMPARE(c.lbxAvailList->palette().color(QPalette::Base), silver);
+    // The greyed lines stay readable on silver.
+    QVERIFY(qGray(c.lbxAvailList->palette().color(QPalette::Disabled, QPalette::Text).rgb()) < qGray(silver.rgb()) - 80);
+    QCOMPARE(c.tabMode->currentIndex(), int(TfrmZone::TabSummary));
+    QVERIFY(zt::Lines(c.lbxZoneList).empty());
+    QCOMPARE(zt::Lines(c.lbxAvailList).size(), zt::Provinces().size());
     QVERIFY(!A::Changed(w));
-    QVERIFY(w.pagMove->isHidden());
+    QVERIFY(c.pagMove->isHidden());
 
     // Add enables editing with the window colour again.
-    w.btnAdd->click();
-    QVERIFY(w.txtZone->isEnabled());
-    QVERIFY(w.txtZone->palette().color(QPalette::Base) != silver);
-    QCOMPARE(w.btnDelete->text(), QString("Ca&ncel"));
-    QVERIFY(!w.btnAdd->isEnabled());
+    c.btnAdd->click();
+    QVERIFY(c.txtZone->isEnabled());
+    QVERIFY(c.txtZone->palette().color(QPalette::Base) != silver);
+    QCOMPARE(c.btnDelete->text(), QString("Ca&ncel"));
+    QVERIFY(!c.btnAdd->isEnabled());
     // Navigation with nothing stored does nothing, and asks nothing.
-    w.btnNext->click();
+    c.btnNext->click();
     QVERIFY(A::Adding(w));
     QVERIFY(ui->messages.empty());
     // Cancel goes back to the empty state.
-    w.btnDelete->click();
+    c.btnDelete->click();
     QVERIFY(!A::Adding(w));
-    QVERIFY(!w.txtZone->isEnabled());
-    QCOMPARE(w.btnDelete->text(), QString("&Delete"));
+    QVERIFY(!c.txtZone->isEnabled());
+    QCOMPARE(c.btnDelete->text(), QString("&Delete"));
   }
 
   void validationMessages() {
     world->AddZone("WEST", "Western", {{"WA", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    w.btnAdd->click();
+    c.btnAdd->click();
 
     // Blank code and no area: both lines, never the not-unique one.
-    Type(w.txtZone, "   ");
+    Type(c.txtZone, "   ");
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(ui->messages.size(), size_t(2));
     const RecordedMessage& m = ui->messages[1];
     QCOMPARE(m.caption, std::string("Cannot Save ..."));
@@ -100,34 +104,34 @@ class ZoneRecordsTest : public QObject {
     QVERIFY(A::Adding(w));
 
     // A taken code, quoted exactly as typed; an area added, so only one line.
-    Type(w.txtZone, " WEST ");
-    QVERIFY(zt::Select(w.lbxAvailList, {"Ontario"}) == 1);
-    w.btnAddSel->click();
+    Type(c.txtZone, " WEST ");
+    QVERIFY(zt::Select(c.lbxAvailList, {"Ontario"}) == 1);
+    c.btnAddSel->click();
     ui->Reset();
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(ui->messages.back().text, std::string("Some errors were found with the data for this zone:\r\r"
                                                    "\tThis zone code [  WEST  ] is not unique.\r\n"
                                                    "\rPlease correct the situation before saving."));
     QVERIFY(A::Adding(w));
-    QCOMPARE(w.txtZone->text(), QString(" WEST "));
+    QCOMPARE(c.txtZone->text(), QString(" WEST "));
 
     // A new code saves, goes back to browsing and shows the new zone.
-    Type(w.txtZone, "EAST");
-    w.txtName->setText("Eastern");
+    Type(c.txtZone, "EAST");
+    c.txtName->setText("Eastern");
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record added."));
     QVERIFY(!A::Adding(w));
-    QCOMPARE(w.txtZone->text(), QString("EAST"));
+    QCOMPARE(c.txtZone->text(), QString("EAST"));
     QCOMPARE(A::Index(w), 0);
     QCOMPARE(A::Codes(w), (TStringList{"EAST", "WEST"}));
 
     // The unchanged code of a stored zone is never tested for uniqueness.
     ui->Reset();
     ui->answers = {MsgResult::Yes};
-    w.txtName->setText("Eastern zone");
-    w.btnSave->click();
+    c.txtName->setText("Eastern zone");
+    c.btnSave->click();
     QCOMPARE(ui->messages.size(), size_t(1));
     QCOMPARE(zt::Status(w), std::string("Record updated."));
     TZone z;
@@ -142,17 +146,18 @@ class ZoneRecordsTest : public QObject {
     world->AddZone("EAST1", "East one", {{"ON", {"K1A0A0", "K2B1A1"}}});
     world->AddZone("WEST", "West", {{"WA", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    QCOMPARE(w.txtZone->text(), QString("EAST1"));
+    QCOMPARE(c.txtZone->text(), QString("EAST1"));
 
     // Only the letter case changes: a new code, tested against the table.
-    Type(w.txtZone, "east1");
+    Type(c.txtZone, "east1");
     QVERIFY(A::Changed(w));
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record updated."));
     QCOMPARE(A::Codes(w), (TStringList{"WEST", "east1"}));
-    QCOMPARE(w.txtZone->text(), QString("east1"));
+    QCOMPARE(c.txtZone->text(), QString("east1"));
     QCOMPARE(A::Index(w), 1);
     TZone z;
     QVERIFY(z.IsUnique("EAST1"));
@@ -165,13 +170,14 @@ class ZoneRecordsTest : public QObject {
   void replacementFailsWhileLocked() {
     world->AddZone("EAST1", "East one", {{"ON", {"K1A0A0"}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    Type(w.txtZone, "EAST9");
+    Type(c.txtZone, "EAST9");
     {
       zt::LockHolder lock(world->dir + "\\AreaToZone");
       QVERIFY(lock.locked);
       ui->answers = {MsgResult::Yes};
-      w.btnSave->click();
+      c.btnSave->click();
     }
     const RecordedMessage& m = ui->messages.back();
     QCOMPARE(m.caption, std::string("Replacement Failed ..."));
@@ -182,14 +188,14 @@ class ZoneRecordsTest : public QObject {
     QVERIFY(z.IsUnique("EAST9"));
     z.Load("EAST1");
     QCOMPARE(z.ProvinceCount(), 1);
-    QCOMPARE(w.txtZone->text(), QString("EAST9"));
+    QCOMPARE(c.txtZone->text(), QString("EAST9"));
     QCOMPARE(A::Codes(w), TStringList{"EAST1"});
     QVERIFY(A::Changed(w));
     QCOMPARE(zt::Status(w), std::string("Ready."));
 
     // Once the lock is gone the same save goes through.
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record updated."));
     QCOMPARE(A::Codes(w), TStringList{"EAST9"});
   }
@@ -197,29 +203,30 @@ class ZoneRecordsTest : public QObject {
   void saveFailureKeepsStateAndRetries() {
     world->AddZone("OLD", "Old", {{"QC", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    w.btnAdd->click();
-    Type(w.txtZone, "NEW");
-    QVERIFY(zt::Select(w.lbxAvailList, {"Ontario"}) == 1);
-    w.btnAddSel->click();
+    c.btnAdd->click();
+    Type(c.txtZone, "NEW");
+    QVERIFY(zt::Select(c.lbxAvailList, {"Ontario"}) == 1);
+    c.btnAddSel->click();
     {
       // The Zones row is written, the area rows cannot be.
       zt::LockHolder lock(world->dir + "\\AreaToZone");
       QVERIFY(lock.locked);
       ui->answers = {MsgResult::Yes};
-      w.btnSave->click();
+      c.btnSave->click();
     }
     QCOMPARE(ui->messages.back().caption, std::string("Save Failed ..."));
     QCOMPARE(ui->messages.back().text, std::string("Unable to save this zone record to the table."));
     QVERIFY(ui->messages.back().icon == MsgIcon::Warning);
     QVERIFY(A::Adding(w));
-    QCOMPARE(w.txtZone->text(), QString("NEW"));
+    QCOMPARE(c.txtZone->text(), QString("NEW"));
     QCOMPARE(zt::Status(w), std::string("Ready."));
 
     // The retry neither calls its own half-written row "not unique" nor appends a second one.
     ui->Reset();
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(ui->messages.size(), size_t(1));
     QCOMPARE(zt::Status(w), std::string("Record added."));
     TStringList codes;
@@ -231,17 +238,17 @@ class ZoneRecordsTest : public QObject {
     QCOMPARE(z.GetProvince(0)->Province, std::string("ON"));
 
     // A code change refused while the lock is held goes through on the retry.
-    w.btnLast->click();
-    QCOMPARE(w.txtZone->text(), QString("OLD"));
-    Type(w.txtZone, "OLDER");
+    c.btnLast->click();
+    QCOMPARE(c.txtZone->text(), QString("OLD"));
+    Type(c.txtZone, "OLDER");
     {
       zt::LockHolder lock(world->dir + "\\AreaToZone");
       ui->answers = {MsgResult::Yes};
-      w.btnSave->click();  // the delete itself needs the lock: replacement fails
+      c.btnSave->click();  // the delete itself needs the lock: replacement fails
     }
     QCOMPARE(ui->messages.back().caption, std::string("Replacement Failed ..."));
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record updated."));
     LoadZoneCodes(codes);
     QCOMPARE(codes, (TStringList{"NEW", "OLDER"}));
@@ -250,127 +257,129 @@ class ZoneRecordsTest : public QObject {
   void dropDownSearch() {
     for (const char* c : {"EAST1", "EAST2", "WEST"}) world->AddZone(c, std::string("Zone ") + c, {{"ON", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    w.btnLast->click();
-    QCOMPARE(w.txtZone->text(), QString("WEST"));
-    w.btnZone->click();
-    QVERIFY(w.lbxZone->isVisible());
-    QVERIFY(w.btnZone->isHidden());
-    QVERIFY(!w.btnSave->isEnabled() && !w.btnDelete->isEnabled());
-    QVERIFY(w.txtName->text().isEmpty());
-    QCOMPARE(w.lbxZone->count(), 3);
-    QCOMPARE(w.txtZone->text(), QString("WEST"));
+    c.btnLast->click();
+    QCOMPARE(c.txtZone->text(), QString("WEST"));
+    c.btnZone->click();
+    QVERIFY(c.lbxZone->isVisible());
+    QVERIFY(c.btnZone->isHidden());
+    QVERIFY(!c.btnSave->isEnabled() && !c.btnDelete->isEnabled());
+    QVERIFY(c.txtName->text().isEmpty());
+    QCOMPARE(c.lbxZone->count(), 3);
+    QCOMPARE(c.txtZone->text(), QString("WEST"));
 
     auto selected = [&] {
-      const auto items = w.lbxZone->selectedItems();
-      return items.isEmpty() ? -1 : w.lbxZone->row(items.front());
+      const auto items = c.lbxZone->selectedItems();
+      return items.isEmpty() ? -1 : c.lbxZone->row(items.front());
     };
     QCOMPARE(selected(), 2);
-    QTest::keyClick(w.lbxZone, Qt::Key_1);
-    QCOMPARE(w.txtZone->text(), QString("WEST1"));
+    QTest::keyClick(c.lbxZone, Qt::Key_1);
+    QCOMPARE(c.txtZone->text(), QString("WEST1"));
     QCOMPARE(selected(), -1);
-    QTest::keyClick(w.lbxZone, Qt::Key_Backspace);
+    QTest::keyClick(c.lbxZone, Qt::Key_Backspace);
     QCOMPARE(selected(), 2);
-    for (int i = 0; i < 4; ++i) QTest::keyClick(w.lbxZone, Qt::Key_Backspace);
-    QVERIFY(w.txtZone->text().isEmpty());
+    for (int i = 0; i < 4; ++i) QTest::keyClick(c.lbxZone, Qt::Key_Backspace);
+    QVERIFY(c.txtZone->text().isEmpty());
     QCOMPARE(selected(), 0);
-    QTest::keyClick(w.lbxZone, Qt::Key_Backspace);  // on an empty field
-    QVERIFY(w.txtZone->text().isEmpty());
+    QTest::keyClick(c.lbxZone, Qt::Key_Backspace);  // on an empty field
+    QVERIFY(c.txtZone->text().isEmpty());
     QCOMPARE(selected(), 0);
-    QTest::keyClick(w.lbxZone, Qt::Key_Space);  // not a code character
-    QVERIFY(w.txtZone->text().isEmpty());
-    QTest::keyClicks(w.lbxZone, "east");
-    QCOMPARE(w.txtZone->text(), QString("east"));
+    QTest::keyClick(c.lbxZone, Qt::Key_Space);  // not a code character
+    QVERIFY(c.txtZone->text().isEmpty());
+    QTest::keyClicks(c.lbxZone, "east");
+    QCOMPARE(c.txtZone->text(), QString("east"));
     QCOMPARE(selected(), 0);
-    QTest::keyClick(w.lbxZone, Qt::Key_2);
+    QTest::keyClick(c.lbxZone, Qt::Key_2);
     QCOMPARE(selected(), 1);
-    QCOMPARE(w.txtName->text(), QString());  // the zone is loaded only on leaving
+    QCOMPARE(c.txtName->text(), QString());  // the zone is loaded only on leaving
 
     // Enter leaves the list with the chosen zone.
-    w.stbPanel->setText("x");
-    QTest::keyClick(w.lbxZone, Qt::Key_Return);
-    QVERIFY(w.lbxZone->isHidden());
-    QVERIFY(w.btnZone->isVisible());
-    QCOMPARE(w.txtZone->text(), QString("EAST2"));
-    QCOMPARE(w.txtName->text(), QString("Zone EAST2"));
+    c.stbPanel->setText("x");
+    QTest::keyClick(c.lbxZone, Qt::Key_Return);
+    QVERIFY(c.lbxZone->isHidden());
+    QVERIFY(c.btnZone->isVisible());
+    QCOMPARE(c.txtZone->text(), QString("EAST2"));
+    QCOMPARE(c.txtName->text(), QString("Zone EAST2"));
     QCOMPARE(A::Index(w), 1);
-    QVERIFY(w.btnSave->isEnabled() && w.btnDelete->isEnabled());
+    QVERIFY(c.btnSave->isEnabled() && c.btnDelete->isEnabled());
     QVERIFY(zt::Status(w).empty());
     QVERIFY(!A::Changed(w));
 
     // Leaving with no line selected brings the shown zone back.
-    w.btnZone->click();
-    QTest::keyClick(w.lbxZone, Qt::Key_X);
+    c.btnZone->click();
+    QTest::keyClick(c.lbxZone, Qt::Key_X);
     QCOMPARE(selected(), -1);
-    QTest::keyClick(w.lbxZone, Qt::Key_Escape);
+    QTest::keyClick(c.lbxZone, Qt::Key_Escape);
     QVERIFY(w.isVisible());
-    QCOMPARE(w.txtZone->text(), QString("EAST2"));
-    QCOMPARE(w.txtName->text(), QString("Zone EAST2"));
+    QCOMPARE(c.txtZone->text(), QString("EAST2"));
+    QCOMPARE(c.txtName->text(), QString("Zone EAST2"));
     QCOMPARE(A::Index(w), 1);
 
     // Arrow keys and clicks put the line into the code field.
-    w.btnZone->click();
-    QTest::keyClick(w.lbxZone, Qt::Key_Down);
-    QCOMPARE(w.txtZone->text(), QString("WEST"));
-    w.txtName->setFocus();
-    QVERIFY(w.lbxZone->isHidden());
-    QCOMPARE(w.txtName->text(), QString("Zone WEST"));
+    c.btnZone->click();
+    QTest::keyClick(c.lbxZone, Qt::Key_Down);
+    QCOMPARE(c.txtZone->text(), QString("WEST"));
+    c.txtName->setFocus();
+    QVERIFY(c.lbxZone->isHidden());
+    QCOMPARE(c.txtName->text(), QString("Zone WEST"));
     QVERIFY(ui->messages.empty());
 
     // Opening the list in add mode abandons the new zone.
-    w.btnAdd->click();
+    c.btnAdd->click();
     QVERIFY(A::Adding(w));
-    w.btnZone->click();
+    c.btnZone->click();
     QVERIFY(!A::Adding(w));
-    QCOMPARE(w.btnDelete->text(), QString("&Delete"));
-    w.txtZone->setFocus();
-    QCOMPARE(w.txtZone->text(), QString("WEST"));
+    QCOMPARE(c.btnDelete->text(), QString("&Delete"));
+    c.txtZone->setFocus();
+    QCOMPARE(c.txtZone->text(), QString("WEST"));
   }
 
   void navigation() {
     for (const char* c : {"A1", "B2", "C3"}) world->AddZone(c, std::string("Zone ") + c, {{"ON", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    QCOMPARE(w.txtZone->text(), QString("A1"));
+    QCOMPARE(c.txtZone->text(), QString("A1"));
     QCOMPARE(zt::Status(w), std::string("Ready."));
-    w.btnPrev->click();  // on the first: the same zone again
-    QCOMPARE(w.txtZone->text(), QString("A1"));
+    c.btnPrev->click();  // on the first: the same zone again
+    QCOMPARE(c.txtZone->text(), QString("A1"));
     QVERIFY(zt::Status(w).empty());
-    w.btnNext->click();
-    QCOMPARE(w.txtName->text(), QString("Zone B2"));
-    w.btnLast->click();
+    c.btnNext->click();
+    QCOMPARE(c.txtName->text(), QString("Zone B2"));
+    c.btnLast->click();
     QCOMPARE(A::Index(w), 2);
-    w.stbPanel->setText("Record updated.");
-    w.btnNext->click();  // on the last: the same zone again
-    QCOMPARE(w.txtZone->text(), QString("C3"));
+    c.stbPanel->setText("Record updated.");
+    c.btnNext->click();  // on the last: the same zone again
+    QCOMPARE(c.txtZone->text(), QString("C3"));
     QCOMPARE(A::Index(w), 2);
     QVERIFY(zt::Status(w).empty());
-    w.btnFirst->click();
+    c.btnFirst->click();
     QCOMPARE(A::Index(w), 0);
     QVERIFY(ui->messages.empty());
 
     // Edits make navigation ask; Yes stays, No goes on.
-    w.txtName->setText("edited");
+    c.txtName->setText("edited");
     QVERIFY(A::Changed(w));
     ui->answers = {MsgResult::Yes};
-    w.btnNext->click();
+    c.btnNext->click();
     QCOMPARE(ui->messages.back().caption, std::string("Warning, Changes Made ..."));
     QCOMPARE(ui->messages.back().text,
              std::string("Do you want to go back and save the changes you made to this zone first?"));
-    QCOMPARE(w.txtName->text(), QString("edited"));
+    QCOMPARE(c.txtName->text(), QString("edited"));
     ui->answers = {MsgResult::No};
-    w.btnNext->click();
-    QCOMPARE(w.txtZone->text(), QString("B2"));
+    c.btnNext->click();
+    QCOMPARE(c.txtZone->text(), QString("B2"));
     QVERIFY(!A::Changed(w));
 
     // Answering No to the save question keeps the edits and the flag.
-    w.txtName->setText("edited again");
+    c.txtName->setText("edited again");
     ui->answers = {MsgResult::No};
-    w.btnSave->click();
-    QCOMPARE(w.txtName->text(), QString("edited again"));
+    c.btnSave->click();
+    QCOMPARE(c.txtName->text(), QString("edited again"));
     QVERIFY(A::Changed(w));
     ui->Reset();
-    w.btnClose->click();  // the question, answered No: the window closes
+    c.btnClose->click();  // the question, answered No: the window closes
     QCOMPARE(ui->messages.size(), size_t(1));
     QVERIFY(!w.isVisible());
   }
@@ -379,62 +388,65 @@ class ZoneRecordsTest : public QObject {
     world->AddZone("A1", "Zone A1", {{"ON", {}}});
     world->AddZone("B2", "Zone B2", {{"QC", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    w.btnNext->click();
-    w.btnAdd->click();  // nothing changed yet: no question
+    c.btnNext->click();
+    c.btnAdd->click();  // nothing changed yet: no question
     QVERIFY(ui->messages.empty());
     QVERIFY(A::Adding(w));
     QVERIFY(A::Changed(w));  // clearing the shown zone's fields is a change
-    QCOMPARE(zt::Lines(w.lbxAvailList).size(), zt::Provinces().size());
-    QVERIFY(zt::Lines(w.lbxZoneList).empty());
+    QCOMPARE(zt::Lines(c.lbxAvailList).size(), zt::Provinces().size());
+    QVERIFY(zt::Lines(c.lbxZoneList).empty());
     ui->answers = {MsgResult::Yes};
-    w.btnFirst->click();
+    c.btnFirst->click();
     QCOMPARE(ui->messages.size(), size_t(1));
     QVERIFY(A::Adding(w));
-    QVERIFY(w.txtZone->text().isEmpty());
+    QVERIFY(c.txtZone->text().isEmpty());
 
     // Save answered No in add mode returns to the zone shown before.
     ui->answers = {MsgResult::No};
-    w.btnSave->click();
+    c.btnSave->click();
     QVERIFY(!A::Adding(w));
-    QCOMPARE(w.txtZone->text(), QString("B2"));
+    QCOMPARE(c.txtZone->text(), QString("B2"));
     QCOMPARE(A::Index(w), 1);
-    QVERIFY(w.btnAdd->isEnabled());
+    QVERIFY(c.btnAdd->isEnabled());
 
     // Cancel of an add goes to the first zone without a question.
-    w.btnAdd->click();
+    c.btnAdd->click();
     ui->Reset();
-    w.btnDelete->click();
+    c.btnDelete->click();
     QVERIFY(ui->messages.empty());
-    QCOMPARE(w.txtZone->text(), QString("A1"));
+    QCOMPARE(c.txtZone->text(), QString("A1"));
     QCOMPARE(A::Index(w), 0);
   }
 
   void deleteZones() {
     world->AddZone("ONLY", "The only one", {{"ON", {}}});
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
     ui->answers = {MsgResult::No};
-    w.btnDelete->click();
+    c.btnDelete->click();
     QCOMPARE(ui->messages.back().caption, std::string("Delete Warning ..."));
     QCOMPARE(ui->messages.back().text, std::string("Are you sure you would like to delete this zone?"));
-    QCOMPARE(w.txtZone->text(), QString("ONLY"));
+    QCOMPARE(c.txtZone->text(), QString("ONLY"));
 
     ui->answers = {MsgResult::Yes};
-    w.btnDelete->click();
+    c.btnDelete->click();
     QCOMPARE(zt::Status(w), std::string("Record deleted."));
-    QVERIFY(w.txtZone->text().isEmpty() && w.txtName->text().isEmpty());
-    QVERIFY(!w.txtZone->isEnabled() && !w.btnSave->isEnabled() && !w.btnDelete->isEnabled());
-    QVERIFY(w.btnAdd->isEnabled());
+    QVERIFY(c.txtZone->text().isEmpty() && c.txtName->text().isEmpty());
+    QVERIFY(!c.txtZone->isEnabled() && !c.btnSave->isEnabled() && !c.btnDelete->isEnabled());
+    QVERIFY(c.btnAdd->isEnabled());
     QVERIFY(A::Codes(w).empty());
-    QVERIFY(zt::Lines(w.lbxZoneList).empty());
-    QCOMPARE(zt::Lines(w.lbxAvailList).size(), zt::Provinces().size());
+    QVERIFY(zt::Lines(c.lbxZoneList).empty());
+    QCOMPARE(zt::Lines(c.lbxAvailList).size(), zt::Provinces().size());
     TStringList codes;
     LoadZoneCodes(codes);
     QVERIFY(codes.empty());
 
     world->AddZone("X", "x");
     TfrmZone w2(nullptr);
+    const zt::Controls c2(w2);
     zt::ShowActive(w2);
     {
       TZone gone;
@@ -443,31 +455,32 @@ class ZoneRecordsTest : public QObject {
     }
     ui->Reset();
     ui->answers = {MsgResult::Yes};
-    w2.btnDelete->click();
+    c2.btnDelete->click();
     QCOMPARE(ui->messages.back().caption, std::string("Deletion Failed ..."));
     QCOMPARE(ui->messages.back().text, std::string("Unable to delete this zone record from the table."));
-    QCOMPARE(w2.txtZone->text(), QString("X"));
+    QCOMPARE(c2.txtZone->text(), QString("X"));
   }
 
   // A zone made in the window is the zone the shipment sorter then uses.
   void savedZoneSequencesShipments() {
     TfrmZone w(nullptr);
+    const zt::Controls c(w);
     zt::ShowActive(w);
-    w.btnAdd->click();
-    Type(w.txtZone, "Z1");
-    QVERIFY(zt::Select(w.lbxAvailList, {"Ontario"}) == 1);
-    w.btnAddSel->click();
+    c.btnAdd->click();
+    Type(c.txtZone, "Z1");
+    QVERIFY(zt::Select(c.lbxAvailList, {"Ontario"}) == 1);
+    c.btnAddSel->click();
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record added."));
 
-    w.btnAdd->click();
-    Type(w.txtZone, "Z0");
-    w.tabMode->setCurrentIndex(TfrmZone::TabDetail);
-    QVERIFY(zt::Select(w.lbxAvailList, {"10002,"}) == 1);
-    w.btnAddSel->click();
+    c.btnAdd->click();
+    Type(c.txtZone, "Z0");
+    c.tabMode->setCurrentIndex(TfrmZone::TabDetail);
+    QVERIFY(zt::Select(c.lbxAvailList, {"10002,"}) == 1);
+    c.btnAddSel->click();
     ui->answers = {MsgResult::Yes};
-    w.btnSave->click();
+    c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record added."));
     w.close();
 
@@ -480,8 +493,8 @@ class ZoneRecordsTest : public QObject {
     };
     const std::string a = header("C1", "K1A1B1", "ON") + "D,ontario\r\n";
     const std::string b = header("C2", "10002", "NY");
-    const std::string c = header("C3", "10001", "NY") + "D,outside\r\n";
-    std::ofstream(src, std::ios::binary) << a << b << c;
+    const std::string c3 = header("C3", "10001", "NY") + "D,outside\r\n";
+    std::ofstream(src, std::ios::binary) << a << b << c3;
     std::ofstream(dst, std::ios::binary).flush();
     TProvinceArray provinces;
     LoadProvinces(provinces);
@@ -489,7 +502,7 @@ class ZoneRecordsTest : public QObject {
     FreeProvinces(provinces);
     std::ifstream in(dst, std::ios::binary);
     const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    QCOMPARE(out, c + b + a);  // no zone, then Z0 (10002 only), then Z1 (all of Ontario)
+    QCOMPARE(out, c3 + b + a);  // no zone, then Z0 (10002 only), then Z1 (all of Ontario)
   }
 };
 
