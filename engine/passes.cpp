@@ -233,7 +233,7 @@ TPassResult TProcessing::Pass(TPassKind kind, bool automatic, const TPassInput& 
 
 TPassResult TCycle::Tick(TProcessing& processing, TPassKind kind, TPassInput input, TPassView& view) {
   input.SettleMs = settle_;
-  input.WarnWhenBusy = true;
+  input.WarnWhenBusy = busyStreak_ + 1 == BusyWarnAfter;
   const TPassResult r = processing.Pass(kind, true, input, view);
   if (r.Outcome == TOutcome::Success) ++passCount_;
   busyStreak_ = r.Outcome == TOutcome::Busy ? busyStreak_ + 1 : 0;

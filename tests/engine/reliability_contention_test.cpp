@@ -14,7 +14,9 @@
 #include <set>
 #include <thread>
 
+#include "engine/passes.h"
 #include "engine/uSequncr.h"
+#include "passes_support.h"
 #include "reliability.h"
 #include "tests/fault_points.h"
 
@@ -95,6 +97,45 @@ class Helper {
   int stdin_ = -1, stdout_ = -1;
 };
 
+// The automatic cycle while the host holds what a pass needs: busy, not
+// failed; no message until the 30th busy pass in a row, which shows the
+// ordinary warning once; the status line names the next try. A manual pass
+// is busy too and, as ever, says nothing about it.
+void ExpectBusy(TPassKind kind, const TPassInput& in, const TPassInput& manual, const std::string& warning) {
+  const int engine = AppEngine;  // the pass engine below is the test's own
+  passes::FakeClock clock;
+  TProcessing processing(clock);
+  TCycle cycle(clock);
+  passes::RecordingView view;
+  for (int pass = 1; pass <= TCycle::BusyWarnAfter + 1; ++pass) {
+    const TPassResult r = cycle.Tick(processing, kind, in, view);
+    ASSERT_STREQ(OutcomeWord(r.Outcome), "busy") << "pass " << pass;
+    EXPECT_EQ(r.Shown, pass == TCycle::BusyWarnAfter) << "pass " << pass;
+  }
+  std::vector<std::string> messages;
+  for (const std::string& s : view.shown)
+    if (s.rfind("message ", 0) == 0) messages.push_back(s);
+  EXPECT_EQ(messages, std::vector<std::string>{"message " + warning});
+  EXPECT_EQ(cycle.StatusLine(),
+            "Kavlo Desko is busy; next try at " + plat::LocalTimeOfDay(clock.now + std::chrono::seconds(10)));
+  EXPECT_EQ(cycle.PassCount(), 0);
+  view.shown.clear();
+  EXPECT_STREQ(OutcomeWord(processing.Pass(kind, false, manual, view).Outcome), "busy");
+  EXPECT_EQ(view.shown.back(), "hide");
+  EXPECT_EQ(view.shown.size(), 2u);
+  AppEngine = engine;
+}
+
+TPassResult AutoPassOnce(TPassKind kind, const TPassInput& in) {
+  const int engine = AppEngine;
+  passes::FakeClock clock;
+  TProcessing processing(clock);
+  passes::RecordingView view;
+  const TPassResult r = TCycle(clock).Tick(processing, kind, in, view);
+  AppEngine = engine;
+  return r;
+}
+
 class Contention : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -129,6 +170,9 @@ TEST_F(Contention, LockedLabelsTableFailsThePassUntilReleased) {
   ASSERT_EQ(holder.Line(), "ready");
   EXPECT_FALSE(LabelPass());
   EXPECT_FALSE(LabelPass());
+  TPassInput in;
+  in.QueryFile = inst.sortFile;
+  ExpectBusy(TPassKind::Package, in, in, "Error Occured|Unable to process package label sort.");
   EXPECT_EQ(printer->printed, std::vector<int>{}) << "printed while another program held the lock";
   EXPECT_EQ(inst.WaitingLabels(engine), 3);
   EXPECT_EQ(inst.DocsLeft().size(), 3u);
@@ -152,6 +196,21 @@ TEST_F(Contention, ShipmentFileHeldOpenIsLeftForALaterPass) {
       Helper writer({"hold", held});
       ASSERT_EQ(writer.Line(), "ready");
       EXPECT_FALSE(SequenceShipmentFile(source, result, provinces, order));
+      TPassInput in;
+      in.QueryFile = inst.sortFile;
+      in.Source = inst.in;
+      in.Result = inst.out;
+      if (held == source) {
+        TPassInput manual = in;
+        manual.Source = source;
+        manual.Result = result;
+        ExpectBusy(TPassKind::Shipment, in, manual, "Unable to create new file|Unable to create the sorted result text file.");
+      } else {
+        // A result in use is no busy host: the failure is shown at once.
+        const TPassResult r = AutoPassOnce(TPassKind::Shipment, in);
+        EXPECT_STREQ(OutcomeWord(r.Outcome), "failed");
+        EXPECT_TRUE(r.Shown);
+      }
       EXPECT_EQ(rel::Read(source), content);
       EXPECT_EQ(rel::Read(result), old);
       EXPECT_FALSE(rel::Exists(result + ".vvtmp"));
