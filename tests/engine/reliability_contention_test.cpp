@@ -224,6 +224,57 @@ TEST_F(Contention, ShipmentFileHeldOpenIsLeftForALaterPass) {
   }
 }
 
+// The headless cycle beside the host holding the Labels lock, then
+// ORDER.TXT: busy lines, no warning, and the work done once it lets go.
+TEST_F(Contention, WatchSaysBusyAndGoesOn) {
+  Start(2);
+  // The watcher prints in its own process: raw to a port that is a plain file.
+  const std::string port = inst.root / "lpt1.prn";
+  std::string mondarix = rel::Read(inst.host + "/Mondarix.ini");
+  for (size_t at; (at = mondarix.find("Label Printer")) != std::string::npos;)
+    mondarix.replace(at, 13, "Direct To Eltron");
+  rel::Write(inst.host + "/Mondarix.ini", mondarix);
+  rel::Write(inst.prog + "/Vadoviver.ini", rel::Read(inst.prog + "/Vadoviver.ini") + "[Ports]\r\nLPT1=" + port + "\r\n");
+  rel::Write(port, "");
+  const std::string lines = inst.root / "watch.out";
+  const std::string source = inst.in + "/ORDER.TXT";
+  struct {
+    const char* kind;
+    std::vector<std::string> hold;
+    const char* busy;
+  } cases[] = {
+      {"package", {"lock", inst.multi + "/labels"}, "\tpackage\tbusy\t0\tKavlo Desko is busy; next try at "},
+      {"shipment", {"hold", source}, "\tshipment\tbusy\t0\tKavlo Desko is busy; next try at "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    rel::Write(source, "H,1,2,3,B\r\nD,b\r\n");
+    Helper holder(c.hold);
+    ASSERT_EQ(holder.Line(), "ready");
+    const pid_t watch = rel::SpawnCli(
+        {"--home", inst.prog, "watch", c.kind, "--interval", "0.02", "--settle", "0.02"}, true, lines);
+    ASSERT_GT(watch, 0);
+    auto said = rel::LinesOnce(lines, 3);
+    ASSERT_GE(said.size(), 3u);
+    for (const std::string& l : said) EXPECT_NE(l.find(c.busy), std::string::npos) << l;
+    holder.Release();
+    holder.Line();
+    const std::string ok = c.kind == std::string("package") ? "\tpackage\tok\t2\t" : "\tshipment\tok\t1\t";
+    bool done = false;
+    for (int i = 0; i < 500 && !done; ++i) {
+      said = rel::LinesOnce(lines, said.size() + 1, 2000);
+      done = said.back().find(ok) != std::string::npos;
+    }
+    EXPECT_TRUE(done) << said.back();
+    kill(watch, SIGTERM);
+    EXPECT_EQ(rel::ExitWithin(watch, 5000), 0);
+  }
+  rel::ExpectEachLabelOnce(rel::LabelsIn(rel::Read(port), inst.docSize), 2, 0);
+  EXPECT_EQ(inst.WaitingLabels(engine), 0);
+  EXPECT_EQ(inst.DocsLeft().size(), 0u);
+  EXPECT_FALSE(rel::Exists(source));
+}
+
 // Labels keep arriving (under the table lock, as the host adds them) while
 // passes run: each comes out exactly once, none is stuck.
 TEST_F(Contention, LabelsArrivingDuringPassesComeOutOnce) {
