@@ -98,6 +98,36 @@ TPassResult FromLabelRun(const TLabelRun& run, bool automatic) {
   return r;
 }
 
+// Both shipment passes once the result is made (or cannot be): automatic
+// passes warn of every failure (a busy one only when asked to), manual ones
+// say only that no result could be made, or their success.
+TPassResult ShipmentPass(const std::string& source, const std::string& result, bool resultReady, bool automatic,
+                         const TPassInput& in, TPassView& view) {
+  const TPassMessage unable = Warning(kResultUnable, "Unable to create new file");
+  TPassResult r;
+  if (!resultReady) {
+    r = Outcome(TOutcome::Failed, TPassReason::CreateResult, unable);
+    Report(r, view, true);
+    return r;
+  }
+  StatusShown status(view, kSortingShipments);
+  PassData data;
+  if (!ReadSortFile(in.QueryFile, data.order)) {
+    r = Outcome(TOutcome::Failed, TPassReason::SortFile, Warning(kResultUnable, "Sort file invalid"));
+  } else if (SequenceShipmentFile(source, result, data.provinces, data.order)) {
+    r = Outcome(TOutcome::Success, TPassReason::None, Succeeded());
+    r.Count = 1;
+  } else if (HeldElsewhere(source)) {
+    // Kavlo Desko is still writing it: the next pass takes it.
+    r = Outcome(TOutcome::Busy, TPassReason::SourceOpen, unable);
+  } else {
+    r = Outcome(TOutcome::Failed, TPassReason::Sequence, unable);
+  }
+  if (automatic == (r.Outcome == TOutcome::Success)) r.Message = {};
+  Report(r, view, r.Outcome != TOutcome::Busy || in.WarnWhenBusy);
+  return r;
+}
+
 std::string IsoLocal(plat::Clock::TimePoint t) {
   const time_t secs = std::chrono::system_clock::to_time_t(t);
   tm local{};
@@ -177,50 +207,12 @@ TPassResult TProcessing::AutoShipmentPass(const TPassInput& in, TPassView& view)
   const std::string source = in.Source + "\\ORDER.TXT";
   const std::string result = in.Result + "\\ORDER.TXT";
   if (!plat::FileExists(source)) return {};
-  TPassResult r;
-  if (!plat::FileExists(result) && !plat::CreateEmptyFile(result)) {
-    r = Outcome(TOutcome::Failed, TPassReason::CreateResult, Warning(kResultUnable, "Unable to create new file"));
-    Report(r, view, true);
-    return r;
-  }
-  StatusShown status(view, kSortingShipments);
-  PassData data;
-  if (!ReadSortFile(in.QueryFile, data.order)) {
-    r = Outcome(TOutcome::Failed, TPassReason::SortFile, Warning(kResultUnable, "Sort file invalid"));
-  } else if (SequenceShipmentFile(source, result, data.provinces, data.order)) {
-    r.Outcome = TOutcome::Success;
-    r.Count = 1;
-  } else if (HeldElsewhere(source)) {
-    // Kavlo Desko is still writing it: the next pass takes it.
-    r = Outcome(TOutcome::Busy, TPassReason::SourceOpen, Warning(kResultUnable, "Unable to create new file"));
-  } else {
-    r = Outcome(TOutcome::Failed, TPassReason::Sequence, Warning(kResultUnable, "Unable to create new file"));
-  }
-  Report(r, view, r.Outcome != TOutcome::Busy || in.WarnWhenBusy);
-  return r;
+  const bool ready = plat::FileExists(result) || plat::CreateEmptyFile(result);
+  return ShipmentPass(source, result, ready, true, in, view);
 }
 
 TPassResult TProcessing::ManualShipmentPass(const TPassInput& in, TPassView& view) {
-  TPassResult r;
-  if (!ResultReady(in.Result)) {
-    r = Outcome(TOutcome::Failed, TPassReason::CreateResult, Warning(kResultUnable, "Unable to create new file"));
-    Report(r, view, true);
-    return r;
-  }
-  StatusShown status(view, kSortingShipments);
-  PassData data;
-  if (!ReadSortFile(in.QueryFile, data.order)) {
-    r = Outcome(TOutcome::Failed, TPassReason::SortFile);
-  } else if (SequenceShipmentFile(in.Source, in.Result, data.provinces, data.order)) {
-    r = Outcome(TOutcome::Success, TPassReason::None, Succeeded());
-    r.Count = 1;
-  } else if (HeldElsewhere(in.Source)) {
-    r = Outcome(TOutcome::Busy, TPassReason::SourceOpen);
-  } else {
-    r = Outcome(TOutcome::Failed, TPassReason::Sequence);
-  }
-  Report(r, view, true);
-  return r;
+  return ShipmentPass(in.Source, in.Result, ResultReady(in.Result), false, in, view);
 }
 
 TPassResult TProcessing::Pass(TPassKind kind, bool automatic, const TPassInput& in, TPassView& view) {
