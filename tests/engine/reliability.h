@@ -108,8 +108,7 @@ struct Installation {
     out = sub("out");
     sortFile = (root / "cust.qry").string();
     Write(sortFile, "[Keys]\r\nKey1=5\r\n");  // by customer name
-    std::string ini = "[Paths]\r\nDesko=" + host + "\r\nSource=" + in + "\r\nResult=" + out +
-                      "\r\n[Files]\r\nQuery=" + sortFile + "\r\n";
+    std::string ini = "[Paths]\r\nDesko=" + host + "\r\nSource=" + in + "\r\nResult=" + out + "\r\n";
     if (withFifo) {
       fifo = (root / "lpt1").string();
       EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -127,6 +126,11 @@ struct Installation {
   }
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
+
+  // Names the sort file in Vadoviver.ini, as the headless cycle reads it.
+  void SetQueryFile() const {
+    Write(prog + "/Vadoviver.ini", Read(prog + "/Vadoviver.ini") + "[Files]\r\nQuery=" + sortFile + "\r\n");
+  }
 
   std::string Doc(int id) const {
     char n[32];

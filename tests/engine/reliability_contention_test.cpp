@@ -236,6 +236,7 @@ TEST_F(Contention, WatchSaysBusyAndGoesOn) {
   rel::Write(inst.host + "/Mondarix.ini", mondarix);
   rel::Write(inst.prog + "/Vadoviver.ini", rel::Read(inst.prog + "/Vadoviver.ini") + "[Ports]\r\nLPT1=" + port + "\r\n");
   rel::Write(port, "");
+  inst.SetQueryFile();
   const std::string lines = inst.root / "watch.out";
   const std::string source = inst.in + "/ORDER.TXT";
   struct {

@@ -157,6 +157,7 @@ TEST(CrashReliability, WatchStoppedBySigterm) {
   inst.docSize = 6000;
   const int engine = OpenData();
   inst.CreateTables(engine, labels);
+  inst.SetQueryFile();
   SlowPortReader port(inst.fifo);
   const std::string out = (inst.root / "watch.out").string();
   struct {
