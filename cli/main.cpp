@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "engine/uSequncr.h"
-#include "geo/uXArea.h"
+#include <memory>
+
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/text.h"
@@ -21,7 +21,11 @@ const char* const kUsage =
     "  shipments SORTFILE SOURCE RESULT   sort a shipment file into RESULT\n"
     "  labels SORTFILE                    sort and print the waiting package labels\n"
     "  dump FOLDER\\TABLE [TAG]            print a table's records\n"
-    "  zones --coverage                   postal lines in no zone or in several (exit 2 when any)\n";
+    "  zones --coverage                   postal lines in no zone or in several (exit 2 when any)\n"
+    "  watch package|shipment [--interval S] [--settle S]\n"
+    "                                     the automatic cycle without a window\n";
+
+std::unique_ptr<TProcessing> g_processing;
 
 void Fail(const std::string& caption, const std::string& text) {
   std::cerr << "vadoviver-cli: " << caption << ": " << text << "\n";
@@ -29,37 +33,21 @@ void Fail(const std::string& caption, const std::string& text) {
 
 }  // namespace
 
+TProcessing& CliProcessing() { return *g_processing; }
+
 // One manual shipment pass.
 int RunShipmentsCommand(const std::vector<std::string>& args) {
   if (args.size() != 3) {
     std::cerr << kUsage;
     return 1;
   }
-  const std::string& query = args[0];
-  const std::string& source = args[1];
-  const std::string& result = args[2];
-  const std::string createFailed = "Unable to create the sorted result text file.";
-  if (!plat::FileExists(result) && !plat::CreateEmptyFile(result)) {
-    Fail("Unable to create new file", createFailed + " (" + result + ")");
-    return 1;
-  }
-  std::cout << "Sorting a Shipment File ...\n";
-  TProvinceArray provinces;
-  TSortOrderArray order;
-  LoadProvinces(provinces);
-  int status = 0;
-  if (!ReadSortFile(plat::Trim(query), order)) {
-    Fail("Sort file invalid", plat::Trim(query) + " gives no sort key (section Keys, Key1 to Key5)");
-    status = 1;
-  } else if (!SequenceShipmentFile(plat::Trim(source), plat::Trim(result), provinces, order)) {
-    Fail("Unable to create new file",
-         createFailed + " The source is missing or in use, the result is in use, or a read or write failed.");
-    status = 1;
-  } else {
-    std::cout << "File Sort Processed Successfully.\n";
-  }
-  FreeProvinces(provinces);
-  return status;
+  TPassInput in;
+  in.QueryFile = plat::Trim(args[0]);
+  in.Source = plat::Trim(args[1]);
+  in.Result = plat::Trim(args[2]);
+  TCliPassView view;
+  const TPassResult r = CliProcessing().ManualShipmentPass(in, view);
+  return ManualPassStatus(TPassKind::Shipment, r, in);
 }
 
 // Record number, then every field as fetch gives it, tab-separated; in tag
@@ -112,13 +100,13 @@ int main(int argc, char** argv) {
   }
   const std::string command = args[0];
   args.erase(args.begin());
-  if (command != "shipments" && command != "dump" && command != "labels" && command != "zones") {
+  if (command != "shipments" && command != "dump" && command != "labels" && command != "zones" && command != "watch") {
     std::cerr << "vadoviver-cli: unknown command " << command << "\n" << kUsage;
     return 1;
   }
   int status = 1;
   try {
-    OpenData();
+    g_processing = std::make_unique<TProcessing>();
     AppSetup = new TSetup(home.empty() ? plat::ExeFolder() : home);
     if (command == "shipments")
       status = RunShipmentsCommand(args);
@@ -126,6 +114,8 @@ int main(int argc, char** argv) {
       status = RunDumpCommand(args);
     else if (command == "zones")
       status = RunZonesCommand(args);
+    else if (command == "watch")
+      status = RunWatchCommand(args);
     else
       status = RunLabelsCommand(args);
   } catch (const std::exception& e) {
@@ -134,6 +124,6 @@ int main(int argc, char** argv) {
   }
   delete AppSetup;
   AppSetup = nullptr;
-  CloseData(AppEngine);
+  g_processing.reset();
   return status;
 }

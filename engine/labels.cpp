@@ -14,6 +14,7 @@
 
 #include "engine/labels.h"
 #include "engine/uSequncr.h"
+#include "platform/clock.h"
 #include "platform/cups_printing.h"
 #include "platform/file.h"
 #include "platform/port.h"
@@ -211,16 +212,21 @@ bool MarkPrinted(int labels, int32_t recNo) {
 
 }  // namespace
 
-bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& order) {
-  if (!AppSetup) return false;
+TLabelRun RunLabelPass(const TProvinceArray& provinces, const TSortOrderArray& order) {
+  TLabelRun run;
+  if (!AppSetup) return run;
   TableHandle labels(mOpen(AppEngine, AppSetup->MultiShipperPath + "\\Labels", "document"));
-  if (!labels.get()) return false;
-  if (d4lockFile(labels.get()) != 0) return false;  // closing lets go of the table
+  if (!labels.get()) return run;
+  if (d4lockFile(labels.get()) != 0) {  // closing lets go of the table
+    run.State = TLabelRun::Locked;
+    return run;
+  }
 
   std::vector<TLabelDoc> docs;
   std::vector<TItem> items;
   bool marked = false;
   bool ok = ReadLabels(labels.get(), provinces, order, docs, items, marked);
+  bool stopped = false;
 
   if (ok) {
     for (size_t i : SortedOrder(items, order)) {
@@ -242,8 +248,15 @@ bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& orde
       // document that cannot be deleted leaves its label done (it must not
       // print again); the pass still stops to report it.
       marked = true;
+      ++run.Printed;
       if (!MarkPrinted(labels.get(), doc.RecNo) || !plat::DeleteFile(UndoubleBackslashes(doc.FileName))) {
         ok = false;
+        break;
+      }
+      // A stop asked for (a signal to the headless cycle) ends the pass
+      // here, between two labels: the rest wait for the next run.
+      if (plat::StopRequested() && run.Printed < static_cast<int>(docs.size())) {
+        stopped = true;
         break;
       }
     }
@@ -252,5 +265,10 @@ bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& orde
   if (marked && d4pack(labels.get()) != 0) ok = false;
   d4unlock(labels.get());
   labels.Close();
-  return ok;
+  run.State = !ok ? TLabelRun::Failed : stopped ? TLabelRun::Stopped : TLabelRun::Done;
+  return run;
+}
+
+bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& order) {
+  return RunLabelPass(provinces, order).State == TLabelRun::Done;
 }

@@ -34,3 +34,17 @@ struct TLabelDoc {
 // so that no label prints out of order.
 bool ReadLabels(int labels, const TProvinceArray& provinces, const TSortOrderArray& order,
                 std::vector<TLabelDoc>& docs, std::vector<TItem>& items, bool& marked);
+
+// What became of one label pass.
+struct TLabelRun {
+  enum TState {
+    Failed,   // Labels cannot be opened, or a label could not print or be marked
+    Locked,   // another program holds the Labels lock: nothing was read or printed
+    Stopped,  // a stop was requested: the labels printed so far are done, the rest wait
+    Done,     // every waiting label printed (also when there was none)
+  } State = Failed;
+  int Printed = 0;  // labels printed and marked in this pass
+};
+
+// SequenceLabels with the reason it ended and the number printed.
+TLabelRun RunLabelPass(const TProvinceArray& provinces, const TSortOrderArray& order);

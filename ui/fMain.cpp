@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStatusBar>
 #include <QStyleOptionTabWidgetFrame>
 #include <QTabBar>
 #include <QTimer>
@@ -27,11 +28,9 @@
 #include <QVBoxLayout>
 #include <exception>
 
-#include "engine/uSequncr.h"
-#include "geo/uXArea.h"
 #include "platform/file.h"
 #include "platform/text.h"
-#include "setup/TableAccess.h"
+#include "setup/TableAccess.h"  // SafeDir
 #include "setup/uSetup.h"
 
 #include "ui/fQuery.h"
@@ -39,9 +38,6 @@
 #include "ui/fZone.h"
 
 namespace {
-
-constexpr int ProcessInterval = 10000;  // ms between the end of a pass and the next
-constexpr int SettleWait = 60000;       // ms the label count must stay unchanged
 
 constexpr int ModePackage = 0;
 constexpr int ModeShipment = 1;
@@ -59,6 +55,22 @@ std::string Trimmed(const QLineEdit* edit) { return plat::Trim(S(edit->text()));
 std::string& ProgramFolderOverride() {
   static std::string folder;
   return folder;
+}
+
+// The window's clock: its waits are plain pauses of the user-interface
+// thread, through the UI services like every other wait of the window.
+class WindowClock : public plat::Clock {
+ public:
+  TimePoint Now() override { return plat::SystemClock().Now(); }
+  bool Wait(int milliseconds) override {
+    ui::Ui().Pause(milliseconds);
+    return true;
+  }
+};
+
+plat::Clock& TheWindowClock() {
+  static WindowClock clock;
+  return clock;
 }
 
 QToolButton* PictureButton(QWidget* parent, const char* name) {
@@ -150,7 +162,7 @@ std::string TfrmMain::ProgramFolder() {
   return folder.empty() ? plat::ExeFolder() : folder;
 }
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), Cycle(TheWindowClock()) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Kavlo Package & Shipment Vadoviver ..."));
   // Fixed size: a minimise button, no maximise button.
@@ -177,7 +189,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 
   tmrProcess = new QTimer(this);
   tmrProcess->setObjectName(QStringLiteral("tmrProcess"));
-  tmrProcess->setInterval(ProcessInterval);
+  tmrProcess->setInterval(Cycle.Interval());
 
   auto* central = new QWidget(this);
   central->setObjectName(QStringLiteral("central"));
@@ -288,6 +300,10 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
   QWidget::setTabOrder(btnResult, btnProcess);
   QWidget::setTabOrder(btnProcess, btnStop);
 
+  stbMain = statusBar();
+  stbMain->setObjectName(QStringLiteral("stbMain"));
+  stbMain->setSizeGripEnabled(false);
+
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   ShowCount();
 
@@ -368,7 +384,7 @@ void TfrmMain::Centre() {
 
 void TfrmMain::FormShow() {
   btnQuery->setIcon(ilsMain->Image(PicDocument));
-  Engine = OpenData();
+  Processing = std::make_unique<TProcessing>(TheWindowClock());
   delete AppSetup;
   AppSetup = new TSetup(ProgramFolder());
   txtQuery->setText(Q(AppSetup->QueryFile));
@@ -386,8 +402,7 @@ void TfrmMain::FormDestroy() {
   tmrProcess->stop();
   delete AppSetup;
   AppSetup = nullptr;
-  CloseData(Engine);
-  Engine = 0;
+  Processing.reset();
 }
 
 // The menu's windows: created with the main window as owner, shown modally,
@@ -418,16 +433,11 @@ void TfrmMain::ShowFileControls(bool visible) {
   btnResult->setVisible(visible);
 }
 
-void TfrmMain::ShowCount() { txtCount->setText(QString::asprintf("%d ", PassCount)); }
-
-void TfrmMain::CountUp() {
-  ++PassCount;
-  ShowCount();
-}
+void TfrmMain::ShowCount() { txtCount->setText(QString::asprintf("%d ", Cycle.PassCount())); }
 
 void TfrmMain::tabModeChange() {
   ShowFileControls(tabMode->currentIndex() == ModeShipment);
-  PassCount = 0;
+  Cycle.Reset();
   ShowCount();
   {
     // A change made by the program is not the user's: the handler runs once, below.
@@ -582,118 +592,53 @@ void TfrmMain::PlaceWaitPanel() {
   panWait->setGeometry((central->width() - width) / 2, centreY - height / 2, width, height);
 }
 
-void TfrmMain::ShowStatus(const char* text) {
-  panWait->setText(QString::fromLatin1(text));
+void TfrmMain::ShowStatus(const std::string& text) {
+  panWait->setText(Q(text));
   PlaceWaitPanel();
   panWait->raise();
   panWait->show();
+  // Painted now: a blocking step follows, and one round of message
+  // processing does not paint a newly shown widget.
+  panWait->repaint();
   ui::Ui().ProcessMessages();
 }
 
 void TfrmMain::HideStatus() { panWait->hide(); }
 
+void TfrmMain::ShowMessage(const TPassMessage& message) {
+  ui::Ui().Message(this, message.Text, message.Caption, ui::MsgButtons::Ok,
+                   message.Icon == TPassIcon::Information ? ui::MsgIcon::Information : ui::MsgIcon::Warning);
+}
+
 void TfrmMain::Warn(const char* text, const char* caption) {
   ui::Ui().Message(this, text, caption, ui::MsgButtons::Ok, ui::MsgIcon::Warning);
 }
 
-void TfrmMain::Inform(const char* text, const char* caption) {
-  ui::Ui().Message(this, text, caption, ui::MsgButtons::Ok, ui::MsgIcon::Information);
+// The sort file and, for shipments, the source and result as the fields hold
+// them: the passes use the texts, not the saved settings.
+TPassInput TfrmMain::PassInput() const {
+  TPassInput in;
+  in.QueryFile = Trimmed(txtQuery);
+  in.Source = Trimmed(txtSource);
+  in.Result = Trimmed(txtResult);
+  return in;
 }
 
-std::string TfrmMain::QueryFileName() const { return Trimmed(txtQuery); }
-
-int TfrmMain::LabelCount(const std::string& table) const {
-  const int handle = mOpen(Engine, table, "");
-  if (handle == 0) return 0;  // a table that cannot be opened holds no label we could print
-  const int count = d4recCountDo(handle);
-  d4close(handle);
-  return count;
+void TfrmMain::AutoPass(TPassKind kind) {
+  const TPassResult r = Cycle.Tick(*Processing, kind, PassInput(), *this);
+  if (r.Outcome == TOutcome::Success) ShowCount();
+  stbMain->showMessage(Q(Cycle.StatusLine()));
 }
 
-void TfrmMain::AutoPackagePass() {
-  const std::string labels = (AppSetup ? AppSetup->MultiShipperPath : std::string()) + "\\Labels";
-  const int first = LabelCount(labels);
-  if (first <= 0) return;
-  ShowStatus("Processing Package Labels ...");
-  // A plain pause: the window does not react until Kavlo Desko has had time
-  // to finish writing a batch of labels.
-  ui::Ui().Pause(SettleWait);
-  panWait->setText(QStringLiteral("Sorting Package Labels ..."));
-  ui::Ui().ProcessMessages();
-  const int second = LabelCount(labels);
-  if (second != first) {
-    HideStatus();
-    return;
-  }
-  TProvinceArray provinces;
-  TSortOrderArray order;
-  LoadProvinces(provinces);
-  if (!ReadSortFile(QueryFileName(), order)) {
-    Warn("Unable to process package label sort.", "Sort file invalid");
-  } else if (SequenceLabels(provinces, order)) {
-    CountUp();
-  } else {
-    Warn("Unable to process package label sort.", "Error Occured");
-  }
-  order.clear();
-  FreeProvinces(provinces);
-  HideStatus();
+void TfrmMain::ManualPass(TPassKind kind) {
+  Cycle.NoteManual(kind, Processing->Pass(kind, false, PassInput(), *this));
+  stbMain->showMessage(Q(Cycle.StatusLine()));
 }
 
-void TfrmMain::AutoShipmentPass() {
-  const std::string sourceFile = Trimmed(txtSource) + "\\ORDER.TXT";
-  const std::string resultFile = Trimmed(txtResult) + "\\ORDER.TXT";
-  if (!plat::FileExists(sourceFile)) return;
-  if (!plat::FileExists(resultFile) && !plat::CreateEmptyFile(resultFile)) {
-    Warn("Unable to create the sorted result text file.", "Unable to create new file");
-    return;
-  }
-  ShowStatus("Sorting a Shipment File ...");
-  TProvinceArray provinces;
-  TSortOrderArray order;
-  LoadProvinces(provinces);
-  if (!ReadSortFile(QueryFileName(), order)) {
-    Warn("Unable to create the sorted result text file.", "Sort file invalid");
-  } else if (SequenceShipmentFile(sourceFile, resultFile, provinces, order)) {
-    CountUp();
-  } else {
-    Warn("Unable to create the sorted result text file.", "Unable to create new file");
-  }
-  order.clear();
-  FreeProvinces(provinces);
-  HideStatus();
-}
+void TfrmMain::AutoPackagePass() { AutoPass(TPassKind::Package); }
 
-void TfrmMain::ManualPackagePass() {
-  ShowStatus("Sorting Package Labels ...");
-  TProvinceArray provinces;
-  TSortOrderArray order;
-  LoadProvinces(provinces);
-  if (ReadSortFile(QueryFileName(), order) && SequenceLabels(provinces, order))
-    Inform("File Sort Processed Successfully.", "Success ...");
-  order.clear();
-  FreeProvinces(provinces);
-  HideStatus();
-}
+void TfrmMain::AutoShipmentPass() { AutoPass(TPassKind::Shipment); }
 
-void TfrmMain::ManualShipmentPass() {
-  // The result is made under the same (trimmed) name that is sorted into: a
-  // name with blanks around it must not leave a stray file behind, and a
-  // field of blanks is no file name at all.
-  const std::string sourceFile = Trimmed(txtSource);
-  const std::string resultFile = Trimmed(txtResult);
-  if (!plat::FileExists(resultFile) && (resultFile.empty() || !plat::CreateEmptyFile(resultFile))) {
-    Warn("Unable to create the sorted result text file.", "Unable to create new file");
-    return;
-  }
-  ShowStatus("Sorting a Shipment File ...");
-  TProvinceArray provinces;
-  TSortOrderArray order;
-  LoadProvinces(provinces);
-  if (ReadSortFile(QueryFileName(), order) &&
-      SequenceShipmentFile(sourceFile, resultFile, provinces, order))
-    Inform("File Sort Processed Successfully.", "Success ...");
-  order.clear();
-  FreeProvinces(provinces);
-  HideStatus();
-}
+void TfrmMain::ManualPackagePass() { ManualPass(TPassKind::Package); }
+
+void TfrmMain::ManualShipmentPass() { ManualPass(TPassKind::Shipment); }

@@ -7,8 +7,10 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "engine/passes.h"
 #include "ui/UiServices.h"
 
 class QAction;
@@ -21,6 +23,7 @@ class QPaintEvent;
 class QPushButton;
 class QResizeEvent;
 class QShowEvent;
+class QStatusBar;
 class QTabBar;
 class QTimer;
 class QToolButton;
@@ -64,7 +67,9 @@ class TImageList : public QObject {
   int Count() const { return static_cast<int>(Images.size()); }
 };
 
-class TfrmMain : public QMainWindow {
+// The window only shows what the passes and the cycle (below ui/) come to:
+// it is their view (status panel, message boxes).
+class TfrmMain : public QMainWindow, private TPassView {
   Q_OBJECT
  public:
   explicit TfrmMain(QWidget* parent = nullptr);
@@ -98,6 +103,8 @@ class TfrmMain : public QMainWindow {
   QToolButton* btnResult;
   QPushButton* btnProcess;
   QPushButton* btnStop;
+  // Below the tabs: how the last pass ended, or when a busy host is tried again.
+  QStatusBar* stbMain;
 
   // Event handlers, public so that window tests can drive them directly.
   void FormShow();
@@ -125,7 +132,7 @@ class TfrmMain : public QMainWindow {
   void ManualPackagePass();
   void ManualShipmentPass();
 
-  int EngineHandle() const { return Engine; }
+  int EngineHandle() const { return Processing ? Processing->Engine() : 0; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -137,13 +144,14 @@ class TfrmMain : public QMainWindow {
   void ChoosePathOrFile(QLineEdit* field, std::string* setting, const char* pathTitle,
                         const char* fileTitle, bool fileMustExist);
   void ShowCount();
-  void CountUp();
-  void ShowStatus(const char* text);
-  void HideStatus();
+  // TPassView
+  void ShowStatus(const std::string& text) override;
+  void HideStatus() override;
+  void ShowMessage(const TPassMessage& message) override;
   void Warn(const char* text, const char* caption);
-  void Inform(const char* text, const char* caption);
-  std::string QueryFileName() const;
-  int LabelCount(const std::string& table) const;
+  TPassInput PassInput() const;
+  void AutoPass(TPassKind kind);
+  void ManualPass(TPassKind kind);
   // Runs a handler; an error it raises is shown in the standard error box.
   template <class F>
   void Guarded(F&& handler);
@@ -153,8 +161,10 @@ class TfrmMain : public QMainWindow {
   void PlaceWaitPanel();
   void Centre();
 
-  int32_t PassCount = 0;
-  int Engine = 0;
+  // The table engine and the passes, from the first showing to destruction.
+  std::unique_ptr<TProcessing> Processing;
+  // The automatic cycle: successful passes since the mode was chosen, the busy rule.
+  TCycle Cycle;
   bool Shown = false;
   bool Centred = false;
   // True from an automatic Process to Stop: the timer handler re-arms the

@@ -124,6 +124,36 @@ TEST_F(Cli, ShipmentsFailures) {
   }
 }
 
+// A watcher that cannot start says why at once and ends non-zero.
+TEST_F(Cli, WatchRefusesToStart) {
+  const std::string home = dir.path.string();
+  Write(dir / "good.qry", "[Keys]\nKey1=5\n");
+  auto ini = [&](const std::string& query, const std::string& source, const std::string& result) {
+    Write(dir / "Vadoviver.ini", "[Paths]\nDesko=" + home + "\nSource=" + source + "\nResult=" + result +
+                                     "\n[Files]\nQuery=" + query + "\n");
+  };
+  struct {
+    std::string args, query, source, result;
+    int status;
+    std::string stderrHas;
+  } cases[] = {
+      {"watch", "good.qry", home, home + "/out", 2, "usage"},
+      {"watch parcels", "good.qry", home, home + "/out", 2, "usage"},
+      {"watch package --interval soon", "good.qry", home, home + "/out", 2, "usage"},
+      {"watch package --settle", "good.qry", home, home + "/out", 2, "usage"},
+      {"watch package", "none.qry", home, home, 1, "Sort file invalid"},
+      {"watch package", "good.qry", home, home, 1, "no Labels table"},
+      {"watch shipment", "good.qry", home, home, 1, "Destination path must be different from the source path."},
+      {"watch shipment", "good.qry", home, home + "/missing", 1, "no such folder"},
+  };
+  for (const auto& c : cases) {
+    ini(dir / c.query, c.source, c.result);
+    EXPECT_EQ(Run(c.args), c.status) << c.args;
+    EXPECT_NE(err.find(c.stderrHas), std::string::npos) << c.args << "\n" << err;
+    EXPECT_TRUE(out.empty()) << out;
+  }
+}
+
 TEST_F(Cli, DumpInTagAndRecordOrder) {
   ASSERT_EQ(Run("dump '" + (dir / "Provinces") + "' name"), 0) << err;
   std::vector<std::string> lines;

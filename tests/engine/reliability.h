@@ -127,6 +127,11 @@ struct Installation {
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
 
+  // Names the sort file in Vadoviver.ini, as the headless cycle reads it.
+  void SetQueryFile() const {
+    Write(prog + "/Vadoviver.ini", Read(prog + "/Vadoviver.ini") + "[Files]\r\nQuery=" + sortFile + "\r\n");
+  }
+
   std::string Doc(int id) const {
     char n[32];
     std::snprintf(n, sizeof n, "/L%06d.LBL", id);
@@ -250,7 +255,8 @@ inline void ExpectEachLabelOnce(const std::map<int, int>& counts, int n, int all
 }
 
 // Runs the command-line tool to its end; its exit status (-1 when killed).
-inline pid_t SpawnCli(const std::vector<std::string>& args, bool quiet = true) {
+// stdoutTo: a file that receives its standard output (quiet or not).
+inline pid_t SpawnCli(const std::vector<std::string>& args, bool quiet = true, const std::string& stdoutTo = "") {
   std::vector<std::string> all = {VV_BINARY_DIR "/cli/vadoviver-cli"};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -258,10 +264,10 @@ inline pid_t SpawnCli(const std::vector<std::string>& args, bool quiet = true) {
   argv.push_back(nullptr);
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  if (quiet) {
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  }
+  if (quiet || !stdoutTo.empty())
+    posix_spawn_file_actions_addopen(&fa, 1, stdoutTo.empty() ? "/dev/null" : stdoutTo.c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (quiet) posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
   if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&fa);
@@ -277,6 +283,32 @@ inline int WaitExit(pid_t pid) {
 inline int RunCli(const std::vector<std::string>& args) {
   const pid_t pid = SpawnCli(args);
   return pid < 0 ? -2 : WaitExit(pid);
+}
+
+// The lines of a file once it holds at least n of them (those it holds
+// when the time is up otherwise).
+inline std::vector<std::string> LinesOnce(const std::string& file, size_t n, int timeoutMs = 20000) {
+  std::vector<std::string> lines;
+  for (int waited = 0;; waited += 10) {
+    lines.clear();
+    const std::string text = Read(file);
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.push_back(text.substr(at, end - at));
+    if (lines.size() >= n || waited >= timeoutMs) return lines;
+    usleep(10000);
+  }
+}
+
+// Waits up to timeoutMs for the process to end: its exit status, -1 when
+// killed, -3 when it is still running.
+inline int ExitWithin(pid_t pid, int timeoutMs) {
+  for (int waited = 0; waited < timeoutMs; waited += 5) {
+    int status = 0;
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    usleep(5000);
+  }
+  return -3;
 }
 
 // Resident pages and open descriptors of this process.

@@ -14,7 +14,9 @@
 #include <set>
 #include <thread>
 
+#include "engine/passes.h"
 #include "engine/uSequncr.h"
+#include "passes_support.h"
 #include "reliability.h"
 #include "tests/fault_points.h"
 
@@ -95,6 +97,45 @@ class Helper {
   int stdin_ = -1, stdout_ = -1;
 };
 
+// The automatic cycle while the host holds what a pass needs: busy, not
+// failed; no message until the 30th busy pass in a row, which shows the
+// ordinary warning once; the status line names the next try. A manual pass
+// is busy too and, as ever, says nothing about it.
+void ExpectBusy(TPassKind kind, const TPassInput& in, const TPassInput& manual, const std::string& warning) {
+  const int engine = AppEngine;  // the pass engine below is the test's own
+  passes::FakeClock clock;
+  TProcessing processing(clock);
+  TCycle cycle(clock);
+  passes::RecordingView view;
+  for (int pass = 1; pass <= TCycle::BusyWarnAfter + 1; ++pass) {
+    const TPassResult r = cycle.Tick(processing, kind, in, view);
+    ASSERT_STREQ(OutcomeWord(r.Outcome), "busy") << "pass " << pass;
+    EXPECT_EQ(r.Shown, pass == TCycle::BusyWarnAfter) << "pass " << pass;
+  }
+  std::vector<std::string> messages;
+  for (const std::string& s : view.shown)
+    if (s.rfind("message ", 0) == 0) messages.push_back(s);
+  EXPECT_EQ(messages, std::vector<std::string>{"message " + warning});
+  EXPECT_EQ(cycle.StatusLine(),
+            "Kavlo Desko is busy; next try at " + plat::LocalTimeOfDay(clock.now + std::chrono::seconds(10)));
+  EXPECT_EQ(cycle.PassCount(), 0);
+  view.shown.clear();
+  EXPECT_STREQ(OutcomeWord(processing.Pass(kind, false, manual, view).Outcome), "busy");
+  EXPECT_EQ(view.shown.back(), "hide");
+  EXPECT_EQ(view.shown.size(), 2u);
+  AppEngine = engine;
+}
+
+TPassResult AutoPassOnce(TPassKind kind, const TPassInput& in) {
+  const int engine = AppEngine;
+  passes::FakeClock clock;
+  TProcessing processing(clock);
+  passes::RecordingView view;
+  const TPassResult r = TCycle(clock).Tick(processing, kind, in, view);
+  AppEngine = engine;
+  return r;
+}
+
 class Contention : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -129,6 +170,9 @@ TEST_F(Contention, LockedLabelsTableFailsThePassUntilReleased) {
   ASSERT_EQ(holder.Line(), "ready");
   EXPECT_FALSE(LabelPass());
   EXPECT_FALSE(LabelPass());
+  TPassInput in;
+  in.QueryFile = inst.sortFile;
+  ExpectBusy(TPassKind::Package, in, in, "Error Occured|Unable to process package label sort.");
   EXPECT_EQ(printer->printed, std::vector<int>{}) << "printed while another program held the lock";
   EXPECT_EQ(inst.WaitingLabels(engine), 3);
   EXPECT_EQ(inst.DocsLeft().size(), 3u);
@@ -152,6 +196,21 @@ TEST_F(Contention, ShipmentFileHeldOpenIsLeftForALaterPass) {
       Helper writer({"hold", held});
       ASSERT_EQ(writer.Line(), "ready");
       EXPECT_FALSE(SequenceShipmentFile(source, result, provinces, order));
+      TPassInput in;
+      in.QueryFile = inst.sortFile;
+      in.Source = inst.in;
+      in.Result = inst.out;
+      if (held == source) {
+        TPassInput manual = in;
+        manual.Source = source;
+        manual.Result = result;
+        ExpectBusy(TPassKind::Shipment, in, manual, "Unable to create new file|Unable to create the sorted result text file.");
+      } else {
+        // A result in use is no busy host: the failure is shown at once.
+        const TPassResult r = AutoPassOnce(TPassKind::Shipment, in);
+        EXPECT_STREQ(OutcomeWord(r.Outcome), "failed");
+        EXPECT_TRUE(r.Shown);
+      }
       EXPECT_EQ(rel::Read(source), content);
       EXPECT_EQ(rel::Read(result), old);
       EXPECT_FALSE(rel::Exists(result + ".vvtmp"));
@@ -163,6 +222,58 @@ TEST_F(Contention, ShipmentFileHeldOpenIsLeftForALaterPass) {
     EXPECT_EQ(rel::Read(result), "H,1,2,3,A\r\nD,a\r\nH,1,2,3,B\r\nD,b\r\n");
     EXPECT_FALSE(rel::Exists(source));
   }
+}
+
+// The headless cycle beside the host holding the Labels lock, then
+// ORDER.TXT: busy lines, no warning, and the work done once it lets go.
+TEST_F(Contention, WatchSaysBusyAndGoesOn) {
+  Start(2);
+  // The watcher prints in its own process: raw to a port that is a plain file.
+  const std::string port = inst.root / "lpt1.prn";
+  std::string mondarix = rel::Read(inst.host + "/Mondarix.ini");
+  for (size_t at; (at = mondarix.find("Label Printer")) != std::string::npos;)
+    mondarix.replace(at, 13, "Direct To Eltron");
+  rel::Write(inst.host + "/Mondarix.ini", mondarix);
+  rel::Write(inst.prog + "/Vadoviver.ini", rel::Read(inst.prog + "/Vadoviver.ini") + "[Ports]\r\nLPT1=" + port + "\r\n");
+  rel::Write(port, "");
+  inst.SetQueryFile();
+  const std::string lines = inst.root / "watch.out";
+  const std::string source = inst.in + "/ORDER.TXT";
+  struct {
+    const char* kind;
+    std::vector<std::string> hold;
+    const char* busy;
+  } cases[] = {
+      {"package", {"lock", inst.multi + "/labels"}, "\tpackage\tbusy\t0\tKavlo Desko is busy; next try at "},
+      {"shipment", {"hold", source}, "\tshipment\tbusy\t0\tKavlo Desko is busy; next try at "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    rel::Write(source, "H,1,2,3,B\r\nD,b\r\n");
+    Helper holder(c.hold);
+    ASSERT_EQ(holder.Line(), "ready");
+    const pid_t watch = rel::SpawnCli(
+        {"--home", inst.prog, "watch", c.kind, "--interval", "0.02", "--settle", "0.02"}, true, lines);
+    ASSERT_GT(watch, 0);
+    auto said = rel::LinesOnce(lines, 3);
+    ASSERT_GE(said.size(), 3u);
+    for (const std::string& l : said) EXPECT_NE(l.find(c.busy), std::string::npos) << l;
+    holder.Release();
+    holder.Line();
+    const std::string ok = c.kind == std::string("package") ? "\tpackage\tok\t2\t" : "\tshipment\tok\t1\t";
+    bool done = false;
+    for (int i = 0; i < 500 && !done; ++i) {
+      said = rel::LinesOnce(lines, said.size() + 1, 2000);
+      done = said.back().find(ok) != std::string::npos;
+    }
+    EXPECT_TRUE(done) << said.back();
+    kill(watch, SIGTERM);
+    EXPECT_EQ(rel::ExitWithin(watch, 5000), 0);
+  }
+  rel::ExpectEachLabelOnce(rel::LabelsIn(rel::Read(port), inst.docSize), 2, 0);
+  EXPECT_EQ(inst.WaitingLabels(engine), 0);
+  EXPECT_EQ(inst.DocsLeft().size(), 0u);
+  EXPECT_FALSE(rel::Exists(source));
 }
 
 // Labels keep arriving (under the table lock, as the host adds them) while

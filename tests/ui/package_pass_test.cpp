@@ -1,6 +1,7 @@
 // The package passes of the main window on real host tables (copies of the
 // shared fixtures), with a printer service that records every job.
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <set>
 
@@ -273,6 +274,35 @@ class PackagePassTest : public QObject {
     QVERIFY(CountLabels(engine, w.LabelsTable()) >= 1);
     QVERIFY(WaitingFiles(engine, w.LabelsTable()).count(w.docs + "/missing.zpl") == 1);
     QCOMPARE(r.Count(), std::string("0 "));
+  }
+
+  // What is on screen while the pass blocks: the panel must have been painted
+  // into the window (one round of message processing does not paint it).
+  void statusPanelIsOnScreenDuringTheWaits() {
+    PackageWorld w;
+    Running r(w);
+    QVERIFY(QTest::qWaitForWindowExposed(r.frm.get()));
+    QVERIFY(SetLabels(r.frm->EngineHandle(), w.LabelsTable(), {{w.Document("one"), 0, Bouchard, 1}}));
+    std::vector<bool> painted;
+    auto onScreen = [&] {
+      QWidget* p = r.frm->panWait;
+      const QImage screen = r.frm->screen()->grabWindow(r.frm->winId()).toImage();
+      const QRect at(p->mapTo(r.frm.get(), QPoint(0, 0)), p->size());
+      painted.push_back(screen.copy(at).convertToFormat(QImage::Format_RGB32) ==
+                        p->grab().toImage().convertToFormat(QImage::Format_RGB32));
+    };
+    r.ui->onPause = [&](int) { onScreen(); };
+    r.frm->btnProcess->click();
+    r.frm->tmrProcessTimer();
+    r.ui->onPause = nullptr;
+    // The manual pass blocks while it prints.
+    QVERIFY(SetLabels(r.frm->EngineHandle(), w.LabelsTable(), {{w.Document("two"), 0, Bouchard, 1}}));
+    r.frm->btnStop->click();
+    r.Mode(0, 1);
+    r.ui->onProcessMessages = onScreen;
+    r.frm->btnProcess->click();
+    QCOMPARE(painted, (std::vector<bool>{true, true}));
+    QCOMPARE(printer_->jobs.size(), size_t(2));
   }
 
   void manualPassPrintsAtOnce() {

@@ -217,6 +217,7 @@ class ShipmentPassTest : public QObject {
     QTest::newRow("empty") << "";
     QTest::newRow("blanks") << "   ";
     QTest::newRow("missing folder") << "/no/such/folder/sorted.txt";
+    QTest::newRow("a folder") << QDir::tempPath();
   }
 
   void manualResultCannotBeCreated() {
