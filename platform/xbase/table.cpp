@@ -329,6 +329,8 @@ std::unique_ptr<Table> Table::Open(const std::string& basePath, bool readOnly) {
     bool rebuild = false;
     try {
       t->OpenIndex();
+    } catch (const XBaseBusy&) {
+      throw;  // sound, only being changed by another program for too long
     } catch (const XBaseError&) {
       std::vector<CdxTagHeader> defs;
       if (!LoadTagDefinitions(TagsPathFor(cdx), defs)) throw;
