@@ -266,6 +266,8 @@ void LockIndexByte(int fd, const std::string& path) {
     fl.l_start = kLockByte;
     fl.l_len = 1;
     if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return;
+    // A file system without locks: nobody can hold the byte.
+    if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return;
     if (errno != EACCES && errno != EAGAIN && errno != EINTR) {
       throw XBaseError("cannot lock index " + path + ": " + std::strerror(errno));
     }
