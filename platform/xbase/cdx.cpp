@@ -16,6 +16,8 @@
 //   4. test the lock byte, then read the counter: when the byte is free and
 //      the counter unchanged, no writer touched a page meanwhile and the
 //      result (or error) stands; otherwise drop the cache and start again.
+//      A read served from the cache alone needs no such test: its pages are
+//      those of the state found in step 1.
 // The order of the tests matters: a change that starts after step 1 either
 // still holds the byte at step 4 or has moved the counter by then.
 // A cursor keeps the leaf it stands on; a step off that leaf follows the
@@ -196,6 +198,7 @@ class CdxCore {
   }
 
   void ReadAt(uint32_t offset, uint8_t* buf, size_t len, const Where& where) const {
+    ++reads_;
     size_t done = 0;
     while (done < len) {
       ssize_t n = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, buf + done, len - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
@@ -250,6 +253,7 @@ class CdxCore {
   }
 
   uint32_t state_ = 0;       // counter the cache, size_ and roots belong to
+  mutable uint64_t reads_ = 0;
   bool stateKnown_ = false;
   struct CacheSlot {
     NodePtr node;
@@ -267,9 +271,11 @@ auto CdxCore::Consistent(Op&& op) -> decltype(op(uint32_t{})) {
     const uint32_t counter = DiskCounter();
     if (!WriterActive()) {
       try {
+        const uint64_t readsBefore = reads_;
         Refresh(counter);
         auto result = op(counter);
-        if (Settled(counter)) return result;
+        // Pages all from the cache belong to the state just checked.
+        if (reads_ == readsBefore || Settled(counter)) return result;
       } catch (const XBaseError&) {
         // A page caught half written reads as damage; only an error met in a
         // state that held still is the file's.
