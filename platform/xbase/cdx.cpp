@@ -2,6 +2,30 @@
 // open, then lazy page reads through a small cache for cursors. Every page
 // pointer is checked against the file before it is followed, so a damaged file
 // ends in an XBaseError rather than a crash, a loop or a wrong order.
+//
+// Reading while another program writes. A writer (the host's engine, or our
+// own WriteCdx) holds a one-byte lock on kLockByte of the .cdx for as long as
+// it changes pages, and bumps the big-endian change counter in the header
+// before it lets go. Readers take no lock; every open, seek and step from one
+// leaf to the next runs optimistically:
+//   1. read the counter, then test the lock byte (a lock probe, never a lock:
+//      the writer must not wait for us); while it is held, wait and repeat;
+//   2. when the counter differs from the one the cached pages belong to, drop
+//      the cache and re-read the file size and the tags' root pointers;
+//   3. do the read;
+//   4. test the lock byte, then read the counter: when the byte is free and
+//      the counter unchanged, no writer touched a page meanwhile and the
+//      result (or error) stands; otherwise drop the cache and start again.
+//      A read served from the cache alone needs no such test: its pages are
+//      those of the state found in step 1.
+// The order of the tests matters: a change that starts after step 1 either
+// still holds the byte at step 4 or has moved the counter by then.
+// A cursor keeps the leaf it stands on; a step off that leaf follows the
+// sibling link only when the counter is still the one the leaf was read
+// under, else it seeks anew to the entry after (or before) the last one
+// returned, by key and record number. So a walk never loses an entry that is
+// there all along; entries added meanwhile may or may not be seen.
+// Waiting is bounded by IndexBusyWait(); then the call fails with XBaseBusy.
 #include "platform/xbase/cdx.h"
 
 #include <fcntl.h>
@@ -9,13 +33,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <list>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -26,6 +53,13 @@
 namespace xbase {
 
 using namespace cdxfmt;
+
+namespace {
+std::atomic<int> busyWaitMs{5000};
+}  // namespace
+
+void SetIndexBusyWait(int milliseconds) { busyWaitMs = std::max(0, milliseconds); }
+int IndexBusyWait() { return busyWaitMs; }
 
 // ---------------------------------------------------------------------------
 // Numeric keys: the IEEE bits made byte-sortable. Non-negative values get the
@@ -104,6 +138,7 @@ using NodePtr = std::shared_ptr<const Node>;
 
 struct TagInfo {
   CdxTagHeader header;
+  uint32_t headerOffset = 0;
   uint32_t root = 0;
   char pad = ' ';
 };
@@ -139,6 +174,11 @@ class CdxCore {
 
   void Open();
 
+  // Runs op(counter) until it ran against one unchanging state of the file
+  // (see the comment at the top); returns its result.
+  template <class Op>
+  auto Consistent(Op&& op) -> decltype(op(uint32_t{}));
+
   [[noreturn]] void Fail(const Where& where, const std::string& what) const {
     throw XBaseError(BaseName(path_) + ": " + where.Text() + ": " + what);
   }
@@ -158,6 +198,7 @@ class CdxCore {
   }
 
   void ReadAt(uint32_t offset, uint8_t* buf, size_t len, const Where& where) const {
+    ++reads_;
     size_t done = 0;
     while (done < len) {
       ssize_t n = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, buf + done, len - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
@@ -185,6 +226,35 @@ class CdxCore {
   std::vector<TagInfo> tags_;
 
  private:
+  std::vector<TagInfo> ParseHeaders();
+  uint32_t DiskCounter() const {
+    uint8_t b[4];
+    ReadAt(kOffCounter, b, sizeof b, Where{"header", {}});
+    return GetBe32(b);
+  }
+  // Whether another open of the file holds the writers' lock byte.
+  bool WriterActive() const {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockByte;
+    fl.l_len = 1;
+    // Where locks are not supported (some network shares) nobody can hold
+    // it, and the counter alone tells of changes.
+    return ::fcntl(fd_, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+  }
+  bool Settled(uint32_t counter) const { return !WriterActive() && DiskCounter() == counter; }
+  // Brings size, roots and cache to the state the counter names.
+  void Refresh(uint32_t counter);
+  void Drop() {
+    cache_.clear();
+    lru_.clear();
+    stateKnown_ = false;
+  }
+
+  uint32_t state_ = 0;       // counter the cache, size_ and roots belong to
+  mutable uint64_t reads_ = 0;
+  bool stateKnown_ = false;
   struct CacheSlot {
     NodePtr node;
     std::list<uint32_t>::iterator lru;
@@ -192,6 +262,54 @@ class CdxCore {
   std::unordered_map<uint32_t, CacheSlot> cache_;
   std::list<uint32_t> lru_;  // most recent first
 };
+
+template <class Op>
+auto CdxCore::Consistent(Op&& op) -> decltype(op(uint32_t{})) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto wait = std::chrono::milliseconds(IndexBusyWait());
+  for (int nap = 1;; nap = std::min(nap * 2, 16)) {
+    const uint32_t counter = DiskCounter();
+    if (!WriterActive()) {
+      try {
+        const uint64_t readsBefore = reads_;
+        Refresh(counter);
+        auto result = op(counter);
+        // Pages all from the cache belong to the state just checked.
+        if (reads_ == readsBefore || Settled(counter)) return result;
+      } catch (const XBaseError&) {
+        // A page caught half written reads as damage; only an error met in a
+        // state that held still is the file's.
+        if (Settled(counter)) throw;
+      }
+      Drop();
+      nap = 1;
+    }
+    if (std::chrono::steady_clock::now() - start >= wait) {
+      throw XBaseBusy("The index " + path_ + " is busy: another program has been changing it for more than " +
+                      std::to_string(wait.count()) + " ms");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+  }
+}
+
+void CdxCore::Refresh(uint32_t counter) {
+  if (stateKnown_ && counter == state_) return;
+  Drop();
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) Fail(std::string("cannot stat: ") + std::strerror(errno));
+  size_ = static_cast<uint64_t>(st.st_size);
+  // A writer may have grown a new root.
+  for (TagInfo& t : tags_) {
+    const Where where{"tag", t.header.name};
+    CheckPointer(t.headerOffset, kHeaderSize, where, "tag header");
+    uint8_t b[4];
+    ReadAt(t.headerOffset + kOffRoot, b, sizeof b, where);
+    t.root = GetLe32(b);
+    CheckPointer(t.root, kPage, where, "root pointer");
+  }
+  state_ = counter;
+  stateKnown_ = true;
+}
 
 Node CdxCore::Decode(const uint8_t* p, uint32_t offset, int keyLen, char pad, const Where& where) const {
   Node n;
@@ -369,14 +487,25 @@ void CdxCore::Open() {
   if (fd_ < 0) throw XBaseError("cannot open index " + path_ + ": " + std::strerror(errno));
   struct stat st;
   if (::fstat(fd_, &st) != 0) Fail(std::string("cannot stat: ") + std::strerror(errno));
-  size_ = static_cast<uint64_t>(st.st_size);
+  if (static_cast<uint64_t>(st.st_size) < kHeaderSize + kPage) {
+    Fail("file too short for an index (" + std::to_string(st.st_size) + " bytes)");
+  }
+  // Kept apart until they are known whole: Refresh re-reads the roots of tags_.
+  auto found = Consistent([&](uint32_t counter) {
+    counter_ = counter;
+    return ParseHeaders();
+  });
+  tags_ = std::move(found);
+}
+
+std::vector<TagInfo> CdxCore::ParseHeaders() {
+  std::vector<TagInfo> tags;
   if (size_ < kHeaderSize + kPage) Fail("file too short for an index (" + std::to_string(size_) + " bytes)");
   if (size_ > 0xFFFFFE00ull) Fail("file larger than page pointers can address");
 
   const Where header{"header", {}};
   uint8_t hdr[kHeaderSize];
   ReadAt(0, hdr, kHeaderSize, header);
-  counter_ = GetBe32(hdr + kOffCounter);
   const int dirKeyLen = GetLe16(hdr + kOffKeyLen);
   const uint8_t dirOpts = hdr[kOffOptions];
   if ((dirOpts & (kOptCompact | kOptCompound)) != (kOptCompact | kOptCompound)) {
@@ -393,7 +522,7 @@ void CdxCore::Open() {
     while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
     const Where where{"tag", name};
     if (name.empty()) Fail(directory, "entry with an empty tag name");
-    for (const TagInfo& t : tags_) {
+    for (const TagInfo& t : tags) {
       if (t.header.name == name) Fail(directory, "tag " + name + " is listed twice");
     }
     const uint32_t off = d.recno;
@@ -403,6 +532,7 @@ void CdxCore::Open() {
 
     TagInfo t;
     t.header.name = name;
+    t.headerOffset = off;
     t.header.keyLen = GetLe16(th + kOffKeyLen);
     if (t.header.keyLen < 1 || t.header.keyLen > kMaxKeyLen) {
       Fail(where, "absurd key length " + std::to_string(t.header.keyLen));
@@ -455,16 +585,21 @@ void CdxCore::Open() {
     }
     t.header.collation = coll == "MACHINE" ? std::string() : coll;
     t.header.machineCollation = t.header.collation.empty();
-    tags_.push_back(std::move(t));
+    tags.push_back(std::move(t));
   }
+  return tags;
 }
 
 class CursorImpl final : public CdxCursor {
  public:
   CursorImpl(std::shared_ptr<CdxCore> core, int tag) : core_(std::move(core)), tag_(tag) {}
 
-  bool First() override { return Position(Mode::kFirst, {}); }
-  bool Last() override { return Position(Mode::kLast, {}); }
+  bool First() override {
+    return core_->Consistent([&](uint32_t counter) { return Held(counter, Position(Mode::kFirst, {})); });
+  }
+  bool Last() override {
+    return core_->Consistent([&](uint32_t counter) { return Held(counter, Position(Mode::kLast, {})); });
+  }
   bool Seek(const std::string& key) override {
     const CdxTagHeader& h = core_->tags_[tag_].header;
     // Keys of another collation are sort weights, not text: a byte-wise
@@ -473,16 +608,18 @@ class CursorImpl final : public CdxCursor {
       core_->Fail(core_->TagWhere(tag_, kNone), "cannot seek in collation \"" + h.collation +
                                                    "\"; only machine order is supported");
     }
-    return Position(Mode::kSeek, key);
+    return core_->Consistent([&](uint32_t counter) { return Held(counter, Position(Mode::kSeek, key)); });
   }
 
+  // Within the leaf at hand the entries come from the state it was read in;
+  // only a step to another leaf goes back to the file.
   bool Next() override {
     if (!leaf_) return false;
     if (idx_ + 1 < leaf_->count) {
       Set(idx_ + 1);
       return true;
     }
-    return StepRight();
+    return Leave(true);
   }
 
   bool Prev() override {
@@ -491,7 +628,7 @@ class CursorImpl final : public CdxCursor {
       Set(idx_ - 1);
       return true;
     }
-    return StepLeft();
+    return Leave(false);
   }
 
   const std::string& Key() const override { return key_; }
@@ -502,6 +639,65 @@ class CursorImpl final : public CdxCursor {
 
   int KeyLen() const { return core_->tags_[tag_].header.keyLen; }
   bool CheckOrder() const { return core_->tags_[tag_].header.machineCollation; }
+
+  bool Held(uint32_t counter, bool ok) {
+    leafState_ = counter;
+    return ok;
+  }
+
+  // Steps off the current leaf. Its sibling links are good only in the state
+  // the leaf was read in; after any change the walk resumes from the entry it
+  // returned last.
+  bool Leave(bool right) {
+    const NodePtr from = leaf_;
+    const std::string key = key_;
+    const uint32_t recno = recno_;
+    const uint32_t readIn = leafState_;
+    return core_->Consistent([&](uint32_t counter) {
+      bool ok;
+      if (counter == readIn) {
+        leaf_ = from;
+        ok = right ? StepRight() : StepLeft();
+      } else {
+        ok = right ? ResumeAfter(key, recno) : ResumeBefore(key, recno);
+      }
+      return Held(counter, ok);
+    });
+  }
+
+  bool NextInState() { return idx_ + 1 < leaf_->count ? (Set(idx_ + 1), true) : StepRight(); }
+  bool PrevInState() { return idx_ > 0 ? (Set(idx_ - 1), true) : StepLeft(); }
+
+  // On the first entry at or after (key, recno) in the current state; a tag
+  // in another collation is not ordered by bytes, so it is searched for the
+  // entry itself from the start.
+  bool AtOrAfter(const std::string& key, uint32_t recno, bool& exact) {
+    exact = false;
+    uint64_t guard = 0;
+    if (!CheckOrder()) {
+      for (bool ok = Position(Mode::kFirst, {}); ok; ok = NextInState()) {
+        if (++guard > core_->PageCount() * kPage) core_->Fail(core_->TagWhere(tag_, kNone), "walk does not end");
+        if (key_ == key && recno_ == recno) return exact = true;
+      }
+      core_->Fail(core_->TagWhere(tag_, kNone), "the entry a walk stood on is gone; it cannot go on in this collation");
+    }
+    bool ok = Position(Mode::kSeek, key);
+    while (ok && key_ == key && recno_ < recno) {
+      if (++guard > core_->PageCount() * kPage) core_->Fail(core_->TagWhere(tag_, kNone), "a run of equal keys does not end");
+      ok = NextInState();
+    }
+    exact = ok && key_ == key && recno_ == recno;
+    return ok;
+  }
+  bool ResumeAfter(const std::string& key, uint32_t recno) {
+    bool exact = false;
+    const bool ok = AtOrAfter(key, recno, exact);
+    return ok && (!exact || NextInState());
+  }
+  bool ResumeBefore(const std::string& key, uint32_t recno) {
+    bool exact = false;
+    return AtOrAfter(key, recno, exact) ? PrevInState() : Position(Mode::kLast, {});
+  }
 
   void Set(int i) {
     idx_ = i;
@@ -669,6 +865,7 @@ class CursorImpl final : public CdxCursor {
   std::string key_;
   uint32_t recno_ = 0;
   uint64_t rightSteps_ = 0, leftSteps_ = 0;
+  uint32_t leafState_ = 0;  // change counter of the state leaf_ was read in
 };
 
 class CdxFileImpl final : public CdxFile {
@@ -701,7 +898,9 @@ class CdxFileImpl final : public CdxFile {
 
   std::vector<CdxEntry> ReadAll(int tag) override {
     const TagInfo& t = core_->tags_[CheckTag(tag)];
-    return core_->Collect(t.root, t.header.keyLen, t.pad, t.header.machineCollation, Where{"tag", t.header.name});
+    return core_->Consistent([&](uint32_t) {
+      return core_->Collect(t.root, t.header.keyLen, t.pad, t.header.machineCollation, Where{"tag", t.header.name});
+    });
   }
 
   uint32_t ChangeCounter() const override { return core_->counter_; }

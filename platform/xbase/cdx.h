@@ -51,6 +51,11 @@ class CdxCursor {
   virtual uint32_t Recno() const = 0;
 };
 
+// How long a read waits for another program that is changing an index (and
+// a write for its lock byte) before failing with XBaseBusy; 5000 ms unless set.
+void SetIndexBusyWait(int milliseconds);
+int IndexBusyWait();
+
 class CdxFile {
  public:
   virtual ~CdxFile() = default;
@@ -80,10 +85,15 @@ struct CdxTagData {
   std::vector<CdxEntry> entries;  // sorted by (key, recno)
 };
 
-// Writes a complete index file: header, tag directory, each tag's B-tree with
-// compact leaves, with the change counter given (callers pass old + 1).
-// Writes in place (the file keeps its identity for other programs that have it
-// open). Raises XBaseError on failure.
+// The bytes of a complete index file: header, tag directory, each tag's
+// B-tree with compact leaves, with the change counter given.
+std::vector<uint8_t> BuildCdx(const std::vector<CdxTagData>& tags, uint32_t changeCounter);
+
+// Writes a complete index file in place (the file keeps its identity for other
+// programs that have it open), under the index's lock byte. The change counter
+// is the one given (callers pass old + 1), or one above the file's when another
+// program has counted further meanwhile. Raises XBaseError on failure,
+// XBaseBusy when another program holds the lock byte too long.
 void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags, uint32_t changeCounter);
 
 }  // namespace xbase

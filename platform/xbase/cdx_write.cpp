@@ -11,8 +11,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string_view>
+#include <thread>
 
 #include "platform/xbase/cdx.h"
 #include "platform/xbase/cdx_format.h"
@@ -46,7 +48,7 @@ class PageBuffer {
     return static_cast<uint32_t>(off);
   }
   uint8_t* At(uint32_t off) { return data_.data() + off; }
-  const std::vector<uint8_t>& Bytes() const { return data_; }
+  std::vector<uint8_t> Take() { return std::move(data_); }
 
  private:
   std::vector<uint8_t> data_;
@@ -254,9 +256,32 @@ void WriteAll(int fd, const uint8_t* data, size_t len, off_t at, const std::stri
   }
 }
 
+// Takes the index's lock byte, waiting a bounded time for another writer.
+void LockIndexByte(int fd, const std::string& path) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(IndexBusyWait());
+  for (int nap = 1;; nap = std::min(nap * 2, 16)) {
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockByte;
+    fl.l_len = 1;
+    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return;
+    // A file system without locks: nobody can hold the byte.
+    if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return;
+    if (errno != EACCES && errno != EAGAIN && errno != EINTR) {
+      throw XBaseError("cannot lock index " + path + ": " + std::strerror(errno));
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      throw XBaseBusy("The index " + path + " is busy: another program has been changing it for " +
+                      "more than " + std::to_string(IndexBusyWait()) + " ms");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+  }
+}
+
 }  // namespace
 
-void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags, uint32_t changeCounter) {
+std::vector<uint8_t> BuildCdx(const std::vector<CdxTagData>& tags, uint32_t changeCounter) {
   std::vector<std::string> names;
   for (const CdxTagData& t : tags) {
     std::string name = UpperName(t.header.name);
@@ -295,20 +320,33 @@ void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags
     WriteHeader(buf.At(static_cast<uint32_t>(kHeaderSize * (i + 1))), root, t.header.keyLen, options,
                 t.header.descending, t.header.expr, t.header.filter, std::string());
   }
+  return buf.Take();
+}
 
-  // Rewrite in place so programs holding the file open keep the same file;
-  // the header page (with the counter) goes last.
+void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags, uint32_t changeCounter) {
+  std::vector<uint8_t> bytes = BuildCdx(tags, changeCounter);
+
+  // Rewrite in place so programs holding the file open keep the same file.
+  // Readers (ours and the host's) trust pages only while the lock byte is
+  // free and the counter stands still, so both are kept: the byte is held
+  // for the whole rewrite and the counter ends above every earlier one.
   const int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) throw XBaseError("cannot open index " + nativePath + " for writing: " + std::strerror(errno));
   try {
-    const std::vector<uint8_t>& bytes = buf.Bytes();
+    LockIndexByte(fd, nativePath);
+    uint8_t old[4];
+    if (::pread(fd, old, sizeof old, kOffCounter) == static_cast<ssize_t>(sizeof old)) {
+      const uint32_t onDisk = GetBe32(old);
+      if (onDisk >= changeCounter && onDisk != 0xFFFFFFFFu) PutBe32(bytes.data() + kOffCounter, onDisk + 1);
+    }
+    // The header page (with the counter) goes last.
     WriteAll(fd, bytes.data() + kPage, bytes.size() - kPage, kPage, nativePath);
     WriteAll(fd, bytes.data(), kPage, 0, nativePath);
     if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
       throw XBaseError("cannot set the size of index " + nativePath + ": " + std::strerror(errno));
     }
   } catch (...) {
-    ::close(fd);
+    ::close(fd);  // releases the lock byte with the open file
     throw;
   }
   if (::close(fd) != 0) throw XBaseError("cannot close index " + nativePath + ": " + std::strerror(errno));

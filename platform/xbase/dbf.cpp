@@ -230,7 +230,9 @@ void Dbf::Parse(int64_t fileSize) {
                      std::to_string(offset) + ")");
   uint32_t count = Get32(h + 4);
   int64_t room = (fileSize - headerLen_) / recordLen_;
-  if (count > room)
+  // A count a few records ahead is an append in progress; reads stop at the
+  // last whole record.
+  if (count > room + kAppendsInFlight)
     throw XBaseError(bad + "the header counts " + std::to_string(count) + " records but the file holds " +
                      std::to_string(room));
 }
@@ -255,6 +257,16 @@ uint32_t Dbf::RecordCount() const {
   if (::fstat(fd_, &st) != 0) throw XBaseError(Errno("Cannot examine", path_));
   int64_t room = st.st_size > headerLen_ ? (st.st_size - headerLen_) / recordLen_ : 0;
   return count > room ? static_cast<uint32_t>(room) : count;
+}
+
+bool Dbf::MayBeAppending(uint32_t recno) const {
+  unsigned char b[4];
+  PreadAll(fd_, b, 4, 4, path_);
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) throw XBaseError(Errno("Cannot examine", path_));
+  const int64_t room = st.st_size > headerLen_ ? (st.st_size - headerLen_) / recordLen_ : 0;
+  const int64_t known = std::max<int64_t>(Get32(b), room);
+  return recno > room && recno <= known + kAppendsInFlight;
 }
 
 bool Dbf::ReadRecord(uint32_t recno, std::string& buf) const {

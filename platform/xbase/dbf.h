@@ -63,6 +63,12 @@ class Dbf {
   // Records in the table, read from the file header each time (another program
   // may have appended), limited to the records the file really holds.
   uint32_t RecordCount() const;
+  // Another program's append writes the record and the header count at
+  // different moments, so either may run ahead of the other by a few records.
+  static constexpr uint32_t kAppendsInFlight = 8;
+  // Whether record recno, not whole in the file, may be one that another
+  // program is appending right now (rather than one that cannot exist).
+  bool MayBeAppending(uint32_t recno) const;
 
   // Reads record recno (1-based) into buf; false when there is no such record.
   bool ReadRecord(uint32_t recno, std::string& buf) const;

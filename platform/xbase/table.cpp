@@ -225,7 +225,7 @@ class Table::Walker {
 
 class Table::CursorWalker : public Table::Walker {
  public:
-  CursorWalker(std::unique_ptr<CdxCursor> c, uint64_t maxRun) : c_(std::move(c)), maxRun_(maxRun) {}
+  CursorWalker(std::unique_ptr<CdxCursor> c, const Dbf& dbf) : c_(std::move(c)), dbf_(dbf) {}
   bool First() override { return c_->First(); }
   bool Last() override { return c_->Last(); }
   bool Next() override { return c_->Next(); }
@@ -234,9 +234,11 @@ class Table::CursorWalker : public Table::Walker {
   bool Locate(const std::string& key, uint32_t recno, bool& exact) override {
     exact = false;
     if (!c_->Seek(key)) return false;
-    uint64_t run = 0;
+    uint64_t run = 0, maxRun = 0;
     while (c_->Key() == key && c_->Recno() < recno) {
-      if (++run > maxRun_) throw XBaseError("The index is damaged: a run of equal keys does not end");
+      // Read late and again: another program may be appending.
+      if (++run > maxRun && (maxRun = static_cast<uint64_t>(dbf_.RecordCount()) + Dbf::kAppendsInFlight + 2) < run)
+        throw XBaseError("The index is damaged: a run of equal keys does not end");
       if (!c_->Next()) return false;
     }
     exact = c_->Key() == key && c_->Recno() == recno;
@@ -247,7 +249,7 @@ class Table::CursorWalker : public Table::Walker {
 
  private:
   std::unique_ptr<CdxCursor> c_;
-  uint64_t maxRun_;
+  const Dbf& dbf_;
 };
 
 // In-memory entries; a unique tag holds every record's entry but shows only
@@ -327,6 +329,8 @@ std::unique_ptr<Table> Table::Open(const std::string& basePath, bool readOnly) {
     bool rebuild = false;
     try {
       t->OpenIndex();
+    } catch (const XBaseBusy&) {
+      throw;  // sound, only being changed by another program for too long
     } catch (const XBaseError&) {
       std::vector<CdxTagHeader> defs;
       if (!LoadTagDefinitions(TagsPathFor(cdx), defs)) throw;
@@ -718,8 +722,7 @@ std::unique_ptr<Table::Walker> Table::MakeWalker(int tag) {
   Tag& t = tags_.at(static_cast<size_t>(tag));
   if (loaded_) return std::make_unique<VectorWalker>(&t.entries, t.header.unique);
   if (!cdx_) throw XBaseError("The index of " + dbf_->Path() + " is not open");
-  return std::make_unique<CursorWalker>(cdx_->OpenCursor(t.fileIndex),
-                                        static_cast<uint64_t>(dbf_->RecordCount()) + 2);
+  return std::make_unique<CursorWalker>(cdx_->OpenCursor(t.fileIndex), *dbf_);
 }
 
 Table::Walker& Table::CurrentWalker() {
@@ -741,13 +744,14 @@ static bool StoredForward(bool forward, bool descending) { return forward != des
 
 namespace {
 // A sound tag holds each record at most once, so a walk that passes more
-// entries than the table has records goes round a damaged index.
+// entries than the table has records goes round a damaged index. The count
+// is read again before giving up: another program may be appending.
 class StepGuard {
  public:
   explicit StepGuard(const Dbf& dbf) : dbf_(dbf) {}
   void Step() {
-    if (++steps_ < 256) return;
-    if (limit_ == 0) limit_ = static_cast<uint64_t>(dbf_.RecordCount()) + 2;
+    if (++steps_ < 256 || steps_ <= limit_) return;
+    limit_ = static_cast<uint64_t>(dbf_.RecordCount()) + Dbf::kAppendsInFlight + 2;
     if (steps_ > limit_) throw XBaseError("The index of " + dbf_.Path() + " is damaged: a walk does not end");
   }
 
@@ -797,10 +801,13 @@ bool Table::Settle(Walker& w, bool ok, bool forward, const std::string* key) {
   while (ok) {
     guard.Step();
     if (key && !KeyMatches(w.Key(), *key)) break;
-    if (!LoadRecord(w.Recno()))
-      throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
-                       ", which the table does not hold");
-    if (!Dbf::IsDeleted(rec_)) {
+    if (!LoadRecord(w.Recno())) {
+      // Another program may have indexed a record it has not finished
+      // writing: not there yet.
+      if (!dbf_->MayBeAppending(w.Recno()))
+        throw XBaseError("The index of " + dbf_->Path() + " names record " + std::to_string(w.Recno()) +
+                         ", which the table does not hold");
+    } else if (!Dbf::IsDeleted(rec_)) {
       curKey_ = w.Key();
       keyKnown_ = true;
       walkerSynced_ = true;
@@ -977,10 +984,11 @@ std::vector<CdxEntry> Table::TagEntries(int tag) {
   SyncTags();
   auto w = MakeWalker(tag);
   // A sound tag holds each record at most once; more means a damaged index.
-  const uint64_t limit = static_cast<uint64_t>(dbf_->RecordCount()) + 1;
+  uint64_t limit = static_cast<uint64_t>(dbf_->RecordCount()) + 1;
   bool ok = t.header.descending ? w->Last() : w->First();
   while (ok) {
     out.push_back(CdxEntry{w->Key(), w->Recno()});
+    if (out.size() > limit) limit = static_cast<uint64_t>(dbf_->RecordCount()) + Dbf::kAppendsInFlight + 1;
     if (out.size() > limit) throw XBaseError("The index of " + dbf_->Path() + " is damaged: tag " +
                                              t.header.name + " holds more entries than the table has records");
     ok = t.header.descending ? w->Prev() : w->Next();

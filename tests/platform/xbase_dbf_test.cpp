@@ -130,6 +130,16 @@ TEST(Dbf, CountIsReadFromTheFileEachTime) {
   b[4] = 9;
   WriteFile(path, b);
   EXPECT_EQ(reader->RecordCount(), 2u);
+  // Caught in the middle of another program's append (count ahead, half a
+  // record written): the table opens with its whole records.
+  b[4] = 3;
+  b.back() = ' ';
+  WriteFile(path, b + " ");
+  auto during = Dbf::Open(path);
+  EXPECT_EQ(during->RecordCount(), 2u);
+  EXPECT_TRUE(during->MayBeAppending(3));
+  EXPECT_FALSE(during->MayBeAppending(2));
+  EXPECT_FALSE(during->MayBeAppending(3 + Dbf::kAppendsInFlight + 1));
 }
 
 TEST(Dbf, OtherLayoutsOpen) {
@@ -177,7 +187,7 @@ TEST(Dbf, DamagedHeadersFailClearly) {
       {"header length too small", with(8, 0x20)},
       {"no terminator", with(64, 'X') + std::string(40, 'Y')},
       {"record length mismatch", with(10, 9)},
-      {"count past the file", with(4, 5) + "     \x1A"},
+      {"count past any append in progress", with(4, 10) + "     \x1A"},
       {"zero-length field", with(48, 0)},
       {"unknown field type", with(43, '?')},
       {"date of length 5", [&] {
