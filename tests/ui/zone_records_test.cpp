@@ -451,8 +451,14 @@ class ZoneRecordsTest : public QObject {
 
   // A zone made in the window is the zone the shipment sorter then uses.
   void savedZoneSequencesShipments() {
+    // A new installation has no zone tables: the editor opens without making
+    // them, and its first save does.
+    const std::string zones = world->dir + "\\Zones", areas = world->dir + "\\AreaToZone";
+    for (const char* ext : {".dbf", ".cdx"})
+      for (const char* t : {"/Zones", "/AreaToZone"}) std::filesystem::remove(world->dir + t + ext);
     TfrmZone w(nullptr);
     zt::ShowActive(w);
+    QVERIFY(!d4exists(zones) && !d4exists(areas));
     w.btnAdd->click();
     Type(w.txtZone, "Z1");
     QVERIFY(zt::Select(w.lbxAvailList, {"Ontario"}) == 1);
@@ -460,6 +466,7 @@ class ZoneRecordsTest : public QObject {
     ui->answers = {MsgResult::Yes};
     w.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record added."));
+    QVERIFY(d4exists(zones) && d4exists(areas));
 
     w.btnAdd->click();
     Type(w.txtZone, "Z0");
