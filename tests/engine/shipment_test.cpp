@@ -11,6 +11,8 @@
 
 #include "engine/uSequncr.h"
 #include "platform/file.h"
+#include "setup/TableAccess.h"
+#include "setup/uSetup.h"
 #include "shipment_model.h"
 #include "test_files.h"
 
@@ -135,6 +137,22 @@ TEST_F(Sequencing, ResultKeepsWhatTheUserSet) {
     EXPECT_EQ(testfiles::Names(out), c.names);
     c.check(out);
   }
+}
+
+// Without the zone tables in the host's folder, sorting by zone sorts with no
+// zones and creates nothing there.
+TEST_F(Sequencing, ZoneSortWithoutZoneTablesCreatesNone) {
+  ASSERT_NE(OpenData(), 0);
+  TSetup setup(dir / "prog");
+  setup.MultiShipperPath = dir.path.string();
+  AppSetup = &setup;
+  const std::string b = Header({{5, "B"}, {13, "K1A0B1"}, {14, "ON"}}), a = Header({{5, "A"}, {13, "K1A0B1"}, {14, "ON"}});
+  const bool ok = Run(b + a, {sfZoneCode, sfZoneLocation, sfCustomerName});
+  AppSetup = nullptr;
+  CloseData(AppEngine);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(Read(result), a + b);
+  EXPECT_EQ(testfiles::Names(dir.path), std::vector<std::string>{"ORDER.TXT"});
 }
 
 TEST_F(Sequencing, DropsLinesBeforeFirstHeaderAndKeepsTiesInFileOrder) {
