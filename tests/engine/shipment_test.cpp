@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,6 +91,21 @@ TEST_F(Sequencing, ResultKeepsWhatTheUserSet) {
        },
        {"ORDER.TXT"},
        [&](const std::string& out) { EXPECT_EQ(mode(out + "/ORDER.TXT"), 0664); }},
+      {"another owner",
+       [](const std::string& out) {
+         Write(out + "/ORDER.TXT", "old");
+         if (geteuid() == 0) {
+           ASSERT_EQ(chown((out + "/ORDER.TXT").c_str(), 65534, 65534), 0);
+         }
+       },
+       {"ORDER.TXT"},
+       [](const std::string& out) {
+         struct stat st {};
+         ASSERT_EQ(stat((out + "/ORDER.TXT").c_str(), &st), 0);
+         if (geteuid() == 0) {
+           EXPECT_EQ(st.st_uid, 65534u);  // only root may give a file away
+         }
+       }},
       {"a symbolic link into another folder",
        [](const std::string& out) {
          fs::create_directory(out + "/../real");
