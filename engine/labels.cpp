@@ -67,7 +67,10 @@ bool SendToPort(plat::File& file, const std::string& port) {
 }
 
 bool SendToPrinter(plat::File& file, int32_t printer) {
-  auto job = plat::Printing().StartJob(printer, kJobTitle);
+  // A position names the printer of the settings' list, whatever the
+  // platform's list holds now; a printer that has gone fails the label.
+  auto job = printer == PrinterDefault ? plat::Printing().StartJob(PrinterDefault, kJobTitle)
+                                       : plat::Printing().StartJobOn(AppSetup->PrinterName(printer), kJobTitle);
   if (!job) return false;
   std::string block;
   block.reserve(kBlockMax);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/result_file.h"
 #include "engine/uSequncr.h"
 #include "platform/fault.h"
 #include "platform/mapped.h"
@@ -563,8 +564,8 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   auto src = plat::OpenExclusive(sourceFile, plat::OpenMode::Read);
   if (!src) return false;
   // The exclusive open of the result is the gate: a result that another
-  // program holds open is left alone. It is never written in place; the
-  // sorted content goes to a temporary file that then replaces it.
+  // program holds open is left alone. How the sorted content takes its place
+  // is TResultFile's business.
   auto result = plat::OpenExclusive(resultFile, plat::OpenMode::WriteOnly);
   if (!result) {
     src->Close();
@@ -647,10 +648,10 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   std::vector<SortEntry>().swap(entries);
   std::string().swap(arena);
 
-  const std::string tempFile = resultFile + ".vvtmp";
-  std::unique_ptr<plat::File> temp;
+  TResultFile out(resultFile, *result);
+  plat::File* temp = nullptr;
   if (ok) {
-    temp = plat::CreateFile(tempFile);
+    temp = out.Begin();
     ok = temp != nullptr;
   }
   if (ok && !items.empty()) {
@@ -717,14 +718,8 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   // Bytes of a source shortened under the mapping are not the shipments.
   if (mapped && map.Damaged()) ok = false;
   map.Close();
-  if (temp) {
-    ok = temp->Sync() && ok;
-    ok = temp->Close() && ok;
-    // The complete result is durable before it replaces the old one, and the
-    // source goes only once the result is in place.
-    if (ok) ok = plat::RenameReplace(tempFile, resultFile);
-    if (!ok) plat::DeleteFile(tempFile);
-  }
+  // The source goes only once the complete result is durable in its place.
+  if (temp) ok = out.Finish(ok);
   result->Close();
   src->Close();
   if (ok) ok = plat::DeleteFile(sourceFile);

@@ -13,8 +13,9 @@ std::string TablePath(const char* name) {
   return AppSetup ? AppSetup->MultiShipperPath + "\\" + name : std::string();
 }
 
-// A new installation has neither zone table: both are created empty, with
-// their "zone" tags, as soon as either is needed.
+// A new installation has neither zone table. They are the program's own
+// files in the host's folder, so they are made only when a zone is saved:
+// both empty, with their "zone" tags. Reading without them finds no zones.
 void CreateMissingZoneTables() {
   if (!plat::DirectoryExists(AppSetup->MultiShipperPath)) return;
   const TAG4INFO zoneTag{"ZONE", "ZONE", "", 0, 0};
@@ -33,10 +34,12 @@ void CreateMissingZoneTables() {
   }
 }
 
-// Opens Zones or AreaToZone with its "zone" tag.
-int OpenZoneTable(const char* name) {
+// Opens Zones or AreaToZone with its "zone" tag; 0 when it does not open
+// (missing is not an error for a reader: there are no zones yet).
+enum class Missing { Fail, Create };
+int OpenZoneTable(const char* name, Missing missing = Missing::Fail) {
   if (!AppSetup) return 0;
-  CreateMissingZoneTables();
+  if (missing == Missing::Create) CreateMissingZoneTables();
   return mOpen(AppEngine, TablePath(name), "zone");
 }
 
@@ -162,7 +165,7 @@ void TZone::Load(const std::string& code) {
 // removed (the Zones row is written, the area rows are the old ones); an area
 // row could not be written (only the rows written before it exist).
 bool TZone::Save(bool IsNew) {
-  const int zones = OpenZoneTable("Zones");
+  const int zones = OpenZoneTable("Zones", Missing::Create);
   if (!zones) return false;
   if ((IsNew ? d4appendBlank(zones) : SeekZone(zones, Zone)) != 0) {
     d4close(zones);
@@ -174,7 +177,7 @@ bool TZone::Save(bool IsNew) {
   if (d4close(zones) != 0) ok = false;
   if (!ok) return false;
 
-  const int areas = OpenZoneTable("AreaToZone");
+  const int areas = OpenZoneTable("AreaToZone", Missing::Create);
   if (!areas) return false;
   if (d4lockFile(areas) != 0) {
     d4close(areas);

@@ -3,7 +3,8 @@
 // Printer list: every destination the scheduler reports (cupsGetDests2 on the
 // default connection, so CUPS_SERVER and the client configuration pick the
 // scheduler), instances folded into their printer, sorted by name in byte
-// order. Positions stored in the settings refer to this order.
+// order. The settings keep the list they resolved positions against and
+// start their jobs by name.
 //
 // Jobs: Create-Job with the title and no options, then one raw document
 // (application/vnd.cups-raw, so no filter touches the bytes) streamed block by
@@ -117,8 +118,13 @@ class CupsPrinterService final : public PrinterService {
     } else if (position >= 0 && static_cast<size_t>(position) < list.names.size()) {
       printer = list.names[static_cast<size_t>(position)];
     }
-    if (printer.empty()) return nullptr;
+    return StartJobOn(printer, title);
+  }
 
+  // By name, without reading the list again: a queue that is gone refuses
+  // the job, and no other queue can take its place.
+  std::unique_ptr<PrintJob> StartJobOn(const std::string& printer, const std::string& title) override {
+    if (printer.empty()) return nullptr;
     http_t* http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
                                 30000, nullptr);
     if (!http) return nullptr;

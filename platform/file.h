@@ -27,6 +27,13 @@ bool DirectoryExists(const std::string& path);
 bool CreateEmptyFile(const std::string& path); // creates (or keeps) an empty file: true when it exists afterwards
 bool DeleteFile(const std::string& path);
 bool RenameReplace(const std::string& from, const std::string& to);  // atomic replace
+// The file a name finally stands for, every symbolic link followed, as a
+// native absolute path; "" when it does not exist.
+std::string ResolvedPath(const std::string& path);
+// Number of names (hard links) the file has; 0 when it does not exist.
+unsigned long LinkCount(const std::string& path);
+// Makes a rename or delete in the folder of path durable.
+bool SyncFolderOf(const std::string& path);
 std::string ExeFolder();                       // folder of the running executable, no trailing separator
 
 enum class OpenMode { Read, ReadWrite, WriteOnly };
@@ -54,5 +61,12 @@ std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode);
 std::unique_ptr<File> OpenExclusive(const std::string& path, OpenMode mode);
 // Creates or truncates a file for writing.
 std::unique_ptr<File> CreateFile(const std::string& path);
+// Creates a new file for writing in the folder of target, under a name that
+// no file had (target's name + ".vvtmp-" + random characters; an existing
+// file is never opened), with target's permission bits and, where allowed,
+// its owner. *name receives the new file's name. On failure returns nullptr
+// and sets *folderRefuses when the folder takes no new file (no permission,
+// no room) rather than failing otherwise.
+std::unique_ptr<File> CreateBeside(const std::string& target, std::string* name, bool* folderRefuses);
 
 }  // namespace plat

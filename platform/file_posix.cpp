@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #include "platform/fault.h"
 #include "platform/file.h"
@@ -113,6 +115,34 @@ bool DeleteFile(const std::string& path) {
 bool RenameReplace(const std::string& from, const std::string& to) {
   std::string f = NativePath(from), t = NativePath(to);
   return !f.empty() && !t.empty() && !FaultHit(Op::Rename) && rename(f.c_str(), t.c_str()) == 0;
+}
+
+std::string ResolvedPath(const std::string& path) {
+  std::string p = NativePath(path);
+  if (p.empty()) return "";
+  char* r = realpath(p.c_str(), nullptr);
+  if (!r) return "";
+  std::string out = r;
+  free(r);
+  return out;
+}
+
+unsigned long LinkCount(const std::string& path) {
+  std::string p = NativePath(path);
+  struct stat st;
+  return !p.empty() && stat(p.c_str(), &st) == 0 ? static_cast<unsigned long>(st.st_nlink) : 0;
+}
+
+bool SyncFolderOf(const std::string& path) {
+  std::string p = NativePath(path);
+  size_t i = p.rfind('/');
+  const std::string dir = i == std::string::npos ? "." : i == 0 ? "/" : p.substr(0, i);
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder we may enter but not read cannot be synced; nothing better to do.
+  if (fd < 0) return true;
+  bool ok = !FaultHit(Op::Flush) && fsync(fd) == 0;
+  close(fd);
+  return ok;
 }
 
 std::string ExeFolder() {
@@ -349,6 +379,36 @@ std::unique_ptr<File> CreateFile(const std::string& path) {
   if (fd < 0) return nullptr;
   int fl = fcntl(fd, F_GETFL);
   if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return Wrap(fd, OpenMode::WriteOnly);
+}
+
+std::unique_ptr<File> CreateBeside(const std::string& target, std::string* name, bool* folderRefuses) {
+  *folderRefuses = false;
+  std::string t = NativePath(target);
+  struct stat st;
+  if (t.empty() || stat(t.c_str(), &st) != 0 || FaultHit(Op::Open)) return nullptr;
+  // A long name is shortened so that the suffix still fits in a name.
+  size_t slash = t.rfind('/');
+  size_t base = slash == std::string::npos ? 0 : slash + 1;
+  std::string tmpl = t.substr(0, base + std::min<size_t>(t.size() - base, 200)) + ".vvtmp-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  // mkostemp creates with O_EXCL under a random name, retrying on a clash.
+  int fd = mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *folderRefuses = errno == EACCES || errno == EPERM || errno == EROFS || errno == ENOSPC || errno == EDQUOT;
+    return nullptr;
+  }
+  // The owner first: a change of owner clears set-id bits that the mode sets.
+  if ((st.st_uid != geteuid() || st.st_gid != getegid()) && fchown(fd, st.st_uid, st.st_gid) != 0) {
+    // Not ours to give away; the new file stays ours.
+  }
+  if (fchmod(fd, st.st_mode & 07777) != 0) {
+    close(fd);
+    unlink(buf.data());
+    return nullptr;
+  }
+  *name = buf.data();
   return Wrap(fd, OpenMode::WriteOnly);
 }
 

@@ -28,6 +28,13 @@ std::vector<std::shared_ptr<PrinterService>> g_retired;
 
 }  // namespace
 
+std::unique_ptr<PrintJob> PrinterService::StartJobOn(const std::string& printer, const std::string& title) {
+  const std::vector<std::string> names = Printers();
+  for (size_t i = 0; i < names.size(); ++i)
+    if (names[i] == printer) return StartJob(static_cast<int>(i), title);
+  return nullptr;
+}
+
 PrinterService& Printing() {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_service) g_service = MakeCupsPrinterService();

@@ -24,6 +24,10 @@ class PrinterService {
   // position >= 0 selects Printers()[position]; -1 the default printer.
   // Returns nullptr when the job cannot be started.
   virtual std::unique_ptr<PrintJob> StartJob(int position, const std::string& title) = 0;
+  // Starts a job on the printer of that name as the platform has it now;
+  // nullptr when there is no such printer (any more) or it takes no job. The
+  // default looks the name up in Printers().
+  virtual std::unique_ptr<PrintJob> StartJobOn(const std::string& printer, const std::string& title);
 };
 
 // The service the program uses; defaults to the platform's (CUPS). Tests may

@@ -43,6 +43,8 @@ TSetup::TSetup(const std::string& programFolder) {
   MultiShipperPath = plat::IniReadString(host, "System Directories", "Multi-Shipper", "");
   RatingPath = plat::IniReadString(host, "System Directories", "Rating", "");
 
+  // Printer positions refer to this list for as long as the object lives.
+  PrinterNames = plat::Printing().Printers();
   PackagePrinter = ResolvePrinter(plat::IniReadString(host, "Printer Setup", "PackagePrinter", ""));
   CommInvoicePrinter = ResolvePrinter(plat::IniReadString(host, "Printer Setup", "CommInvoicePrinter", ""));
   KeyentryPrinter = ResolvePrinter(plat::IniReadString(host, "Printer Setup", "KeyentryPrinter", ""));
@@ -53,13 +55,16 @@ TSetup::TSetup(const std::string& programFolder) {
 // "Windows Default" names the default printer only where one can be used:
 // printers are installed and the platform has a default among them.
 int32_t TSetup::ResolvePrinter(const std::string& text) const {
-  plat::PrinterService& service = plat::Printing();
-  const std::vector<std::string> printers = service.Printers();
-  if (text == "Windows Default" && !printers.empty() && service.HasDefault()) return PrinterDefault;
+  if (text == "Windows Default" && !PrinterNames.empty() && plat::Printing().HasDefault()) return PrinterDefault;
   if (text == "Direct To Eltron") return PrinterEltron;
-  for (size_t i = 0; i < printers.size(); ++i)
-    if (printers[i] == text) return static_cast<int32_t>(i);
+  for (size_t i = 0; i < PrinterNames.size(); ++i)
+    if (PrinterNames[i] == text) return static_cast<int32_t>(i);
   return PrinterNone;
+}
+
+std::string TSetup::PrinterName(int32_t code) const {
+  return code >= 0 && static_cast<size_t>(code) < PrinterNames.size() ? PrinterNames[static_cast<size_t>(code)]
+                                                                      : std::string();
 }
 
 void TSetup::Save() {

@@ -3,6 +3,7 @@
 // Mondarix.ini.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr int32_t PrinterDefault = -1;
 constexpr int32_t PrinterNone = -2;
@@ -15,7 +16,10 @@ class TSetup {
   TSetup(const TSetup&) = delete;
   TSetup& operator=(const TSetup&) = delete;
 
+  // A printer setting's code, against PrinterNames.
   int32_t ResolvePrinter(const std::string& text) const;
+  // The name of the printer at a position of PrinterNames; "" for any other code.
+  std::string PrinterName(int32_t code) const;
   // Writes the four own settings; raises plat::Error("Unable to write to ...").
   void Save();
 
@@ -31,6 +35,10 @@ class TSetup {
   int32_t CommInvoicePrinter = PrinterNone;
   int32_t KeyentryPrinter = PrinterNone;
   int32_t EltronPort = 1;
+  // The platform's installed printers as they stood at Create: the printer
+  // codes 0 and up are positions in this list, so a job goes to the printer
+  // the user chose even when printers come or go later.
+  std::vector<std::string> PrinterNames;
 };
 
 // The one settings object while the program runs (owned by the main window, or

@@ -1,6 +1,7 @@
 #pragma once
 // Reads what the private test scheduler's capture backend wrote (see
 // scripts/test-cups): <job>.title, <job>.printer, <job>.data, <job>.done.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -74,6 +75,8 @@ inline std::vector<CapturedJob> WaitForJobs(const std::set<int>& before, const s
     if (jobs.size() >= count || std::chrono::steady_clock::now() >= until) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  // Queues finish in their own time: a later job may be seen in an earlier poll.
+  std::sort(jobs.begin(), jobs.end(), [](const CapturedJob& a, const CapturedJob& b) { return a.id < b.id; });
   return jobs;
 }
 

@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -65,7 +67,9 @@ class RecordingPrinter : public plat::PrinterService {
   bool refuseStart = false;
   bool refuseEnd = false;
 
-  std::vector<std::string> Printers() override { return {"Label A", "Invoice B"}; }
+  std::vector<std::string> names = {"Label A", "Invoice B"};
+
+  std::vector<std::string> Printers() override { return names; }
   bool HasDefault() override { return true; }
   std::unique_ptr<plat::PrintJob> StartJob(int position, const std::string& title) override {
     if (refuseStart) return nullptr;
@@ -292,6 +296,34 @@ TEST_F(LabelsTest, DocumentCodeChoosesThePrinter) {
   EXPECT_FALSE(PrintLabelDocument(f, 1));
   EXPECT_TRUE(Exists(f));
   EXPECT_TRUE(printer->jobs.empty());
+}
+
+// Positions refer to the list the settings were built with: printers added or
+// removed since do not send a label elsewhere.
+TEST_F(LabelsTest, PrinterChosenAtSetupEvenAfterTheListChanged) {
+  struct {
+    const char* what;
+    std::vector<std::string> now;
+    int package, invoice;  // position of the job now; -2: no job
+  } cases[] = {
+      {"a printer added before both", {"Added", "Label A", "Invoice B"}, 1, 2},
+      {"the first printer removed", {"Invoice B"}, -2, 0},
+      {"both removed, others there", {"Other 1", "Other 2"}, -2, -2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    printer->names = c.now;
+    for (const auto& [document, want] : {std::pair<uint8_t, int>{0, c.package}, {1, c.invoice}}) {
+      printer->jobs.clear();
+      const std::string f = Doc("moved.lbl", "label\r\n");
+      EXPECT_EQ(PrintLabelDocument(f, document), want != -2);
+      EXPECT_EQ(Exists(f), want == -2);
+      ASSERT_EQ(printer->jobs.size(), want == -2 ? 0u : 1u);
+      if (want != -2) {
+        EXPECT_EQ(printer->jobs[0].position, want);
+      }
+    }
+  }
 }
 
 TEST_F(LabelsTest, DoubledBackslashesAreUndone) {
@@ -616,6 +648,7 @@ TEST_F(LabelsTest, PassKilledMidwayLosesNothingAndRepeatsNothing) {
 TEST_F(LabelsTest, RealSchedulerGetsOneJobPerLabelInOrder) {
   if (!vvtest::CaptureDir()) GTEST_SKIP() << "no test scheduler (run under scripts/test)";
   plat::SetPrinting(plat::MakeCupsPrinterService());
+  AppSetup->PrinterNames = {"Closed_Q", "Dock_B", "alpha_desk"};
   AppSetup->PackagePrinter = 1;      // Dock_B
   AppSetup->CommInvoicePrinter = 0;  // Closed_Q: refuses jobs
   const std::string m = vvtest::Marker("labels");
@@ -644,6 +677,49 @@ TEST_F(LabelsTest, RealSchedulerGetsOneJobPerLabelInOrder) {
   // Nothing more turns up later.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(vvtest::WaitForJobs(before, m, 4, std::chrono::milliseconds(0)).size(), 3u);
+}
+
+// Queues added and removed while the settings object lives. Temporary
+// queues are named "zz_tmp_..." so that they sort after the standing ones
+// (whose positions other tests use at the same time).
+TEST_F(LabelsTest, RealSchedulerKeepsTheChosenQueueOrFails) {
+  if (!vvtest::CaptureDir()) GTEST_SKIP() << "no test scheduler (run under scripts/test)";
+  plat::SetPrinting(plat::MakeCupsPrinterService());
+  const std::string tag = "zz_tmp_" + std::to_string(getpid()) + "_";
+  auto lpadmin = [&](const std::string& args) {
+    return std::system(("lpadmin " + args + " >/dev/null 2>&1").c_str()) == 0;
+  };
+  struct Cleanup {
+    std::function<bool(const std::string&)> run;
+    std::string tag;
+    ~Cleanup() {
+      for (const char* q : {"a", "b", "c"}) run("-x " + tag + q);
+    }
+  } cleanup{lpadmin, tag};
+  ASSERT_TRUE(lpadmin("-p " + tag + "b -E -v capture:" + vvtest::CaptureDir()));
+  ASSERT_TRUE(lpadmin("-p " + tag + "c -E -v capture:" + vvtest::CaptureDir()));
+  Write(dir / "prog/Mondarix.ini", "[Printer Setup]\r\nPackagePrinter=" + tag + "c\r\n");
+  TSetup chosen(dir / "prog");
+  ASSERT_GE(chosen.PackagePrinter, 3);  // after the three standing queues
+  AppSetup = &chosen;
+  // A queue that sorts before the chosen one takes its position in the list.
+  ASSERT_TRUE(lpadmin("-p " + tag + "a -E -v capture:" + vvtest::CaptureDir()));
+  const std::string m = vvtest::Marker("moved");
+  auto before = vvtest::DoneJobs();
+  const std::string f = Doc("moved.lbl", m + "\r\n");
+  EXPECT_TRUE(PrintLabelDocument(f, 0));
+  auto jobs = vvtest::WaitForJobs(before, m, 1);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_EQ(jobs[0].printer, tag + "c");
+  // The chosen queue removed: the label fails and waits, no other queue gets it.
+  ASSERT_TRUE(lpadmin("-x " + tag + "c"));
+  before = vvtest::DoneJobs();
+  const std::string g = Doc("gone.lbl", m + "gone\r\n");
+  EXPECT_FALSE(PrintLabelDocument(g, 0));
+  EXPECT_TRUE(Exists(g));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(vvtest::WaitForJobs(before, m, 1, std::chrono::milliseconds(0)).empty());
+  AppSetup = setup.get();
 }
 
 }  // namespace

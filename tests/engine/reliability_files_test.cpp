@@ -12,6 +12,7 @@
 #include "platform/fault.h"
 #include "platform/ini.h"
 #include "reliability.h"
+#include "test_files.h"
 #include "tests/fault_points.h"
 
 namespace {
@@ -41,56 +42,76 @@ std::string Which(const std::string& now, const std::string& old, const std::str
 }
 
 // The source is never lost, and the result is either the old one or the
-// complete sorted one, never anything between, whatever call fails.
+// complete sorted one, never anything between, whatever call fails. In a
+// folder that takes no new file the result is written over: a failure may
+// then leave it empty (or, while writes keep failing, cut short), but the
+// source stays until the complete result is durable.
 TEST(ShipmentReliability, SequencingUnderEveryFault) {
-  Installation inst;
-  const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
-  // Large enough for several reads and writes of the buffered file layer.
-  const std::string content = ShipmentFile(60, 1);
-  const std::string old = "previous result\r\n";
-  const TProvinceArray provinces;
-  const TSortOrderArray order = {sfCustomerName};
-  Write(source, content);
-  Write(result, old);
-  ASSERT_TRUE(SequenceShipmentFile(source, result, provinces, order));
-  const std::string sorted = Read(result);
-  ASSERT_EQ(sorted.size(), content.size() - std::string("stray line before the first header\r\n").size());
-  ASSERT_NE(sorted, content);
+  for (const bool inPlace : {false, true}) {
+    SCOPED_TRACE(inPlace ? "in place" : "beside");
+    Installation inst;
+    const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
+    // Large enough for several reads and writes of the buffered file layer.
+    const std::string content = ShipmentFile(60, 1);
+    const std::string old = "previous result\r\n";
+    const TProvinceArray provinces;
+    const TSortOrderArray order = {sfCustomerName};
+    Write(source, content);
+    Write(result, old);
+    std::unique_ptr<testfiles::LockedFolder> locked;
+    if (inPlace) {
+      locked = std::make_unique<testfiles::LockedFolder>(inst.out);
+      ASSERT_FALSE(locked->TakesNewFiles());
+    }
+    ASSERT_TRUE(SequenceShipmentFile(source, result, provinces, order));
+    const std::string sorted = Read(result);
+    ASSERT_EQ(sorted.size(), content.size() - std::string("stray line before the first header\r\n").size());
+    ASSERT_NE(sorted, content);
 
-  bool ok = false;
-  int sourceKept = 0;
-  const int fired = faults::ForEachPoint(
-      [&] {
-        Write(source, content);
-        Write(result, old);
-      },
-      [&] { ok = SequenceShipmentFile(source, result, provinces, order); },
-      [&](const faults::Point& p, bool hit) {
-        const std::string now = Read(result);
-        if (rel::Exists(source)) {
-          ++sourceKept;
-          EXPECT_FALSE(ok) << "success reported with the source still there";
-          EXPECT_TRUE(Read(source) == content) << "the source changed";
-          EXPECT_TRUE(now == old || now == sorted) << "half-written result: " << Which(now, old, sorted);
-        } else {
-          EXPECT_TRUE(now == sorted) << "source gone without the complete result: " << Which(now, old, sorted);
-        }
-        if (!hit) {
-          EXPECT_TRUE(ok);
-        }
-        if (p.op != plat::Op::Delete) {
-          EXPECT_FALSE(rel::Exists(result + ".vvtmp")) << "temporary file left behind";
-        }
-        // The next clean pass finishes the job.
-        if (rel::Exists(source)) {
-          EXPECT_TRUE(SequenceShipmentFile(source, result, provinces, order));
-          EXPECT_TRUE(Read(result) == sorted);
-          EXPECT_FALSE(rel::Exists(source));
-        }
-      });
-  EXPECT_GT(fired, 10);
-  EXPECT_GT(sourceKept, 5);
-  faults::Figure("shipment sequencing injection points", fired);
+    bool ok = false;
+    int sourceKept = 0;
+    const int fired = faults::ForEachPoint(
+        [&] {
+          Write(source, content);
+          Write(result, old);
+        },
+        [&] { ok = SequenceShipmentFile(source, result, provinces, order); },
+        [&](const faults::Point& p, bool hit) {
+          const std::string now = Read(result);
+          if (rel::Exists(source)) {
+            ++sourceKept;
+            EXPECT_FALSE(ok) << "success reported with the source still there";
+            EXPECT_TRUE(Read(source) == content) << "the source changed";
+            if (!inPlace) {
+              EXPECT_TRUE(now == old || now == sorted) << "half-written result: " << Which(now, old, sorted);
+            } else if (!p.sticky) {
+              EXPECT_TRUE(now == old || now == sorted || now.empty()) << "half-written result: " << Which(now, old, sorted);
+            }
+          } else {
+            EXPECT_TRUE(now == sorted) << "source gone without the complete result: " << Which(now, old, sorted);
+          }
+          if (!hit) {
+            EXPECT_TRUE(ok);
+          }
+          if (p.op != plat::Op::Delete) {
+            EXPECT_EQ(testfiles::Names(inst.out), std::vector<std::string>{"ORDER.TXT"}) << "temporary file left behind";
+          } else {
+            for (const auto& name : testfiles::Names(inst.out))
+              if (name != "ORDER.TXT") std::filesystem::remove(inst.out + "/" + name);
+          }
+          // The next clean pass finishes the job.
+          if (rel::Exists(source)) {
+            EXPECT_TRUE(SequenceShipmentFile(source, result, provinces, order));
+            EXPECT_TRUE(Read(result) == sorted);
+            EXPECT_FALSE(rel::Exists(source));
+          }
+        });
+    EXPECT_GT(fired, 10);
+    EXPECT_GT(sourceKept, 5);
+    faults::Figure(inPlace ? "shipment sequencing injection points, result written over"
+                           : "shipment sequencing injection points",
+                   fired);
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <map>
 #include <chrono>
+#include <functional>
+#include <map>
 #include <random>
 #include <thread>
 
 #include "engine/uSequncr.h"
 #include "platform/file.h"
+#include "setup/TableAccess.h"
+#include "setup/uSetup.h"
 #include "shipment_model.h"
 #include "test_files.h"
 
@@ -49,7 +53,122 @@ TEST_F(Sequencing, MovesWholeBlocksIntoOrder) {
   ASSERT_TRUE(Run(beta + acme, {sfCustomerName}));
   EXPECT_EQ(Read(result), acme + beta);
   EXPECT_FALSE(testfiles::Exists(source));
-  EXPECT_FALSE(testfiles::Exists(result + ".vvtmp"));
+  EXPECT_EQ(testfiles::Names(dir.path), std::vector<std::string>{"ORDER.TXT"});  // nothing left behind
+}
+
+// The result keeps what the user set on it, and no other file of its folder
+// is touched or left behind.
+TEST_F(Sequencing, ResultKeepsWhatTheUserSet) {
+  namespace fs = std::filesystem;
+  const std::string beta = Header({{5, "BETA"}}) + "D,b\n", acme = Header({{5, "ACME"}});
+  using Names = std::vector<std::string>;
+  auto mode = [](const std::string& f) { return static_cast<int>(fs::status(f).permissions() & fs::perms::mask); };
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& out)> prepare;  // makes out/ORDER.TXT
+    Names names;                                           // of out afterwards
+    std::function<void(const std::string& out)> check;
+    bool lockedFolder = false;
+  } cases[] = {
+      {"a user's file under the old temporary name",
+       [](const std::string& out) {
+         Write(out + "/ORDER.TXT", "old");
+         Write(out + "/ORDER.TXT.vvtmp", "mine");
+       },
+       {"ORDER.TXT", "ORDER.TXT.vvtmp"},
+       [](const std::string& out) { EXPECT_EQ(Read(out + "/ORDER.TXT.vvtmp"), "mine"); }},
+      {"mode 0600",
+       [](const std::string& out) {
+         Write(out + "/ORDER.TXT", "old");
+         chmod((out + "/ORDER.TXT").c_str(), 0600);
+       },
+       {"ORDER.TXT"},
+       [&](const std::string& out) { EXPECT_EQ(mode(out + "/ORDER.TXT"), 0600); }},
+      {"mode 0664",
+       [](const std::string& out) {
+         Write(out + "/ORDER.TXT", "old");
+         chmod((out + "/ORDER.TXT").c_str(), 0664);
+       },
+       {"ORDER.TXT"},
+       [&](const std::string& out) { EXPECT_EQ(mode(out + "/ORDER.TXT"), 0664); }},
+      {"another owner",
+       [](const std::string& out) {
+         Write(out + "/ORDER.TXT", "old");
+         if (geteuid() == 0) {
+           ASSERT_EQ(chown((out + "/ORDER.TXT").c_str(), 65534, 65534), 0);
+         }
+       },
+       {"ORDER.TXT"},
+       [](const std::string& out) {
+         struct stat st {};
+         ASSERT_EQ(stat((out + "/ORDER.TXT").c_str(), &st), 0);
+         if (geteuid() == 0) {
+           EXPECT_EQ(st.st_uid, 65534u);  // only root may give a file away
+         }
+       }},
+      {"a symbolic link into another folder",
+       [](const std::string& out) {
+         fs::create_directory(out + "/../real");
+         Write(out + "/../real/orders.txt", "old");
+         fs::create_symlink("../real/orders.txt", out + "/ORDER.TXT");
+       },
+       {"ORDER.TXT"},
+       [](const std::string& out) {
+         EXPECT_TRUE(fs::is_symlink(out + "/ORDER.TXT"));
+         EXPECT_EQ(testfiles::Names(out + "/../real"), Names{"orders.txt"});
+       }},
+      {"a second name (hard link)",
+       [](const std::string& out) {
+         Write(out + "/ORDER.TXT", "old");
+         fs::create_hard_link(out + "/ORDER.TXT", out + "/COPY.TXT");
+       },
+       {"COPY.TXT", "ORDER.TXT"},
+       [&](const std::string& out) { EXPECT_EQ(Read(out + "/COPY.TXT"), acme + beta); }},
+      {"a folder that takes no new file",
+       [](const std::string& out) {
+         Write(out + "/ORDER.TXT", std::string(100000, '#'));  // no tail of it stays
+         chmod((out + "/ORDER.TXT").c_str(), 0640);
+       },
+       {"ORDER.TXT"},
+       [&](const std::string& out) { EXPECT_EQ(mode(out + "/ORDER.TXT"), 0640); },
+       true},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string out = dir / ("out" + std::to_string(++n));
+    fs::create_directory(out);
+    c.prepare(out);
+    Write(source, beta + acme);
+    {
+      std::unique_ptr<testfiles::LockedFolder> locked;
+      if (c.lockedFolder) {
+        locked = std::make_unique<testfiles::LockedFolder>(out);
+        ASSERT_FALSE(locked->TakesNewFiles());
+      }
+      ASSERT_TRUE(SequenceShipmentFile(source, out + "/ORDER.TXT", provinces, {sfCustomerName}));
+    }
+    EXPECT_EQ(Read(out + "/ORDER.TXT"), acme + beta);
+    EXPECT_FALSE(testfiles::Exists(source));
+    EXPECT_EQ(testfiles::Names(out), c.names);
+    c.check(out);
+  }
+}
+
+// Without the zone tables in the host's folder, sorting by zone sorts with no
+// zones and creates nothing there.
+TEST_F(Sequencing, ZoneSortWithoutZoneTablesCreatesNone) {
+  ASSERT_NE(OpenData(), 0);
+  TSetup setup(dir / "prog");
+  setup.MultiShipperPath = dir.path.string();
+  AppSetup = &setup;
+  const std::string b = Header({{5, "B"}, {13, "K1A0B1"}, {14, "ON"}}), a = Header({{5, "A"}, {13, "K1A0B1"}, {14, "ON"}});
+  const bool ok = Run(b + a, {sfZoneCode, sfZoneLocation, sfCustomerName});
+  AppSetup = nullptr;
+  CloseData(AppEngine);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(Read(result), a + b);
+  EXPECT_EQ(testfiles::Names(dir.path), std::vector<std::string>{"ORDER.TXT"});
 }
 
 TEST_F(Sequencing, DropsLinesBeforeFirstHeaderAndKeepsTiesInFileOrder) {
@@ -244,7 +363,8 @@ TEST_F(Sequencing, LargeFileAcrossCopyWindows) {
 }
 
 // Killing the process at any moment loses nothing: the source stays until
-// the complete result has replaced the old one.
+// the complete result is durable in its place, whether it replaces the old
+// result or, in a folder that takes no new file, is written over it.
 TEST_F(Sequencing, KilledAtAnyMomentLosesNothing) {
   std::string content;
   std::mt19937 rng(3);
@@ -256,36 +376,49 @@ TEST_F(Sequencing, KilledAtAnyMomentLosesNothing) {
   const std::string sorted = Read(result);
   ASSERT_EQ(sorted.size(), content.size());
   const std::string old = "previous result\n";
-  int completed = 0;
-  const int rounds = 10;
-  for (int round = 0; round < rounds; ++round) {
-    Write(source, content);
-    Write(result, old);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      TProvinceArray none;
-      _exit(SequenceShipmentFile(source, result, none, {sfCustomerName}) ? 0 : 1);
+  const std::string folder = dir / "out";
+  std::filesystem::create_directory(folder);
+  for (const bool inPlace : {false, true}) {
+    SCOPED_TRACE(inPlace ? "in place" : "beside");
+    const std::string target = folder + "/ORDER.TXT";
+    int completed = 0;
+    const int rounds = 10;
+    for (int round = 0; round < rounds; ++round) {
+      Write(source, content);
+      Write(target, old);
+      std::unique_ptr<testfiles::LockedFolder> locked;
+      if (inPlace) locked = std::make_unique<testfiles::LockedFolder>(folder);
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        TProvinceArray none;
+        _exit(SequenceShipmentFile(source, target, none, {sfCustomerName}) ? 0 : 1);
+      }
+      // Kill points spread over the whole run; the last two rounds are not
+      // killed, so that a loaded machine still sees complete runs.
+      if (round < rounds - 2) {
+        std::this_thread::sleep_for(full * round / (rounds - 3));
+        kill(pid, SIGKILL);
+      }
+      int status = 0;
+      waitpid(pid, &status, 0);
+      locked.reset();
+      const std::string now = Read(target);
+      if (testfiles::Exists(source)) {
+        EXPECT_EQ(Read(source), content) << "round " << round;
+        // Written over, the result may be cut short; the source still has it all.
+        if (!inPlace) {
+          EXPECT_TRUE(now == old || now == sorted) << "round " << round;
+        }
+      } else {
+        EXPECT_EQ(now, sorted) << "round " << round;
+        ++completed;
+      }
+      for (const auto& name : testfiles::Names(folder))  // a killed run's new file
+        if (name != "ORDER.TXT") std::filesystem::remove(folder + "/" + name);
     }
-    // Kill points spread over the whole run; the last two rounds are not
-    // killed, so that a loaded machine still sees complete runs.
-    if (round < rounds - 2) {
-      std::this_thread::sleep_for(full * round / (rounds - 3));
-      kill(pid, SIGKILL);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    const std::string now = Read(result);
-    if (testfiles::Exists(source)) {
-      EXPECT_EQ(Read(source), content) << "round " << round;
-      EXPECT_TRUE(now == old || now == sorted) << "round " << round;
-    } else {
-      EXPECT_EQ(now, sorted) << "round " << round;
-      ++completed;
-    }
+    EXPECT_GT(completed, 0);  // the later rounds leave time to finish
   }
-  std::filesystem::remove(result + ".vvtmp");
-  EXPECT_GT(completed, 0);  // the later rounds leave time to finish
 }
 
 // The reader itself.

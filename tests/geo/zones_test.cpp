@@ -36,15 +36,27 @@ std::vector<std::unique_ptr<TProvince>> Entries(E... e) {
   return v;
 }
 
-TEST_F(Zones, NewInstallationCreatesEmptyTables) {
+// Reading finds no zones and creates nothing in the host's folder; the first
+// save creates both tables.
+TEST_F(Zones, NewInstallationCreatesTablesOnlyOnSave) {
   Strings codes = {"stale"};
   LoadZoneCodes(codes);
   EXPECT_TRUE(codes.empty());
-  EXPECT_TRUE(d4exists(Path("Zones")));
-  EXPECT_TRUE(d4exists(Path("AreaToZone")));
   TZone z;
   EXPECT_TRUE(z.IsUnique("1"));
+  z.Zone = "x";
+  z.Load("1");
+  EXPECT_EQ(z.Zone, "");
+  TZoneArray all;
+  LoadZones(all);
+  EXPECT_TRUE(all.empty());
+  z.Zone = "1";
+  EXPECT_FALSE(z.Delete());
+  EXPECT_FALSE(d4exists(Path("Zones")));
+  EXPECT_FALSE(d4exists(Path("AreaToZone")));
   ASSERT_TRUE(SaveZone("1", "One", Entries(Entry("CA", "ON")), true));
+  EXPECT_TRUE(d4exists(Path("Zones")));
+  EXPECT_TRUE(d4exists(Path("AreaToZone")));
   LoadZoneCodes(codes);
   EXPECT_EQ(codes, Strings{"1"});
 }
@@ -127,13 +139,8 @@ TEST_F(Zones, ZoneWithoutEntriesKeepsItsRowAndLosesItsAreas) {
 }
 
 TEST_F(Zones, LoadGroupsByFirstFourCharactersAndSkipsShortAreas) {
-  LoadZoneCodes(*std::make_unique<Strings>());  // creates both tables
-  int t = mOpen(AppEngine, Path("Zones"), "zone");
-  ASSERT_EQ(d4appendBlank(t), 0);
-  replace(t, "zone", "Q");
-  replace(t, "name", "runs");
-  d4close(t);
-  t = mOpen(AppEngine, Path("AreaToZone"), "zone");
+  ASSERT_TRUE(SaveZone("Q", "runs", {}, true));  // creates both tables
+  const int t = mOpen(AppEngine, Path("AreaToZone"), "zone");
   const char* rows[][2] = {{"CAONK1A0A0", "CAONK1A9Z9"}, {"CAONK2A0A0", "CAONK2A9Z9"}, {"CAB", ""},
                            {"CABCV1A0A0", "CABCV1A9Z9"}, {"CAONL1A0A0", "CAONL1A9Z9"}, {"XXNY12345", ""}};
   for (auto& r : rows) {

@@ -463,9 +463,15 @@ class ZoneRecordsTest : public QObject {
 
   // A zone made in the window is the zone the shipment sorter then uses.
   void savedZoneSequencesShipments() {
+    // A new installation has no zone tables: the editor opens without making
+    // them, and its first save does.
+    const std::string zones = world->dir + "\\Zones", areas = world->dir + "\\AreaToZone";
+    for (const char* ext : {".dbf", ".cdx"})
+      for (const char* t : {"/Zones", "/AreaToZone"}) std::filesystem::remove(world->dir + t + ext);
     TfrmZone w(nullptr);
     const zt::Controls c(w);
     zt::ShowActive(w);
+    QVERIFY(!d4exists(zones) && !d4exists(areas));
     c.btnAdd->click();
     Type(c.txtZone, "Z1");
     QVERIFY(zt::Select(c.lbxAvailList, {"Ontario"}) == 1);
@@ -473,6 +479,7 @@ class ZoneRecordsTest : public QObject {
     ui->answers = {MsgResult::Yes};
     c.btnSave->click();
     QCOMPARE(zt::Status(w), std::string("Record added."));
+    QVERIFY(d4exists(zones) && d4exists(areas));
 
     c.btnAdd->click();
     Type(c.txtZone, "Z0");
