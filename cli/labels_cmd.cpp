@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "engine/labels.h"
 #include "engine/uSequncr.h"
 #include "geo/uXArea.h"
 #include "platform/text.h"
@@ -26,8 +27,9 @@ int RunLabelsCommand(const std::vector<std::string>& args) {
   } else if (!SequenceLabels(provinces, order)) {
     std::cerr << "vadoviver-cli: Error Occured: Unable to process package label sort."
                  " The Labels table is locked or cannot be opened, or a label could not be printed"
-                 " (no usable printer for its kind, document missing or in use, printer or port failure);"
+                 " (no usable printer for its kind, document missing, in use or refused, printer or port failure);"
                  " the labels that did not print wait for the next pass.\n";
+    if (!LastLabelRefusal().empty()) std::cerr << "vadoviver-cli: Label refused: " << LastLabelRefusal() << "\n";
     status = 1;
   } else {
     std::cout << "File Sort Processed Successfully.\n";

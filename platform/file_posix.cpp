@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -93,6 +94,13 @@ bool DirectoryExists(const std::string& path) {
   std::string p = NativePath(path);
   struct stat st;
   return !p.empty() && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ResolvedPath(const std::string& path) {
+  std::string p = NativePath(path);
+  char buf[PATH_MAX];
+  if (p.empty() || !realpath(p.c_str(), buf)) return "";
+  return buf;
 }
 
 bool CreateEmptyFile(const std::string& path) {

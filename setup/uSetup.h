@@ -3,6 +3,7 @@
 // Mondarix.ini.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr int32_t PrinterDefault = -1;
 constexpr int32_t PrinterNone = -2;
@@ -31,6 +32,9 @@ class TSetup {
   int32_t CommInvoicePrinter = PrinterNone;
   int32_t KeyentryPrinter = PrinterNone;
   int32_t EltronPort = 1;
+  // [Labels] Folders of Vadoviver.ini, ";"-separated: when any is given, a
+  // label document outside these folders is never printed or deleted.
+  std::vector<std::string> LabelFolders;
 };
 
 // The one settings object while the program runs (owned by the main window, or
