@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "engine/labels.h"
 
 void TCliPassView::ShowStatus(const std::string& text) { std::cout << text << "\n" << std::flush; }
 
@@ -37,11 +38,12 @@ int ManualPassStatus(TPassKind kind, const TPassResult& r, const TPassInput& in)
     default:
       text = package ? "Error Occured: Unable to process package label sort."
                        " The Labels table cannot be opened, or a label could not be printed"
-                       " (no usable printer for its kind, document missing or in use, printer or port failure);"
+                       " (no usable printer for its kind, document missing, in use or refused, printer or port failure);"
                        " the labels that did not print wait for the next pass."
                      : "Unable to create new file: Unable to create the sorted result text file."
                        " The source is missing or in use, the result is in use, or a read or write failed.";
   }
   std::cerr << "vadoviver-cli: " << text << "\n";
+  if (package && !LastLabelRefusal().empty()) std::cerr << "vadoviver-cli: Label refused: " << LastLabelRefusal() << "\n";
   return 1;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/labels.h"
+#include "engine/label_refusal.h"
 #include "engine/uSequncr.h"
 #include "platform/clock.h"
 #include "platform/cups_printing.h"
@@ -91,7 +92,11 @@ bool SendToPrinter(plat::File& file, int32_t printer) {
   return ok && ended;
 }
 
+std::string g_refusal;
+
 }  // namespace
+
+const std::string& LastLabelRefusal() { return g_refusal; }
 
 std::string UndoubleBackslashes(const std::string& name) {
   std::string out;
@@ -104,6 +109,7 @@ std::string UndoubleBackslashes(const std::string& name) {
 }
 
 TLabelPrint PrintLabel(const std::string& fileName, uint8_t document, bool deleteDocument) {
+  g_refusal.clear();
   const int32_t printer = PrinterFor(document);
   if (printer != PrinterEltron && printer != PrinterDefault && printer < 0) return TLabelPrint::NotPrinted;
 
@@ -111,8 +117,16 @@ TLabelPrint PrintLabel(const std::string& fileName, uint8_t document, bool delet
   // Only a plain file is a label document: a folder, device, FIFO or link
   // named in the table is refused like a missing one.
   if (!plat::IsRegularFile(name)) return TLabelPrint::NotPrinted;
+  g_refusal = LabelDocumentRefusal(name);
+  if (!g_refusal.empty()) return TLabelPrint::NotPrinted;
   auto file = plat::OpenExclusive(name, plat::OpenMode::ReadWrite);
   if (!file) return TLabelPrint::NotPrinted;
+  // Measured on the open file: the name could have been swapped meanwhile.
+  g_refusal = LabelSizeRefusal(name, file->Size());
+  if (!g_refusal.empty()) {
+    file->Close();
+    return TLabelPrint::NotPrinted;
+  }
 
   bool ok = printer == PrinterEltron
                 ? SendToPort(*file, "LPT" + std::to_string(AppSetup->EltronPort))

@@ -20,6 +20,10 @@ std::string UndoubleBackslashes(const std::string& name);
 // (the label pass deletes it itself, once the label's record is marked).
 TLabelPrint PrintLabel(const std::string& fileName, uint8_t document, bool deleteDocument = true);
 
+// Why the last PrintLabel refused its document (a table, settings file or
+// program, too large, outside [Labels] Folders); "" when it did not.
+const std::string& LastLabelRefusal();
+
 // One waiting label.
 struct TLabelDoc {
   std::string FileName;

@@ -6,6 +6,7 @@
 #include "platform/file.h"
 #include "platform/ini.h"
 #include "platform/printing.h"
+#include "platform/text.h"
 #include "setup/TableAccess.h"
 
 TSetup* AppSetup = nullptr;
@@ -25,6 +26,20 @@ void LoadDriveMap(const std::string& iniFile) {
   plat::SetDriveMap(drives);
 }
 
+// Entries are trimmed; empty ones (";;", a trailing ";") are dropped.
+std::vector<std::string> SplitFolders(const std::string& list) {
+  std::vector<std::string> folders;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(';', start);
+    if (end == std::string::npos) end = list.size();
+    std::string f = plat::Trim(list.substr(start, end - start));
+    if (!f.empty()) folders.push_back(std::move(f));
+    start = end + 1;
+  }
+  return folders;
+}
+
 }  // namespace
 
 TSetup::TSetup(const std::string& programFolder) {
@@ -37,6 +52,7 @@ TSetup::TSetup(const std::string& programFolder) {
   SourcePath = plat::IniReadString(IniFileName, "Paths", "Source", folder);
   ResultPath = plat::IniReadString(IniFileName, "Paths", "Result", "");
   QueryFile = plat::IniReadString(IniFileName, "Files", "Query", "");
+  LabelFolders = SplitFolders(plat::IniReadString(IniFileName, "Labels", "Folders", ""));
 
   const std::string host = HostPath + "\\Mondarix.ini";
   DataPath = plat::IniReadString(host, "System Directories", "Data", "");

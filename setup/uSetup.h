@@ -39,6 +39,9 @@ class TSetup {
   // codes 0 and up are positions in this list, so a job goes to the printer
   // the user chose even when printers come or go later.
   std::vector<std::string> PrinterNames;
+  // [Labels] Folders of Vadoviver.ini, ";"-separated: when any is given, a
+  // label document outside these folders is never printed or deleted.
+  std::vector<std::string> LabelFolders;
 };
 
 // The one settings object while the program runs (owned by the main window, or

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include "engine/label_refusal.h"
+#include "engine/labels.h"
 #include "engine/uSequncr.h"
 #include "platform/fault.h"
 #include "reliability.h"
@@ -108,15 +110,70 @@ TEST_F(LabelReliability, PassUnderEveryFault) {
   faults::Figure("label pass injection points with the in-flight label printed twice", twice);
 }
 
-// A file_name that names a folder, a device, a FIFO or a symbolic link is
-// refused like a missing document: nothing printed, nothing deleted, and the
-// pass stops there as for any label that cannot print.
+// A document named `name` (under docs) holding a printable label.
+std::string LabelFile(Installation& i, const std::string& name) {
+  const std::string f = i.docs + "/" + name;
+  rel::Write(f, rel::LabelDocument(7));
+  return f;
+}
+
+// Adds [Labels] Folders to the program's settings.
+void SetLabelFolders(Installation& i, const std::string& folders) {
+  rel::Write(i.prog + "/Vadoviver.ini", rel::Read(i.prog + "/Vadoviver.ini") + "[Labels]\r\nFolders=" + folders + "\r\n");
+}
+
+// A file_name that names a folder, a device, a FIFO or a symbolic link, the
+// host's tables, settings or sort files, a program, a document too large, or
+// one outside [Labels] Folders is refused like a missing document: nothing
+// printed, nothing deleted, and the pass stops there as for any label that
+// cannot print.
 TEST_F(LabelReliability, OnlyPlainFilesAreLabelDocuments) {
   struct Case {
     const char* what;
     std::function<std::string(Installation&)> make;  // the name to put in file_name
+    bool reason = false;                               // says why it was refused
   };
+  auto file = [](const char* name) { return [name](Installation& i) { return LabelFile(i, name); }; };
   const std::vector<Case> cases = {
+      {"the host's Shipment table", [](Installation& i) { return i.data + "/Shipment.dbf"; }, true},
+      {"the host's Shipment index", [](Installation& i) { return i.data + "/Shipment.cdx"; }, true},
+      {"a table in capitals", file("OLD.DBF"), true},
+      {"a table in mixed case", file("old.DbF"), true},
+      {"a table with a trailing dot", file("old.dbf."), true},
+      {"memo files", file("notes.fpt"), true},
+      {"other index kinds", file("x.NTX"), true},
+      {"the host's settings", [](Installation& i) { return i.host + "/Mondarix.ini"; }, true},
+      {"the program's settings", [](Installation& i) { return i.prog + "/Vadoviver.ini"; }, true},
+      {"a sort file", [](Installation& i) { return i.sortFile; }, true},
+      {"a program", file("tool.Exe"), true},
+      {"a batch file", file("run.bat"), true},
+      {"larger than 16 MB", [](Installation& i) {
+         const std::string f = LabelFile(i, "big.lbl");
+         rel::fs::resize_file(f, 16 * 1024 * 1024 + 1);
+         return f;
+       }, true},
+      {"outside [Labels] Folders", [](Installation& i) {
+         rel::fs::create_directories(i.root / "labels");
+         SetLabelFolders(i, (i.root / "labels").string());
+         return LabelFile(i, "x.lbl");
+       }, true},
+      {"out of the label folder by ..", [](Installation& i) {
+         SetLabelFolders(i, i.docs + "/sub");
+         rel::fs::create_directories(i.docs + "/sub");
+         LabelFile(i, "x.lbl");
+         return i.docs + "/sub/../x.lbl";
+       }, true},
+      {"out of the label folder through a linked folder", [](Installation& i) {
+         SetLabelFolders(i, i.docs + "/sub");
+         rel::fs::create_directories(i.docs + "/sub");
+         rel::fs::create_directory_symlink(i.host, i.docs + "/sub/host");
+         rel::Write(i.host + "/x.lbl", rel::LabelDocument(7));
+         return i.docs + "/sub/host/x.lbl";
+       }, true},
+      {"label folders that do not exist", [](Installation& i) {
+         SetLabelFolders(i, (i.root / "nothing").string());
+         return LabelFile(i, "x.lbl");
+       }, true},
       {"folder", [](Installation& i) {
          rel::fs::create_directories(i.docs + "/folder.lbl");
          return i.docs + "/folder.lbl";
@@ -156,6 +213,9 @@ TEST_F(LabelReliability, OnlyPlainFilesAreLabelDocuments) {
     inst.reset();
     Fresh(2);
     const std::string name = c.make(*inst);
+    AppSetup = nullptr;
+    setup = std::make_unique<TSetup>(inst->prog);  // with the settings the case wrote
+    AppSetup = setup.get();
     // The odd label sorts first (highest id), so the pass meets it first.
     const int t = mOpen(engine, inst->multi + "\\Labels", "");
     ASSERT_NE(t, 0);
@@ -166,19 +226,38 @@ TEST_F(LabelReliability, OnlyPlainFilesAreLabelDocuments) {
     d4close(t);
     struct stat before;
     ASSERT_EQ(lstat(name.c_str(), &before), 0);
+    const std::string bytes = S_ISREG(before.st_mode) ? rel::Read(name) : "";
 
     EXPECT_FALSE(PrintLabelDocument(name, 0));
     EXPECT_FALSE(Pass());
+    EXPECT_EQ(LastLabelRefusal().empty(), !c.reason) << LastLabelRefusal();
     EXPECT_EQ(printer->printed, std::vector<int>{}) << "nothing may print";
     struct stat after;
     ASSERT_EQ(lstat(name.c_str(), &after), 0) << "the named thing was deleted";
     EXPECT_EQ(after.st_ino, before.st_ino);
+    if (S_ISREG(before.st_mode)) {
+      EXPECT_EQ(rel::Read(name), bytes);
+    }
     EXPECT_EQ(inst->WaitingLabels(engine), 2);
     EXPECT_TRUE(rel::Exists(inst->Doc(1)));
     if (std::string(c.what) == "symbolic link to a document") {
       EXPECT_EQ(rel::Read(inst->root.string() + "/elsewhere.lbl"), rel::LabelDocument(7));
     }
   }
+}
+
+// Inside [Labels] Folders (any of them, reached by any name) every label
+// prints; a document of exactly 16 MB is still one.
+TEST_F(LabelReliability, LabelFoldersLetTheirDocumentsPrint) {
+  Fresh(3);
+  rel::fs::create_directory_symlink(inst->docs, inst->root / "docslink");
+  SetLabelFolders(*inst, " ;" + (inst->root / "elsewhere").string() + "; " + (inst->root / "docslink").string() + "/ ;");
+  setup = std::make_unique<TSetup>(inst->prog);
+  AppSetup = setup.get();
+  EXPECT_TRUE(Pass()) << LastLabelRefusal();
+  EXPECT_EQ(printer->Counts(), (std::map<int, int>{{1, 1}, {2, 1}, {3, 1}}));
+  EXPECT_EQ(LabelSizeRefusal("x", kLabelDocumentMax), "");
+  EXPECT_NE(LabelSizeRefusal("x", kLabelDocumentMax + 1), "");
 }
 
 }  // namespace
