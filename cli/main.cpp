@@ -18,9 +18,14 @@ namespace {
 
 const char* const kUsage =
     "usage: vadoviver-cli [--home DIR] COMMAND ...\n"
-    "  shipments SORTFILE SOURCE RESULT   sort a shipment file into RESULT\n"
-    "  labels SORTFILE                    sort and print the waiting package labels\n"
-    "  dump FOLDER\\TABLE [TAG]            print a table's records\n";
+    "       vadoviver-cli --help | -h\n"
+    "  shipments SORTFILE SOURCE RESULT     sort a shipment file into RESULT\n"
+    "  shipments --preview SORTFILE SOURCE  list SOURCE's shipments in sorted order; writes nothing\n"
+    "  labels SORTFILE                      sort and print the waiting package labels\n"
+    "  labels --preview SORTFILE            list the waiting labels in print order; prints nothing\n"
+    "  dump FOLDER\\TABLE [TAG]              print a table's records\n"
+    "Settings come from Vadoviver.ini in DIR (default: the program's folder); passes are\n"
+    "logged to Vadoviver.log beside it ([Log] File= moves the log, empty turns it off).\n";
 
 void Fail(const std::string& caption, const std::string& text) {
   std::cerr << "vadoviver-cli: " << caption << ": " << text << "\n";
@@ -30,6 +35,7 @@ void Fail(const std::string& caption, const std::string& text) {
 
 // One manual shipment pass.
 int RunShipmentsCommand(const std::vector<std::string>& args) {
+  if (!args.empty() && args[0] == "--preview") return RunShipmentsPreview({args.begin() + 1, args.end()});
   if (args.size() != 3) {
     std::cerr << kUsage;
     return 1;
@@ -40,6 +46,7 @@ int RunShipmentsCommand(const std::vector<std::string>& args) {
   const std::string createFailed = "Unable to create the sorted result text file.";
   if (!plat::FileExists(result) && !plat::CreateEmptyFile(result)) {
     Fail("Unable to create new file", createFailed + " (" + result + ")");
+    LogPass(TPassKind::Shipment, PassFailed, "Unable to create new file: " + createFailed, 0);
     return 1;
   }
   std::cout << "Sorting a Shipment File ...\n";
@@ -47,15 +54,19 @@ int RunShipmentsCommand(const std::vector<std::string>& args) {
   TSortOrderArray order;
   LoadProvinces(provinces);
   int status = 0;
+  size_t written = 0;
   if (!ReadSortFile(plat::Trim(query), order)) {
     Fail("Sort file invalid", plat::Trim(query) + " gives no sort key (section Keys, Key1 to Key5)");
+    LogPass(TPassKind::Shipment, PassFailed, "Sort file invalid: " + createFailed, 0);
     status = 1;
-  } else if (!SequenceShipmentFile(plat::Trim(source), plat::Trim(result), provinces, order)) {
+  } else if (!SequenceShipmentFile(plat::Trim(source), plat::Trim(result), provinces, order, &written)) {
     Fail("Unable to create new file",
          createFailed + " The source is missing or in use, the result is in use, or a read or write failed.");
+    LogPass(TPassKind::Shipment, PassFailed, "Unable to create new file: " + createFailed, 0);
     status = 1;
   } else {
     std::cout << "File Sort Processed Successfully.\n";
+    LogPass(TPassKind::Shipment, PassOk, "File Sort Processed Successfully.", static_cast<int64_t>(written));
   }
   FreeProvinces(provinces);
   return status;
@@ -105,15 +116,20 @@ int main(int argc, char** argv) {
     home = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
+  // 2 for a command line that names no command we know, as is usual.
   if (args.empty()) {
     std::cerr << kUsage;
-    return 1;
+    return 2;
   }
   const std::string command = args[0];
   args.erase(args.begin());
   if (command != "shipments" && command != "dump" && command != "labels") {
     std::cerr << "vadoviver-cli: unknown command " << command << "\n" << kUsage;
-    return 1;
+    return 2;
   }
   int status = 1;
   try {

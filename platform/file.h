@@ -54,5 +54,8 @@ std::unique_ptr<File> OpenFile(const std::string& path, OpenMode mode);
 std::unique_ptr<File> OpenExclusive(const std::string& path, OpenMode mode);
 // Creates or truncates a file for writing.
 std::unique_ptr<File> CreateFile(const std::string& path);
+// Opens a plain file for appending, creating it when missing: every write
+// goes to the end as it stands then, also when other processes append too.
+std::unique_ptr<File> OpenAppend(const std::string& path);
 
 }  // namespace plat

@@ -352,4 +352,19 @@ std::unique_ptr<File> CreateFile(const std::string& path) {
   return Wrap(fd, OpenMode::WriteOnly);
 }
 
+std::unique_ptr<File> OpenAppend(const std::string& path) {
+  std::string p = NativePath(path);
+  if (p.empty() || FaultHit(Op::Open)) return nullptr;
+  int fd = open(p.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  int fl = fcntl(fd, F_GETFL);
+  if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return Wrap(fd, OpenMode::WriteOnly);
+}
+
 }  // namespace plat

@@ -24,6 +24,8 @@
 #include <QToolButton>
 #include <exception>
 
+#include "engine/labels.h"
+#include "engine/passlog.h"
 #include "engine/uSequncr.h"
 #include "geo/uXArea.h"
 #include "platform/file.h"
@@ -52,6 +54,9 @@ const char* const SortFileFilter = "Shipment Sort file (*.qry)|*.qry";
 const char* const TextFileFilter = "Order Text file (*.txt)|*.txt";
 
 std::string Trimmed(const QLineEdit* edit) { return plat::Trim(S(edit->text())); }
+
+// A warning as the pass log records it.
+std::string LoggedWarning(const char* text, const char* caption) { return std::string(caption) + ": " + text; }
 
 std::string& ProgramFolderOverride() {
   static std::string folder;
@@ -345,6 +350,7 @@ void TfrmMain::FormShow() {
   Engine = OpenData();
   delete AppSetup;
   AppSetup = new TSetup(ProgramFolder());
+  PassLog.reset();  // the log named by these settings
   txtQuery->setText(Q(AppSetup->QueryFile));
   tabModeChange();
   tabProcessChange();
@@ -576,6 +582,13 @@ void TfrmMain::Inform(const char* text, const char* caption) {
 
 std::string TfrmMain::QueryFileName() const { return Trimmed(txtQuery); }
 
+TPassLog& TfrmMain::Log() {
+  if (!PassLog) PassLog = std::make_unique<TPassLog>(AppSetup ? PassLogFileName(AppSetup->IniFileName) : std::string());
+  return *PassLog;
+}
+
+bool TfrmMain::PassLogWritten() const { return !PassLog || !PassLog->Failing(); }
+
 int TfrmMain::LabelCount(const std::string& table) const {
   const int handle = mOpen(Engine, table, "");
   if (handle == 0) return 0;  // a table that cannot be opened holds no label we could print
@@ -587,7 +600,10 @@ int TfrmMain::LabelCount(const std::string& table) const {
 void TfrmMain::AutoPackagePass() {
   const std::string labels = (AppSetup ? AppSetup->MultiShipperPath : std::string()) + "\\Labels";
   const int first = LabelCount(labels);
-  if (first <= 0) return;
+  if (first <= 0) {
+    Log().Pass(TPassKind::Package, PassNothing, "", 0);
+    return;
+  }
   ShowStatus("Processing Package Labels ...");
   // A plain pause: the window does not react until Kavlo Desko has had time
   // to finish writing a batch of labels.
@@ -597,16 +613,25 @@ void TfrmMain::AutoPackagePass() {
   const int second = LabelCount(labels);
   if (second != first) {
     HideStatus();
+    Log().Pass(TPassKind::Package, PassNothing, "", 0);
     return;
   }
   TProvinceArray provinces;
   TSortOrderArray order;
   LoadProvinces(provinces);
+  int printed = 0;
+  const auto onPrinted = [&](const TLabelLine& label) {
+    ++printed;
+    Log().Printed(label);
+  };
   if (!ReadSortFile(QueryFileName(), order)) {
+    Log().Pass(TPassKind::Package, PassFailed, LoggedWarning("Unable to process package label sort.", "Sort file invalid"), 0);
     Warn("Unable to process package label sort.", "Sort file invalid");
-  } else if (SequenceLabels(provinces, order)) {
+  } else if (SequenceLabels(provinces, order, onPrinted)) {
+    Log().Pass(TPassKind::Package, PassOk, "", printed);
     CountUp();
   } else {
+    Log().Pass(TPassKind::Package, PassFailed, LoggedWarning("Unable to process package label sort.", "Error Occured"), printed);
     Warn("Unable to process package label sort.", "Error Occured");
   }
   order.clear();
@@ -617,21 +642,30 @@ void TfrmMain::AutoPackagePass() {
 void TfrmMain::AutoShipmentPass() {
   const std::string sourceFile = Trimmed(txtSource) + "\\ORDER.TXT";
   const std::string resultFile = Trimmed(txtResult) + "\\ORDER.TXT";
-  if (!plat::FileExists(sourceFile)) return;
+  if (!plat::FileExists(sourceFile)) {
+    Log().Pass(TPassKind::Shipment, PassNothing, "", 0);
+    return;
+  }
+  const char* const failed = "Unable to create the sorted result text file.";
   if (!plat::FileExists(resultFile) && !plat::CreateEmptyFile(resultFile)) {
-    Warn("Unable to create the sorted result text file.", "Unable to create new file");
+    Log().Pass(TPassKind::Shipment, PassFailed, LoggedWarning(failed, "Unable to create new file"), 0);
+    Warn(failed, "Unable to create new file");
     return;
   }
   ShowStatus("Sorting a Shipment File ...");
   TProvinceArray provinces;
   TSortOrderArray order;
   LoadProvinces(provinces);
+  size_t written = 0;
   if (!ReadSortFile(QueryFileName(), order)) {
-    Warn("Unable to create the sorted result text file.", "Sort file invalid");
-  } else if (SequenceShipmentFile(sourceFile, resultFile, provinces, order)) {
+    Log().Pass(TPassKind::Shipment, PassFailed, LoggedWarning(failed, "Sort file invalid"), 0);
+    Warn(failed, "Sort file invalid");
+  } else if (SequenceShipmentFile(sourceFile, resultFile, provinces, order, &written)) {
+    Log().Pass(TPassKind::Shipment, PassOk, "", static_cast<int64_t>(written));
     CountUp();
   } else {
-    Warn("Unable to create the sorted result text file.", "Unable to create new file");
+    Log().Pass(TPassKind::Shipment, PassFailed, LoggedWarning(failed, "Unable to create new file"), 0);
+    Warn(failed, "Unable to create new file");
   }
   order.clear();
   FreeProvinces(provinces);
@@ -643,8 +677,17 @@ void TfrmMain::ManualPackagePass() {
   TProvinceArray provinces;
   TSortOrderArray order;
   LoadProvinces(provinces);
-  if (ReadSortFile(QueryFileName(), order) && SequenceLabels(provinces, order))
+  int printed = 0;
+  const auto onPrinted = [&](const TLabelLine& label) {
+    ++printed;
+    Log().Printed(label);
+  };
+  if (ReadSortFile(QueryFileName(), order) && SequenceLabels(provinces, order, onPrinted)) {
+    Log().Pass(TPassKind::Package, printed ? PassOk : PassNothing, "File Sort Processed Successfully.", printed);
     Inform("File Sort Processed Successfully.", "Success ...");
+  } else {
+    Log().Pass(TPassKind::Package, PassFailed, "", printed);
+  }
   order.clear();
   FreeProvinces(provinces);
   HideStatus();
@@ -657,6 +700,8 @@ void TfrmMain::ManualShipmentPass() {
   const std::string sourceFile = Trimmed(txtSource);
   const std::string resultFile = Trimmed(txtResult);
   if (!plat::FileExists(resultFile) && (resultFile.empty() || !plat::CreateEmptyFile(resultFile))) {
+    Log().Pass(TPassKind::Shipment, PassFailed,
+               LoggedWarning("Unable to create the sorted result text file.", "Unable to create new file"), 0);
     Warn("Unable to create the sorted result text file.", "Unable to create new file");
     return;
   }
@@ -664,9 +709,14 @@ void TfrmMain::ManualShipmentPass() {
   TProvinceArray provinces;
   TSortOrderArray order;
   LoadProvinces(provinces);
+  size_t written = 0;
   if (ReadSortFile(QueryFileName(), order) &&
-      SequenceShipmentFile(sourceFile, resultFile, provinces, order))
+      SequenceShipmentFile(sourceFile, resultFile, provinces, order, &written)) {
+    Log().Pass(TPassKind::Shipment, PassOk, "File Sort Processed Successfully.", static_cast<int64_t>(written));
     Inform("File Sort Processed Successfully.", "Success ...");
+  } else {
+    Log().Pass(TPassKind::Shipment, PassFailed, "", 0);
+  }
   order.clear();
   FreeProvinces(provinces);
   HideStatus();

@@ -7,10 +7,12 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ui/UiServices.h"
 
+class TPassLog;
 class QAction;
 class QCloseEvent;
 class QEvent;
@@ -126,6 +128,8 @@ class TfrmMain : public QMainWindow {
   void ManualShipmentPass();
 
   int EngineHandle() const { return Engine; }
+  // False while the pass log's lines cannot be written.
+  bool PassLogWritten() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -152,6 +156,8 @@ class TfrmMain : public QMainWindow {
   void RunPass(F&& pass);
   void PlaceWaitPanel();
   void Centre();
+  // The pass log of the settings in use (made once they exist).
+  TPassLog& Log();
 
   int32_t PassCount = 0;
   int Engine = 0;
@@ -164,4 +170,5 @@ class TfrmMain : public QMainWindow {
   // (after a Stop) leaves the re-arming to that handler, so that automatic
   // passes never overlap.
   bool InPass = false;
+  std::unique_ptr<TPassLog> PassLog;
 };
