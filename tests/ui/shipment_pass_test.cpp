@@ -32,6 +32,19 @@ struct ShipmentWorld : World {
 
 const StatusEntry Sorting{true, "Sorting a Shipment File ..."};
 
+// The pass log's pass lines, each without its time: "outcome\tmessage\tcount".
+std::vector<std::string> LoggedPasses(const World& w) {
+  std::vector<std::string> out;
+  const std::string log = ReadAll(w.program + "/Vadoviver.log");
+  for (size_t p = 0, q; (q = log.find('\n', p)) != std::string::npos; p = q + 1) {
+    const std::string line = log.substr(p, q - p);
+    const std::string word = "\tpass\tshipment\t";
+    const size_t at = line.find(word);
+    if (at != std::string::npos) out.push_back(line.substr(at + word.size()));
+  }
+  return out;
+}
+
 }  // namespace
 
 class ShipmentPassTest : public QObject {
@@ -65,6 +78,8 @@ class ShipmentPassTest : public QObject {
     WriteAll(w.in + "/ORDER.TXT", Acme);
     QTRY_COMPARE(r.Count(), std::string("2 "));
     QCOMPARE(ReadAll(w.out + "/ORDER.TXT").substr(0, Acme.size()), Acme);
+    // Every pass is logged with the shipments written; idle ticks once.
+    QCOMPARE(LoggedPasses(w), (std::vector<std::string>{"ok\t\t2", "nothing\t\t0", "ok\t\t1"}));
 
     // Stop and Process keep the counter; a mode change resets it.
     f.btnStop->click();
@@ -125,6 +140,8 @@ class ShipmentPassTest : public QObject {
     }
     QVERIFY(r.status.empty());  // nothing else was begun
     QCOMPARE(ReadAll(w.in + "/ORDER.TXT"), Beta + Acme);
+    const std::string failed = std::string("failed\tUnable to create new file: ") + Failed + "\t0";
+    QCOMPARE(LoggedPasses(w), (std::vector<std::string>{failed, failed}));
     QCOMPARE(r.Count(), std::string("0 "));
   }
 
