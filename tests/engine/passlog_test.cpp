@@ -127,10 +127,12 @@ TEST_F(PassLog, LogSettings) {
   } cases[] = {
       {"a folder that does not exist", "[Log]\r\nFile=" + inst.root.string() + "/no/such/v.log\r\n", "", true},
       {"a folder", "[Log]\r\nFile=" + inst.docs + "\r\n", "", true},
+      {"a FIFO (never waited on)", "[Log]\r\nFile=" + inst.root.string() + "/fifo\r\n", "", true},
       {"empty", "[Log]\r\nFile=\r\n", "", false},
       {"relative", "[Log]\r\nFile=logs.txt\r\n", inst.prog + "/logs.txt", false},
   };
   const std::string ini = rel::Read(inst.prog + "/Vadoviver.ini");
+  ASSERT_EQ(mkfifo((inst.root / "fifo").c_str(), 0600), 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     rel::Write(inst.prog + "/Vadoviver.ini", ini);
