@@ -267,7 +267,11 @@ bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& orde
         ok = false;
         break;
       }
-      if (onPrinted) onPrinted(LineOf(doc, items[i], order, position));
+      // What the label's report does cannot undo or stop its printing.
+      try {
+        if (onPrinted) onPrinted(LineOf(doc, items[i], order, position));
+      } catch (...) {
+      }
       if (!plat::DeleteFile(UndoubleBackslashes(doc.FileName))) {
         ok = false;
         break;

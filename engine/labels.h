@@ -40,7 +40,8 @@ struct TLabelLine {
   std::vector<std::string> Keys;  // the key texts, one per element of the sort order
 };
 
-// Called once per label, right after its record is durably marked printed.
+// Called once per label, right after its record is durably marked printed
+// (before its document is deleted); what it raises is dropped.
 using TLabelPrinted = std::function<void(const TLabelLine&)>;
 
 // SequenceLabels that reports each printed label to onPrinted (may be empty).

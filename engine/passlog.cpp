@@ -4,11 +4,11 @@
 // their lines whole).
 #include "engine/passlog.h"
 
-#include <ctime>
 #include <exception>
 
 #include "platform/file.h"
 #include "platform/ini.h"
+#include "platform/localtime.h"
 
 const char* const PassOk = "ok";
 const char* const PassNothing = "nothing";
@@ -49,17 +49,6 @@ std::string PassLogFileName(const std::string& iniFileName) {
   return beside(name);
 }
 
-std::string LocalTimeIso8601() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (!localtime_r(&now, &local)) return "";
-  char date[32], zone[8];
-  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
-  // strftime gives +hhmm; ISO 8601's extended format wants +hh:mm.
-  if (std::strftime(zone, sizeof zone, "%z", &local) != 5) return date;
-  return std::string(date) + zone[0] + zone[1] + zone[2] + ':' + zone[3] + zone[4];
-}
-
 TPassLog::TPassLog(std::string fileName, int64_t limit) : fileName_(std::move(fileName)), limit_(limit) {}
 
 std::string TPassLog::PassFields(TPassKind kind, const std::string& outcome, const std::string& message,
@@ -92,7 +81,7 @@ void TPassLog::Printed(const TLabelLine& label) { Append(PrintedFields(label)); 
 void TPassLog::Append(const std::string& fields) {
   if (fileName_.empty()) return;
   try {
-    const std::string line = LocalTimeIso8601() + '\t' + fields + '\n';
+    const std::string line = plat::LocalTimeIso8601() + '\t' + fields + '\n';
     auto file = plat::OpenAppend(fileName_);
     bool ok = file != nullptr;
     if (ok) {

@@ -61,6 +61,3 @@ class TPassLog {
 
 // A value as a field of a tab-separated line: tabs and line ends become blanks.
 std::string LogField(const std::string& value);
-
-// Local time now as ISO 8601 with seconds and UTC offset: 2026-12-09T07:20:00+01:00.
-std::string LocalTimeIso8601();
