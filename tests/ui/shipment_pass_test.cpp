@@ -78,8 +78,11 @@ class ShipmentPassTest : public QObject {
     WriteAll(w.in + "/ORDER.TXT", Acme);
     QTRY_COMPARE(r.Count(), std::string("2 "));
     QCOMPARE(ReadAll(w.out + "/ORDER.TXT").substr(0, Acme.size()), Acme);
-    // Every pass is logged with the shipments written; idle ticks once.
-    QCOMPARE(LoggedPasses(w), (std::vector<std::string>{"ok\t\t2", "nothing\t\t0", "ok\t\t1"}));
+    // Every pass is logged with the shipments written; idle ticks once (the
+    // cycle may have gone idle again by now).
+    auto logged = LoggedPasses(w);
+    if (logged.size() == 4 && logged.back() == "nothing\t\t0") logged.pop_back();
+    QCOMPARE(logged, (std::vector<std::string>{"ok\t\t2", "nothing\t\t0", "ok\t\t1"}));
 
     // Stop and Process keep the counter; a mode change resets it.
     f.btnStop->click();
