@@ -28,8 +28,16 @@ class TCliPassView : public TPassView {
   void ShowStatus(const std::string& text) override;
   void HideStatus() override {}
   void ShowMessage(const TPassMessage& message) override;
+  bool TellsEveryFailure() const override { return true; }
 };
 
 // Says on standard error why a manual pass did not succeed (more than the
 // window's message) and returns the exit status.
 int ManualPassStatus(TPassKind kind, const TPassResult& result, const TPassInput& input);
+
+// shipments --preview SORTFILE SOURCE (args after --preview).
+int RunShipmentsPreview(const std::vector<std::string>& args);
+
+// Says once on standard error that the pass log is not being written (a log
+// that cannot be written never changes the exit status).
+void WarnIfLogFailing();

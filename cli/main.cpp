@@ -18,12 +18,18 @@ namespace {
 
 const char* const kUsage =
     "usage: vadoviver-cli [--home DIR] COMMAND ...\n"
-    "  shipments SORTFILE SOURCE RESULT   sort a shipment file into RESULT\n"
-    "  labels SORTFILE                    sort and print the waiting package labels\n"
-    "  dump FOLDER\\TABLE [TAG]            print a table's records\n"
-    "  zones --coverage                   postal lines in no zone or in several (exit 2 when any)\n"
+    "       vadoviver-cli --help | -h\n"
+    "  shipments SORTFILE SOURCE RESULT     sort a shipment file into RESULT\n"
+    "  shipments --preview SORTFILE SOURCE  list SOURCE's shipments in sorted order; writes nothing\n"
+    "  labels SORTFILE                      sort and print the waiting package labels\n"
+    "  labels --preview SORTFILE            list the waiting labels in print order; prints nothing\n"
+    "  dump FOLDER\\TABLE [TAG]              print a table's records\n"
+    "  zones --coverage                     postal lines in no zone or in several (exit 2 when any)\n"
     "  watch package|shipment [--interval S] [--settle S]\n"
-    "                                     the automatic cycle without a window\n";
+    "                                       the automatic cycle without a window\n"
+    "Settings come from Vadoviver.ini in DIR (default: the program's folder); passes are\n"
+    "logged to Vadoviver.log beside it ([Log] File= moves the log, empty turns it off).\n"
+    "Exit status: 0 done, 1 failed, 2 no or an unknown command, 75 Kavlo Desko busy (try again later).\n";
 
 std::unique_ptr<TProcessing> g_processing;
 
@@ -37,6 +43,7 @@ TProcessing& CliProcessing() { return *g_processing; }
 
 // One manual shipment pass.
 int RunShipmentsCommand(const std::vector<std::string>& args) {
+  if (!args.empty() && args[0] == "--preview") return RunShipmentsPreview({args.begin() + 1, args.end()});
   if (args.size() != 3) {
     std::cerr << kUsage;
     return 1;
@@ -94,15 +101,20 @@ int main(int argc, char** argv) {
     home = args[1];
     args.erase(args.begin(), args.begin() + 2);
   }
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::cout << kUsage;
+    return 0;
+  }
+  // 2 for a command line that names no command we know, as is usual.
   if (args.empty()) {
     std::cerr << kUsage;
-    return 1;
+    return 2;
   }
   const std::string command = args[0];
   args.erase(args.begin());
   if (command != "shipments" && command != "dump" && command != "labels" && command != "zones" && command != "watch") {
     std::cerr << "vadoviver-cli: unknown command " << command << "\n" << kUsage;
-    return 1;
+    return 2;
   }
   int status = 1;
   try {

@@ -13,6 +13,7 @@ void TCliPassView::ShowMessage(const TPassMessage& message) {
 }
 
 int ManualPassStatus(TPassKind kind, const TPassResult& r, const TPassInput& in) {
+  WarnIfLogFailing();
   const bool package = kind == TPassKind::Package;
   std::string text;
   switch (r.Outcome) {

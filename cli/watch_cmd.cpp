@@ -92,6 +92,9 @@ int RunWatchCommand(const std::vector<std::string>& args) {
   plat::InstallStopSignals();
   WatchView view;
   cycle.Run(CliProcessing(), kind, [&] { return in; }, view,
-            [&](const TPassResult& r) { std::cout << cycle.PassLine(r) << "\n" << std::flush; });
+            [&](const TPassResult& r) {
+              std::cout << cycle.PassLine(r) << "\n" << std::flush;
+              WarnIfLogFailing();
+            });
   return 0;
 }

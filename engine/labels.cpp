@@ -184,11 +184,12 @@ bool ReadKeys(int shipment, int package, int32_t s, int32_t k, TItem& item) {
 }  // namespace
 
 bool ReadLabels(int labels, const TProvinceArray& provinces, const TSortOrderArray& order,
-                std::vector<TLabelDoc>& docs, std::vector<TItem>& items, bool& marked) {
+                std::vector<TLabelDoc>& docs, std::vector<TItem>& items, bool& marked, bool readOnly) {
   TKeyDeriver keys(provinces, order);
   keys.PrepareZones();
-  TableHandle shipment(mOpen(AppEngine, AppSetup->DataPath + "\\Shipment", "shipmentid"));
-  TableHandle package(mOpen(AppEngine, AppSetup->DataPath + "\\Package", "shipmentid"));
+  const auto open = readOnly ? mOpenReadOnly : mOpen;
+  TableHandle shipment(open(AppEngine, AppSetup->DataPath + "\\Shipment", "shipmentid"));
+  TableHandle package(open(AppEngine, AppSetup->DataPath + "\\Package", "shipmentid"));
   if (!shipment.get() || !package.get()) return false;
 
   for (int rc = d4top(labels); rc == 0; rc = d4skip(labels, 1)) {
@@ -203,6 +204,8 @@ bool ReadLabels(int labels, const TProvinceArray& provinces, const TSortOrderArr
     doc.RecNo = d4recNo(labels);
     const int32_t s = ifetch(labels, "shipment");
     int32_t k = ifetch(labels, "package");
+    doc.Shipment = s;
+    doc.Package = k;
     // An invoice or key-entry document without a package takes package 1's references.
     if (k == 0 && doc.Document > 0) k = 1;
 
@@ -227,9 +230,21 @@ bool MarkPrinted(int labels, int32_t recNo) {
   return d4go(labels, recNo) == 0 && d4delete(labels) == 0 && d4flush(labels) == 0;
 }
 
+// The label as reported to logs and previews.
+TLabelLine LineOf(const TLabelDoc& doc, const TItem& item, const TSortOrderArray& order, int position) {
+  TLabelLine line;
+  line.Position = position;
+  line.FileName = doc.FileName;
+  line.Shipment = doc.Shipment;
+  line.Package = doc.Package;
+  line.Document = doc.Document;
+  for (TSortField f : order) line.Keys.push_back(item.Values[f]);
+  return line;
+}
+
 }  // namespace
 
-TLabelRun RunLabelPass(const TProvinceArray& provinces, const TSortOrderArray& order) {
+TLabelRun RunLabelPass(const TProvinceArray& provinces, const TSortOrderArray& order, const TLabelPrinted& onPrinted) {
   TLabelRun run;
   if (!AppSetup) return run;
   TableHandle labels(mOpen(AppEngine, AppSetup->MultiShipperPath + "\\Labels", "document"));
@@ -246,7 +261,9 @@ TLabelRun RunLabelPass(const TProvinceArray& provinces, const TSortOrderArray& o
   bool stopped = false;
 
   if (ok) {
+    int position = 0;
     for (size_t i : SortedOrder(items, order)) {
+      ++position;
       const TLabelDoc& doc = docs[static_cast<size_t>(items[i].Origin)];
       TLabelPrint printed = TLabelPrint::NotPrinted;
       try {
@@ -266,7 +283,16 @@ TLabelRun RunLabelPass(const TProvinceArray& provinces, const TSortOrderArray& o
       // print again); the pass still stops to report it.
       marked = true;
       ++run.Printed;
-      if (!MarkPrinted(labels.get(), doc.RecNo) || !plat::DeleteFile(UndoubleBackslashes(doc.FileName))) {
+      if (!MarkPrinted(labels.get(), doc.RecNo)) {
+        ok = false;
+        break;
+      }
+      // What the label's report does cannot undo or stop its printing.
+      try {
+        if (onPrinted) onPrinted(LineOf(doc, items[i], order, position));
+      } catch (...) {
+      }
+      if (!plat::DeleteFile(UndoubleBackslashes(doc.FileName))) {
         ok = false;
         break;
       }
@@ -288,4 +314,23 @@ TLabelRun RunLabelPass(const TProvinceArray& provinces, const TSortOrderArray& o
 
 bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& order) {
   return RunLabelPass(provinces, order).State == TLabelRun::Done;
+}
+
+bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& order, const TLabelPrinted& onPrinted) {
+  return RunLabelPass(provinces, order, onPrinted).State == TLabelRun::Done;
+}
+
+bool PreviewLabels(const TProvinceArray& provinces, const TSortOrderArray& order, std::vector<TLabelLine>& out) {
+  out.clear();
+  if (!AppSetup) return false;
+  TableHandle labels(mOpenReadOnly(AppEngine, AppSetup->MultiShipperPath + "\\Labels", "document"));
+  if (!labels.get()) return false;
+  std::vector<TLabelDoc> docs;
+  std::vector<TItem> items;
+  bool marked = false;
+  if (!ReadLabels(labels.get(), provinces, order, docs, items, marked, true)) return false;
+  int position = 0;
+  for (size_t i : SortedOrder(items, order))
+    out.push_back(LineOf(docs[static_cast<size_t>(items[i].Origin)], items[i], order, ++position));
+  return true;
 }

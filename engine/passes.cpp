@@ -95,6 +95,8 @@ TPassResult FromLabelRun(const TLabelRun& run, bool automatic) {
       break;
   }
   if (automatic && r.Outcome != TOutcome::Success) r.Message = Warning(kLabelsUnable, "Error Occured");
+  // A manual pass that found no label says its success all the same.
+  if (!automatic && run.State == TLabelRun::Done && run.Printed == 0) r.Outcome = TOutcome::Nothing;
   return r;
 }
 
@@ -114,9 +116,9 @@ TPassResult ShipmentPass(const std::string& source, const std::string& result, b
   PassData data;
   if (!ReadSortFile(in.QueryFile, data.order)) {
     r = Outcome(TOutcome::Failed, TPassReason::SortFile, Warning(kResultUnable, "Sort file invalid"));
-  } else if (SequenceShipmentFile(source, result, data.provinces, data.order)) {
+  } else if (size_t written = 0; SequenceShipmentFile(source, result, data.provinces, data.order, &written)) {
     r = Outcome(TOutcome::Success, TPassReason::None, Succeeded());
-    r.Count = 1;
+    r.Count = static_cast<int>(written);
   } else if (HeldElsewhere(source)) {
     // Kavlo Desko is still writing it: the next pass takes it.
     r = Outcome(TOutcome::Busy, TPassReason::SourceOpen, unable);
@@ -126,6 +128,24 @@ TPassResult ShipmentPass(const std::string& source, const std::string& result, b
   if (automatic == (r.Outcome == TOutcome::Success)) r.Message = {};
   Report(r, view, r.Outcome != TOutcome::Busy || in.WarnWhenBusy);
   return r;
+}
+
+// The warning of a failure, as the command line tells it where the window
+// shows no box.
+TPassMessage FailureWarning(TPassKind kind, TPassReason reason) {
+  const bool package = kind == TPassKind::Package;
+  const char* text = package ? kLabelsUnable : kResultUnable;
+  if (reason == TPassReason::SortFile) return Warning(text, "Sort file invalid");
+  return Warning(text, package ? "Error Occured" : "Unable to create new file");
+}
+
+// The message a pass showed as the pass log records it: a warning as
+// "caption: text", anything else as its text.
+std::string LoggedMessage(TPassKind kind, const TPassResult& r, const TPassView& view) {
+  TPassMessage m = r.Shown ? r.Message : TPassMessage{};
+  if (m.Empty() && r.Outcome == TOutcome::Failed && view.TellsEveryFailure()) m = FailureWarning(kind, r.Reason);
+  if (m.Empty()) return {};
+  return m.Icon == TPassIcon::Warning ? m.Caption + ": " + m.Text : m.Text;
 }
 
 std::string IsoLocal(plat::Clock::TimePoint t) {
@@ -167,7 +187,35 @@ int TProcessing::LabelCount() const {
   return count;
 }
 
+TPassLog& TProcessing::Log() {
+  const std::string ini = AppSetup ? AppSetup->IniFileName : std::string();
+  if (!log_ || ini != logIni_) {
+    log_ = std::make_unique<TPassLog>(ini.empty() ? std::string() : PassLogFileName(ini));
+    logIni_ = ini;
+  }
+  return *log_;
+}
+
+TPassResult TProcessing::Logged(TPassKind kind, const TPassResult& r, const TPassView& view) {
+  Log().Pass(kind, OutcomeWord(r.Outcome), LoggedMessage(kind, r, view), r.Count);
+  return r;
+}
+
+// Each label goes to the log right after its record is marked printed.
+TLabelRun TProcessing::RunLabels(const TProvinceArray& provinces, const TSortOrderArray& order) {
+  TPassLog& log = Log();
+  return RunLabelPass(provinces, order, [&log](const TLabelLine& label) { log.Printed(label); });
+}
+
 TPassResult TProcessing::AutoPackagePass(const TPassInput& in, TPassView& view) {
+  return Logged(TPassKind::Package, AutoPackage(in, view), view);
+}
+
+TPassResult TProcessing::ManualPackagePass(const TPassInput& in, TPassView& view) {
+  return Logged(TPassKind::Package, ManualPackage(in, view), view);
+}
+
+TPassResult TProcessing::AutoPackage(const TPassInput& in, TPassView& view) {
   const int first = LabelCount();
   if (first <= 0) return {};
   TPassResult r;
@@ -185,20 +233,20 @@ TPassResult TProcessing::AutoPackagePass(const TPassInput& in, TPassView& view) 
     r = Outcome(TOutcome::Failed, TPassReason::SortFile, Warning(kLabelsUnable, "Sort file invalid"));
     Report(r, view, true);
   } else {
-    r = FromLabelRun(RunLabelPass(data.provinces, data.order), true);
+    r = FromLabelRun(RunLabels(data.provinces, data.order), true);
     Report(r, view, r.Outcome == TOutcome::Failed || (r.Outcome == TOutcome::Busy && in.WarnWhenBusy));
   }
   return r;
 }
 
-TPassResult TProcessing::ManualPackagePass(const TPassInput& in, TPassView& view) {
+TPassResult TProcessing::ManualPackage(const TPassInput& in, TPassView& view) {
   StatusShown status(view, kSortingLabels);
   PassData data;
   TPassResult r;
   if (!ReadSortFile(in.QueryFile, data.order))
     r = Outcome(TOutcome::Failed, TPassReason::SortFile);
   else
-    r = FromLabelRun(RunLabelPass(data.provinces, data.order), false);
+    r = FromLabelRun(RunLabels(data.provinces, data.order), false);
   Report(r, view, true);
   return r;
 }
@@ -206,13 +254,13 @@ TPassResult TProcessing::ManualPackagePass(const TPassInput& in, TPassView& view
 TPassResult TProcessing::AutoShipmentPass(const TPassInput& in, TPassView& view) {
   const std::string source = in.Source + "\\ORDER.TXT";
   const std::string result = in.Result + "\\ORDER.TXT";
-  if (!plat::FileExists(source)) return {};
+  if (!plat::FileExists(source)) return Logged(TPassKind::Shipment, {}, view);
   const bool ready = plat::FileExists(result) || plat::CreateEmptyFile(result);
-  return ShipmentPass(source, result, ready, true, in, view);
+  return Logged(TPassKind::Shipment, ShipmentPass(source, result, ready, true, in, view), view);
 }
 
 TPassResult TProcessing::ManualShipmentPass(const TPassInput& in, TPassView& view) {
-  return ShipmentPass(in.Source, in.Result, ResultReady(in.Result), false, in, view);
+  return Logged(TPassKind::Shipment, ShipmentPass(in.Source, in.Result, ResultReady(in.Result), false, in, view), view);
 }
 
 TPassResult TProcessing::Pass(TPassKind kind, bool automatic, const TPassInput& in, TPassView& view) {

@@ -5,11 +5,12 @@
 // the user is to see goes through a TPassView (the window's status panel and
 // message boxes, or the command line's output).
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "engine/passlog.h"
 #include "platform/clock.h"
 
-enum class TPassKind { Package, Shipment };
 const char* PassKindWord(TPassKind kind);  // "package", "shipment"
 
 enum class TOutcome {
@@ -46,7 +47,7 @@ struct TPassResult {
   // whether the pass showed it (a busy automatic pass holds it back).
   TPassMessage Message;
   bool Shown = false;
-  int Count = 0;         // labels printed, or shipment files written
+  int Count = 0;         // labels printed, or shipments written
   bool Stopped = false;  // a stop request ended the pass early
 };
 
@@ -58,6 +59,10 @@ class TPassView {
   virtual void ShowStatus(const std::string& text) = 0;
   virtual void HideStatus() = 0;
   virtual void ShowMessage(const TPassMessage& message) = 0;
+  // Whether the view tells every failure itself, also those the window shows
+  // no box for (the command line says why on standard error): the pass log
+  // then records the failure's warning as the message shown.
+  virtual bool TellsEveryFailure() const { return false; }
 };
 
 struct TPassInput {
@@ -69,7 +74,9 @@ struct TPassInput {
 };
 
 // The table engine for the program's run and the four passes. The owner (the
-// main window, or the command line) creates AppSetup beside it.
+// main window, or the command line) creates AppSetup beside it. Every pass
+// writes its line to the pass log of AppSetup's settings file, and a label
+// pass a line per label printed.
 class TProcessing {
  public:
   // Opens the table engine; waits go to the clock.
@@ -89,9 +96,22 @@ class TProcessing {
   TPassResult ManualShipmentPass(const TPassInput& in, TPassView& view);
   TPassResult Pass(TPassKind kind, bool automatic, const TPassInput& in, TPassView& view);
 
+  // The pass log of the settings in use; made again when AppSetup names
+  // another settings file.
+  TPassLog& Log();
+  // The last line could not be written: the log is not being kept.
+  bool LogFailing() const { return log_ && log_->Failing(); }
+
  private:
+  TPassResult AutoPackage(const TPassInput& in, TPassView& view);
+  TPassResult ManualPackage(const TPassInput& in, TPassView& view);
+  TPassResult Logged(TPassKind kind, const TPassResult& result, const TPassView& view);
+  TLabelRun RunLabels(const TProvinceArray& provinces, const TSortOrderArray& order);
+
   plat::Clock& clock_;
   int engine_ = 0;
+  std::unique_ptr<TPassLog> log_;
+  std::string logIni_;  // the settings file log_ belongs to
 };
 
 // The automatic cycle: a pass per tick of the kind the caller names, the

@@ -554,7 +554,7 @@ bool CopyBlocks(plat::File& dst, const std::vector<Shipment>& items, const std::
 }  // namespace
 
 bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resultFile,
-                          const TProvinceArray& provinces, const TSortOrderArray& order) {
+                          const TProvinceArray& provinces, const TSortOrderArray& order, size_t* written) {
   if (!plat::FileExists(sourceFile)) return false;
   const std::string sourcePath = plat::NativePath(sourceFile);
   struct stat before;
@@ -723,5 +723,6 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   result->Close();
   src->Close();
   if (ok) ok = plat::DeleteFile(sourceFile);
+  if (written) *written = ok ? items.size() : 0;
   return ok;
 }

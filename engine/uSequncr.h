@@ -73,8 +73,10 @@ struct TItem {
 // reversed for a descending key). Reverse plays no part here.
 bool ItemAfter(const TItem& A, const TItem& B, const TSortOrderArray& order);
 
+// written, when given, receives the number of shipments in the result.
 bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resultFile,
-                          const TProvinceArray& provinces, const TSortOrderArray& order);
+                          const TProvinceArray& provinces, const TSortOrderArray& order,
+                          size_t* written = nullptr);
 
 bool SequenceLabels(const TProvinceArray& provinces, const TSortOrderArray& order);
 bool PrintLabelDocument(const std::string& fileName, uint8_t document);

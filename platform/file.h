@@ -24,9 +24,6 @@ std::string ExtractFileDir(const std::string& path);
 bool FileExists(const std::string& path);      // any kind of file or folder
 bool IsRegularFile(const std::string& path);   // not a folder, device, FIFO or link
 bool DirectoryExists(const std::string& path);
-// The name with every link, "." and ".." resolved (a native absolute path);
-// "" when it does not exist.
-std::string ResolvedPath(const std::string& path);
 bool CreateEmptyFile(const std::string& path); // creates (or keeps) an empty file: true when it exists afterwards
 bool DeleteFile(const std::string& path);
 bool RenameReplace(const std::string& from, const std::string& to);  // atomic replace
@@ -71,5 +68,8 @@ std::unique_ptr<File> CreateFile(const std::string& path);
 // and sets *folderRefuses when the folder takes no new file (no permission,
 // no room) rather than failing otherwise.
 std::unique_ptr<File> CreateBeside(const std::string& target, std::string* name, bool* folderRefuses);
+// Opens a plain file for appending, creating it when missing: every write
+// goes to the end as it stands then, also when other processes append too.
+std::unique_ptr<File> OpenAppend(const std::string& path);
 
 }  // namespace plat

@@ -97,13 +97,6 @@ bool DirectoryExists(const std::string& path) {
   return !p.empty() && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ResolvedPath(const std::string& path) {
-  std::string p = NativePath(path);
-  char buf[PATH_MAX];
-  if (p.empty() || !realpath(p.c_str(), buf)) return "";
-  return buf;
-}
-
 bool CreateEmptyFile(const std::string& path) {
   std::string p = NativePath(path);
   if (p.empty() || FaultHit(Op::Open)) return false;
@@ -416,6 +409,21 @@ std::unique_ptr<File> CreateBeside(const std::string& target, std::string* name,
     return nullptr;
   }
   *name = buf.data();
+  return Wrap(fd, OpenMode::WriteOnly);
+}
+
+std::unique_ptr<File> OpenAppend(const std::string& path) {
+  std::string p = NativePath(path);
+  if (p.empty() || FaultHit(Op::Open)) return nullptr;
+  int fd = open(p.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  int fl = fcntl(fd, F_GETFL);
+  if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
   return Wrap(fd, OpenMode::WriteOnly);
 }
 

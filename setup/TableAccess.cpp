@@ -131,14 +131,16 @@ void CloseData(int engine) {
   if (AppEngine == engine) AppEngine = 0;
 }
 
-int mOpen(int engine, const std::string& path, const std::string& tag) {
+namespace {
+
+int OpenTable(int engine, const std::string& path, const std::string& tag, bool readOnly) {
   std::lock_guard<std::mutex> lock(g_mutex);
   if (!g_engines.count(engine)) {
     SetError("Invalid engine handle " + std::to_string(engine));
     return 0;
   }
   try {
-    auto t = xbase::Table::Open(Native(path));
+    auto t = xbase::Table::Open(Native(path), readOnly);
     if (!tag.empty()) {
       int i = t->FindTag(tag);
       if (i < 0) {
@@ -152,6 +154,14 @@ int mOpen(int engine, const std::string& path, const std::string& tag) {
     SetError(e.what());
     return 0;
   }
+}
+
+}  // namespace
+
+int mOpen(int engine, const std::string& path, const std::string& tag) { return OpenTable(engine, path, tag, false); }
+
+int mOpenReadOnly(int engine, const std::string& path, const std::string& tag) {
+  return OpenTable(engine, path, tag, true);
 }
 
 std::string fetch(int table, const std::string& field) {

@@ -18,6 +18,9 @@ std::string SafeDir(const std::string& folder);
 // regardless of letter case. tag names the order ("" or none: record order).
 // Returns 0 when the table cannot be opened (see LastErrorText).
 int mOpen(int engine, const std::string& path, const std::string& tag);
+// The same for reading only: nothing of the table's files is ever written
+// (a table left half way by an interrupted remove is refused, not repaired).
+int mOpenReadOnly(int engine, const std::string& path, const std::string& tag);
 
 // Field of the current record as text, without pad blanks ("" on failure).
 std::string fetch(int table, const std::string& field);

@@ -627,12 +627,20 @@ TPassInput TfrmMain::PassInput() const {
 void TfrmMain::AutoPass(TPassKind kind) {
   const TPassResult r = Cycle.Tick(*Processing, kind, PassInput(), *this);
   if (r.Outcome == TOutcome::Success) ShowCount();
-  stbMain->showMessage(Q(Cycle.StatusLine()));
+  ShowPassStatus();
 }
 
 void TfrmMain::ManualPass(TPassKind kind) {
   Cycle.NoteManual(kind, Processing->Pass(kind, false, PassInput(), *this));
-  stbMain->showMessage(Q(Cycle.StatusLine()));
+  ShowPassStatus();
+}
+
+// The last pass's outcome, and that the pass log is not being written while
+// its lines fail (a log never stops a pass, so this is the only sign).
+void TfrmMain::ShowPassStatus() {
+  std::string text = Cycle.StatusLine();
+  if (Processing->LogFailing()) text += "; the pass log " + Processing->Log().FileName() + " is not being written";
+  stbMain->showMessage(Q(text));
 }
 
 void TfrmMain::AutoPackagePass() { AutoPass(TPassKind::Package); }

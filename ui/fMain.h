@@ -133,6 +133,8 @@ class TfrmMain : public QMainWindow, private TPassView {
   void ManualShipmentPass();
 
   int EngineHandle() const { return Processing ? Processing->Engine() : 0; }
+  // False while the pass log's lines cannot be written.
+  bool PassLogWritten() const { return !Processing || !Processing->LogFailing(); }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -152,6 +154,7 @@ class TfrmMain : public QMainWindow, private TPassView {
   TPassInput PassInput() const;
   void AutoPass(TPassKind kind);
   void ManualPass(TPassKind kind);
+  void ShowPassStatus();
   // Runs a handler; an error it raises is shown in the standard error box.
   template <class F>
   void Guarded(F&& handler);

@@ -86,13 +86,28 @@ TEST_F(Cli, ShipmentsByZoneCode) {
   const std::string c = Header({{5, "C"}, {13, "V5K 1B2"}, {14, "BC"}});   // outside the range
   const std::string d = Header({{5, "D"}, {13, "G1G1G1"}, {14, "QC"}}) + "D,detail\r\n";
   Write(dir / "order.qry", "[Keys]\nKey1=1\nKey2=5\n");
-  Write(dir / "ORDER.TXT", a + b + c + d);
+  Write(dir / "ORDER.TXT", "leading line\r\n" + a + b + c + d);
+
+  // The preview lists the header lines in the order the pass writes them
+  // and writes nothing.
+  ASSERT_EQ(Run("shipments --preview '" + (dir / "order.qry") + "' '" + (dir / "ORDER.TXT") + "'"), 0) << err;
+  auto line = [](int n, const std::string& keys, const std::string& header) {
+    return std::to_string(n) + "\t" + keys + "\t" + header.substr(0, header.size() - 2) + "\n";
+  };
+  EXPECT_EQ(out, line(1, "|C", c) + line(2, "|D", d.substr(0, d.find('\n') + 1)) + line(3, "Z1|B", b) +
+                     line(4, "Z2|A", a));
+  EXPECT_EQ(Read(dir / "ORDER.TXT"), "leading line\r\n" + a + b + c + d);
+  EXPECT_FALSE(testfiles::Exists(dir / "sorted.txt"));
+  EXPECT_FALSE(testfiles::Exists(dir / "Vadoviver.log"));
+
   ASSERT_EQ(Run("shipments '" + (dir / "order.qry") + "' '" + (dir / "ORDER.TXT") + "' '" + (dir / "sorted.txt") + "'"), 0)
       << err;
   EXPECT_NE(out.find("File Sort Processed Successfully."), std::string::npos) << out;
   EXPECT_EQ(Read(dir / "sorted.txt"), c + d + b + a);  // "", "", Z1, Z2
   EXPECT_FALSE(testfiles::Exists(dir / "ORDER.TXT"));
   EXPECT_TRUE(err.empty()) << err;
+  const std::string log = Read(dir / "Vadoviver.log");
+  EXPECT_NE(log.find("\tpass\tshipment\tok\tFile Sort Processed Successfully.\t4\n"), std::string::npos) << log;
 }
 
 TEST_F(Cli, ShipmentsFailures) {
@@ -102,6 +117,7 @@ TEST_F(Cli, ShipmentsFailures) {
   Write(dir / "good.qry", "[Keys]\nKey1=5\n");
   struct {
     std::string args, stderrHas;
+    int status = 1;
   } cases[] = {
       {"shipments '" + (dir / "bad.qry") + "' '" + (dir / "ORDER.TXT") + "' '" + (dir / "r1") + "'", "Sort file invalid"},
       {"shipments '" + (dir / "none.qry") + "' '" + (dir / "ORDER.TXT") + "' '" + (dir / "r1") + "'", "Sort file invalid"},
@@ -111,13 +127,17 @@ TEST_F(Cli, ShipmentsFailures) {
        "Unable to create new file"},
       {"shipments '" + (dir / "good.qry") + "' '" + (dir / "ORDER.TXT") + "' ''", "Unable to create new file"},
       {"shipments only-one", "usage"},
-      {"frobnicate", "unknown command"},
+      {"frobnicate", "unknown command", 2},
+      {"", "usage", 2},
+      {"shipments --preview '" + (dir / "good.qry") + "' '" + (dir / "missing") + "'", "Unable to read the shipment file"},
+      {"shipments --preview '" + (dir / "bad.qry") + "' '" + (dir / "ORDER.TXT") + "'", "Sort file invalid"},
+      {"labels --preview", "usage"},
       {"dump '" + (dir / "NoTable") + "'", "Unable to open table"},
       {"zones", "usage"},
       {"zones --coverage extra", "usage"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Run(c.args), 1) << c.args;
+    EXPECT_EQ(Run(c.args), c.status) << c.args;
     EXPECT_NE(err.find(c.stderrHas), std::string::npos) << c.args << "\n" << err;
     EXPECT_EQ(out.find("Successfully"), std::string::npos);
     EXPECT_EQ(Read(dir / "ORDER.TXT"), content) << c.args;
@@ -151,6 +171,17 @@ TEST_F(Cli, WatchRefusesToStart) {
     EXPECT_EQ(Run(c.args), c.status) << c.args;
     EXPECT_NE(err.find(c.stderrHas), std::string::npos) << c.args << "\n" << err;
     EXPECT_TRUE(out.empty()) << out;
+  }
+}
+
+TEST_F(Cli, Help) {
+  for (const char* flag : {"--help", "-h"}) {
+    EXPECT_EQ(Run(flag), 0) << flag;
+    EXPECT_EQ(out.rfind("usage: vadoviver-cli", 0), 0u) << out;
+    for (const char* form : {"labels --preview SORTFILE", "shipments --preview SORTFILE SOURCE", "zones --coverage",
+                             "watch package|shipment"})
+      EXPECT_NE(out.find(form), std::string::npos) << form << "\n" << out;
+    EXPECT_TRUE(err.empty()) << err;
   }
 }
 

@@ -613,6 +613,11 @@ TEST_F(LabelsTest, LockHeldByAnotherProgramPrintsNothing) {
     EXPECT_FALSE(SequenceLabels({}, {sfCustomerName}));
     EXPECT_TRUE(printer->jobs.empty());
     EXPECT_TRUE(Exists(dir / "docs/a"));
+    // The preview takes no lock, so the holder does not keep it out.
+    std::vector<TLabelLine> preview;
+    ASSERT_TRUE(PreviewLabels({}, {sfCustomerName}, preview)) << LastErrorText();
+    ASSERT_EQ(preview.size(), 1u);
+    EXPECT_EQ(preview[0].FileName, dir / "docs/a");
   }
   EXPECT_TRUE(SequenceLabels({}, {sfCustomerName}));
   EXPECT_EQ(printer->Printed(), std::vector<std::string>{"a"});

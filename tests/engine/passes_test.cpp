@@ -83,7 +83,7 @@ TEST_F(Passes, OutcomesAndWhatEachShows) {
       {"auto shipments, no source", TPassKind::Shipment, true, nullptr, TOutcome::Nothing, TPassReason::None, 0, {}},
       {"auto shipments sort", TPassKind::Shipment, true,
        [](Passes& t, TPassInput&) { rel::Write(t.inst.in + "/ORDER.TXT", kOrders); }, TOutcome::Success,
-       TPassReason::None, 1, {sortingFile, "hide"}},
+       TPassReason::None, 2, {sortingFile, "hide"}},
       {"auto shipments, result folder holds a folder ORDER.TXT", TPassKind::Shipment, true,
        [](Passes& t, TPassInput&) {
          rel::Write(t.inst.in + "/ORDER.TXT", kOrders);
@@ -93,7 +93,7 @@ TEST_F(Passes, OutcomesAndWhatEachShows) {
        {sortingFile, "message Unable to create new file|Unable to create the sorted result text file.", "hide"}},
       {"manual shipments sort", TPassKind::Shipment, false,
        [](Passes& t, TPassInput&) { rel::Write(t.inst.in + "/ORDER.TXT", kOrders); }, TOutcome::Success,
-       TPassReason::None, 1, {sortingFile, "message Success ...|File Sort Processed Successfully.", "hide"}},
+       TPassReason::None, 2, {sortingFile, "message Success ...|File Sort Processed Successfully.", "hide"}},
       {"manual shipments, result names a folder", TPassKind::Shipment, false,
        [](Passes& t, TPassInput& in) {
          rel::Write(t.inst.in + "/ORDER.TXT", kOrders);

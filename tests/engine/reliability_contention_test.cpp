@@ -272,6 +272,14 @@ TEST_F(Contention, WatchSaysBusyAndGoesOn) {
     EXPECT_EQ(rel::ExitWithin(watch, 5000), 0);
   }
   rel::ExpectEachLabelOnce(rel::LabelsIn(rel::Read(port), inst.docSize), 2, 0);
+  // The watcher's log: the busy passes without a message, then the work done.
+  const std::string log = rel::Read(inst.prog + "/Vadoviver.log");
+  for (const char* line : {"\tpass\tpackage\tbusy\t\t0\n", "\tpass\tpackage\tok\t\t2\n", "\tpass\tshipment\tbusy\t\t0\n",
+                           "\tpass\tshipment\tok\t\t1\n"})
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  size_t printed = 0;
+  for (size_t at = 0; (at = log.find("\tprinted\t", at)) != std::string::npos; ++at) ++printed;
+  EXPECT_EQ(printed, 2u) << log;
   EXPECT_EQ(inst.WaitingLabels(engine), 0);
   EXPECT_EQ(inst.DocsLeft().size(), 0u);
   EXPECT_FALSE(rel::Exists(source));

@@ -160,6 +160,19 @@ TEST_P(LabelCrash, LabelPassKilledAtRandomMoments) {
     // same direction.
     EXPECT_EQ(WithoutRepeat(rel::LabelSequence(port.Bytes(), inst.docSize)), GetParam().printOrder);
     for (const auto& [id, c] : counts) twice += c > 1 ? 1 : 0;
+    // The pass log never names a label twice, nor one that did not print (a
+    // kill between the mark and the log line may leave one unnamed).
+    std::map<int, int> logged;
+    const std::string log = rel::Read(inst.prog + "/Vadoviver.log");
+    for (size_t at = 0; (at = log.find("\tprinted\t", at)) != std::string::npos; ++at) {
+      const size_t shipment = log.find('\t', log.find('\t', at + 9) + 1) + 1;  // after position and file name
+      ++logged[std::atoi(log.c_str() + shipment)];
+    }
+    EXPECT_GE(logged.size() + 1, static_cast<size_t>(labels)) << log;
+    for (const auto& [id, n] : logged) {
+      EXPECT_EQ(n, 1) << "label " << id << " logged " << n << " times\n" << log;
+      EXPECT_TRUE(counts.count(id)) << "label " << id << " logged, never printed";
+    }
     const int e = OpenData();
     EXPECT_EQ(inst.WaitingLabels(e), 0);
     CloseData(e);

@@ -526,6 +526,13 @@ class LongRunTest : public QObject {
     QCOMPARE(CountLabels(engine, w.Labels()), 0);
     QCOMPARE(DocumentsLeft(w.docs), 0);
     QCOMPARE(win.Count(), std::string("1 "));
+    // The log: the busy pass without a message, each label printed, the pass.
+    const std::string log = ReadAll(w.program + "/Vadoviver.log");
+    const size_t busy = log.find("\tpass\tpackage\tbusy\t\t0\n"), ok = log.find("\tpass\tpackage\tok\t\t4\n");
+    QVERIFY2(busy != std::string::npos && ok != std::string::npos && busy < ok, log.c_str());
+    int logged = 0;
+    for (size_t at = busy; (at = log.find("\tprinted\t", at)) != std::string::npos && at < ok; ++at) ++logged;
+    QCOMPARE(logged, 4);
   }
 
   // -------------------------------------------------------------------------

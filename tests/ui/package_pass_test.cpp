@@ -205,6 +205,20 @@ class PackagePassTest : public QObject {
     r.frm->tmrProcessTimer();
     QVERIFY(r.ui->pauses.empty());
     QCOMPARE(r.Count(), std::string("1 "));
+
+    // The log names each label in the order the jobs came, then the pass.
+    std::vector<std::string> logged;
+    const std::string log = ReadAll(w.program + "/Vadoviver.log");
+    for (size_t p = 0, q; (q = log.find('\n', p)) != std::string::npos; p = q + 1)
+      logged.push_back(log.substr(log.find('\t', p) + 1, q - log.find('\t', p) - 1));
+    const auto printed = [&](int n, const char* doc, int shipment, const char* name) {
+      return "printed\t" + std::to_string(n) + "\t" + w.docs + "/" + doc + ".zpl\t" + std::to_string(shipment) +
+             "\t1\t0\t" + name;
+    };
+    QCOMPARE(logged, (std::vector<std::string>{printed(1, "atlantic", Atlantic, "Atlantic Fisheries"),
+                                               printed(2, "bouchard", Bouchard, "K. Bouchard"),
+                                               printed(3, "maple", MapleLeaf, "Maple Leaf Supply"),
+                                               "pass\tpackage\tok\t\t3", "pass\tpackage\tnothing\t\t0"}));
   }
 
   void countChangingDuringTheWaitPostponesThePass() {

@@ -2,6 +2,7 @@
 // files and the host's real province table.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "setup/uSetup.h"
@@ -31,6 +32,19 @@ struct ShipmentWorld : World {
 };
 
 const StatusEntry Sorting{true, "Sorting a Shipment File ..."};
+
+// The pass log's pass lines, each without its time: "outcome\tmessage\tcount".
+std::vector<std::string> LoggedPasses(const World& w) {
+  std::vector<std::string> out;
+  const std::string log = ReadAll(w.program + "/Vadoviver.log");
+  for (size_t p = 0, q; (q = log.find('\n', p)) != std::string::npos; p = q + 1) {
+    const std::string line = log.substr(p, q - p);
+    const std::string word = "\tpass\tshipment\t";
+    const size_t at = line.find(word);
+    if (at != std::string::npos) out.push_back(line.substr(at + word.size()));
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -65,6 +79,11 @@ class ShipmentPassTest : public QObject {
     WriteAll(w.in + "/ORDER.TXT", Acme);
     QTRY_COMPARE(r.Count(), std::string("2 "));
     QCOMPARE(ReadAll(w.out + "/ORDER.TXT").substr(0, Acme.size()), Acme);
+    // Every pass is logged with the shipments written; idle ticks once (the
+    // cycle may have gone idle again by now).
+    auto logged = LoggedPasses(w);
+    if (logged.size() == 4 && logged.back() == "nothing\t\t0") logged.pop_back();
+    QCOMPARE(logged, (std::vector<std::string>{"ok\t\t2", "nothing\t\t0", "ok\t\t1"}));
 
     // Stop and Process keep the counter; a mode change resets it.
     f.btnStop->click();
@@ -125,6 +144,8 @@ class ShipmentPassTest : public QObject {
     }
     QVERIFY(r.status.empty());  // nothing else was begun
     QCOMPARE(ReadAll(w.in + "/ORDER.TXT"), Beta + Acme);
+    const std::string failed = std::string("failed\tUnable to create new file: ") + Failed + "\t0";
+    QCOMPARE(LoggedPasses(w), (std::vector<std::string>{failed, failed}));
     QCOMPARE(r.Count(), std::string("0 "));
   }
 
@@ -210,6 +231,28 @@ class ShipmentPassTest : public QObject {
     QVERIFY(!f.panWait->isVisible());
     QCOMPARE(r.Count(), std::string("0 "));
     QVERIFY(!f.tmrProcess->isActive());
+    QCOMPARE(LoggedPasses(w), std::vector<std::string>{"ok\tFile Sort Processed Successfully.\t2"});
+    QVERIFY(f.PassLogWritten());
+  }
+
+  // A log that cannot be written (its name is a folder's) does not stop the
+  // pass; the status line says the log is not being written.
+  void unwritableLogIsOnTheStatusLine() {
+    ShipmentWorld w;
+    WriteAll(w.program + "/Vadoviver.ini", ReadAll(w.program + "/Vadoviver.ini") + "[Log]\r\nFile=" + w.out + "\r\n");
+    WriteAll(w.in + "/ORDER.TXT", Beta + Acme);
+    Running r(w);
+    TfrmMain& f = *r.frm;
+    f.tabMode->setCurrentIndex(1);
+    f.btnProcess->click();
+    f.tmrProcessTimer();
+    QCOMPARE(ReadAll(w.out + "/ORDER.TXT"), Acme + Beta);
+    QCOMPARE(r.Count(), std::string("1 "));
+    QVERIFY(r.ui->messages.empty());
+    QVERIFY(!f.PassLogWritten());
+    const QString line = f.stbMain->currentMessage();
+    QVERIFY2(line.contains(": ok, shipment file sorted; the pass log ") && line.endsWith(" is not being written"),
+             qPrintable(line));
   }
 
   void manualResultCannotBeCreated_data() {
