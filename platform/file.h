@@ -24,9 +24,6 @@ std::string ExtractFileDir(const std::string& path);
 bool FileExists(const std::string& path);      // any kind of file or folder
 bool IsRegularFile(const std::string& path);   // not a folder, device, FIFO or link
 bool DirectoryExists(const std::string& path);
-// The name with every link, "." and ".." resolved (a native absolute path);
-// "" when it does not exist.
-std::string ResolvedPath(const std::string& path);
 bool CreateEmptyFile(const std::string& path); // creates (or keeps) an empty file: true when it exists afterwards
 bool DeleteFile(const std::string& path);
 bool RenameReplace(const std::string& from, const std::string& to);  // atomic replace

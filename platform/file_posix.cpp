@@ -97,13 +97,6 @@ bool DirectoryExists(const std::string& path) {
   return !p.empty() && stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string ResolvedPath(const std::string& path) {
-  std::string p = NativePath(path);
-  char buf[PATH_MAX];
-  if (p.empty() || !realpath(p.c_str(), buf)) return "";
-  return buf;
-}
-
 bool CreateEmptyFile(const std::string& path) {
   std::string p = NativePath(path);
   if (p.empty() || FaultHit(Op::Open)) return false;
