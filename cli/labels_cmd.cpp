@@ -17,9 +17,10 @@ int RunLabelsCommand(const std::vector<std::string>& args) {
   std::cout << "Sorting Package Labels ...\n" << std::flush;
   TProvinceArray provinces;
   TSortOrderArray order;
-  LoadProvinces(provinces);
+  const bool validOrder = ReadSortFile(query, order);
+  LoadPassProvinces(order, provinces);
   int status = 0;
-  if (!ReadSortFile(query, order)) {
+  if (!validOrder) {
     std::cerr << "vadoviver-cli: Sort file invalid: " << query
               << " gives no sort key (section Keys, Key1 to Key5)\n";
     status = 1;

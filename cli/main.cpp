@@ -45,9 +45,10 @@ int RunShipmentsCommand(const std::vector<std::string>& args) {
   std::cout << "Sorting a Shipment File ...\n";
   TProvinceArray provinces;
   TSortOrderArray order;
-  LoadProvinces(provinces);
+  const bool validOrder = ReadSortFile(plat::Trim(query), order);
+  LoadPassProvinces(order, provinces);
   int status = 0;
-  if (!ReadSortFile(plat::Trim(query), order)) {
+  if (!validOrder) {
     Fail("Sort file invalid", plat::Trim(query) + " gives no sort key (section Keys, Key1 to Key5)");
     status = 1;
   } else if (!SequenceShipmentFile(plat::Trim(source), plat::Trim(result), provinces, order)) {

@@ -28,6 +28,8 @@ constexpr size_t kReleaseStep = 8 << 20;
 // straight to the result, so all of it may be mapped in at once (clean page
 // cache pages, shared and reclaimable); larger ones go through the windows.
 constexpr size_t kDirectLimit = size_t{128} << 20;
+// Pieces handed to one gathered write of the direct copy.
+constexpr size_t kGatherBatch = 4096;
 
 // The reading rules, shared by the buffered reader and the one over the
 // mapped source so that both give exactly the same fields and positions.
@@ -338,9 +340,10 @@ bool HeaderField(TFieldReader& r) { return r.ReadField() == "H"; }
 bool HeaderField(TMemoryReader& r) { return r.HeaderField(); }
 
 // The source mapped read-only for both passes. The file is held open without
-// sharing for the whole call, so its size is taken once. The sequential
-// passes give back the pages behind them (Release); only the block-by-block
-// copy of a file up to kDirectLimit may have all of it mapped in at once.
+// sharing for the whole call, so its size is taken once. A file up to
+// kDirectLimit may have all of it mapped in at once (clean page cache pages,
+// shared and reclaimable); the passes over a larger one give back the pages
+// behind them (Release).
 class TSourceMap {
  public:
   TSourceMap() = default;
@@ -577,6 +580,9 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   std::vector<Shipment> items;
   std::string arena;
   bool ok;
+  // A source copied directly keeps its pages mapped from the reading to the
+  // copy: giving them back would only fault them in again.
+  const bool direct = mapped && map.Size() <= kDirectLimit;
   if (mapped) {
     TMemoryReader r(map.Data(), map.Size());
     // A read fault where the buffered reader would read; pages behind the
@@ -586,13 +592,13 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
       const size_t at = static_cast<size_t>(r.Pos());
       for (; nextRead < at; nextRead += kBufSize)
         if (plat::FaultHit(plat::Op::Read)) return false;
-      if (at - released >= kReleaseStep) {
+      if (!direct && at - released >= kReleaseStep) {
         map.Release(released, at);
         released = at / kReleaseStep * kReleaseStep;
       }
       return true;
     });
-    map.Release(0, map.Size());
+    if (!direct) map.Release(0, map.Size());
   } else {
     TFieldReader r(*src);
     ReadShipments(r, keys, order, items, arena, [] { return true; });
@@ -646,16 +652,24 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     ok = temp != nullptr;
   }
   if (ok && !items.empty()) {
-    if (mapped && map.Size() <= kDirectLimit) {
+    if (direct) {
       // Blocks in sorted order, runs of blocks that follow each other in the
-      // source in one piece; a read fault where each piece would be read.
+      // source as one piece, written straight from the mapping in large
+      // gathered writes; a read fault where each piece would be read.
       const size_t n = items.size();
       auto blockEnd = [&](size_t k) { return k + 1 < n ? static_cast<size_t>(items[k + 1].origin) : map.Size(); };
+      std::vector<plat::Piece> pieces;
+      pieces.reserve(std::min(n, kGatherBatch));
       for (size_t i = 0; ok && i < n;) {
         const size_t from = static_cast<size_t>(items[sorted[i]].origin);
         size_t to = blockEnd(sorted[i]);
         for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == to; ++i) to = blockEnd(sorted[i]);
-        ok = !plat::FaultHit(plat::Op::Read) && temp->Write(map.Data() + from, to - from);
+        ok = !plat::FaultHit(plat::Op::Read);
+        pieces.push_back({map.Data() + from, to - from});
+        if (ok && (pieces.size() == kGatherBatch || i == n)) {
+          ok = temp->WriteGather(pieces.data(), pieces.size());
+          pieces.clear();
+        }
       }
     } else if (mapped) {
       // A read fault where the buffered copy would read a chunk; within a

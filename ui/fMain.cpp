@@ -601,8 +601,9 @@ void TfrmMain::AutoPackagePass() {
   }
   TProvinceArray provinces;
   TSortOrderArray order;
-  LoadProvinces(provinces);
-  if (!ReadSortFile(QueryFileName(), order)) {
+  const bool validOrder = ReadSortFile(QueryFileName(), order);
+  LoadPassProvinces(order, provinces);
+  if (!validOrder) {
     Warn("Unable to process package label sort.", "Sort file invalid");
   } else if (SequenceLabels(provinces, order)) {
     CountUp();
@@ -625,8 +626,9 @@ void TfrmMain::AutoShipmentPass() {
   ShowStatus("Sorting a Shipment File ...");
   TProvinceArray provinces;
   TSortOrderArray order;
-  LoadProvinces(provinces);
-  if (!ReadSortFile(QueryFileName(), order)) {
+  const bool validOrder = ReadSortFile(QueryFileName(), order);
+  LoadPassProvinces(order, provinces);
+  if (!validOrder) {
     Warn("Unable to create the sorted result text file.", "Sort file invalid");
   } else if (SequenceShipmentFile(sourceFile, resultFile, provinces, order)) {
     CountUp();
@@ -642,8 +644,9 @@ void TfrmMain::ManualPackagePass() {
   ShowStatus("Sorting Package Labels ...");
   TProvinceArray provinces;
   TSortOrderArray order;
-  LoadProvinces(provinces);
-  if (ReadSortFile(QueryFileName(), order) && SequenceLabels(provinces, order))
+  const bool validOrder = ReadSortFile(QueryFileName(), order);
+  LoadPassProvinces(order, provinces);
+  if (validOrder && SequenceLabels(provinces, order))
     Inform("File Sort Processed Successfully.", "Success ...");
   order.clear();
   FreeProvinces(provinces);
@@ -663,8 +666,9 @@ void TfrmMain::ManualShipmentPass() {
   ShowStatus("Sorting a Shipment File ...");
   TProvinceArray provinces;
   TSortOrderArray order;
-  LoadProvinces(provinces);
-  if (ReadSortFile(QueryFileName(), order) &&
+  const bool validOrder = ReadSortFile(QueryFileName(), order);
+  LoadPassProvinces(order, provinces);
+  if (validOrder &&
       SequenceShipmentFile(sourceFile, resultFile, provinces, order))
     Inform("File Sort Processed Successfully.", "Success ...");
   order.clear();
