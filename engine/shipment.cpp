@@ -10,6 +10,8 @@
 #include <bit>
 #include <cstring>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "engine/uSequncr.h"
 #include "platform/fault.h"
@@ -30,6 +32,35 @@ constexpr size_t kReleaseStep = 8 << 20;
 constexpr size_t kDirectLimit = size_t{128} << 20;
 // Pieces handed to one gathered write of the direct copy.
 constexpr size_t kGatherBatch = 4096;
+// Sizes from which the header scan and the sort use two threads.
+constexpr size_t kSplitMin = 1 << 20;
+constexpr size_t kParallelSortMin = 20000;
+
+// Runs a on this thread and b on another, both to the end; both here, one
+// after the other, when no thread can be had.
+template <typename A, typename B>
+void BothAtOnce(A a, B b) {
+  std::thread other;
+  try {
+    other = std::thread(b);
+  } catch (const std::system_error&) {
+    a();
+    b();
+    return;
+  }
+  a();
+  other.join();
+}
+
+// Just past the first line feed or NUL from the middle of data on: where the
+// header scan splits. size when the file is too small to split or has no
+// line end there.
+size_t LineSplit(const unsigned char* data, size_t size) {
+  if (size < kSplitMin) return size;
+  for (size_t i = size / 2; i < size; ++i)
+    if (data[i] == '\n' || data[i] == 0) return i + 1;
+  return size;
+}
 
 // The reading rules, shared by the buffered reader and the one over the
 // mapped source so that both give exactly the same fields and positions.
@@ -238,14 +269,16 @@ std::string TrimUpper(std::string_view s) {
 // reading as TFieldReader, with no buffer to refill or copy.
 class TMemoryReader {
  public:
-  TMemoryReader(const unsigned char* data, size_t size) : base_(data), p_(data), end_(data + size), lastStop_(data) {
-    // Past the last line feed or NUL of the data: scans that start before it
-    // end at a terminator, so they need no bound.
-    const void* lf = memrchr(data, '\n', size);
-    const unsigned char* from = lf ? static_cast<const unsigned char*>(lf) + 1 : data;
-    const void* nul = memrchr(from, 0, static_cast<size_t>(end_ - from));
+  // Reads the bytes [from, to) of the data; positions count from its start.
+  TMemoryReader(const unsigned char* data, size_t from, size_t to)
+      : base_(data), p_(data + from), end_(data + to), lastStop_(p_) {
+    // Past the last line feed or NUL of the range: scans that start before
+    // it end at a terminator, so they need no bound.
+    const void* lf = memrchr(p_, '\n', to - from);
+    const unsigned char* after = lf ? static_cast<const unsigned char*>(lf) + 1 : p_;
+    const void* nul = memrchr(after, 0, static_cast<size_t>(end_ - after));
     if (nul) lastStop_ = static_cast<const unsigned char*>(nul) + 1;
-    else if (lf) lastStop_ = from;
+    else if (lf) lastStop_ = after;
   }
   bool AtEnd = false;
   bool AtLineEnd = false;
@@ -567,8 +600,11 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     return false;
   }
 
-  TKeyDeriver keys(provinces, order);
-  keys.PrepareZones();
+  // Held only for the reading: the zone index is not needed once every
+  // shipment has its keys.
+  auto deriver = std::make_unique<TKeyDeriver>(provinces, order);
+  const TKeyDeriver& keys = *deriver;
+  deriver->PrepareZones();
 
   // Both passes go over a read-only mapping of the source when one can be
   // had: parsed in place and blocks copied straight from it. Reading through
@@ -584,26 +620,46 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   // copy: giving them back would only fault them in again.
   const bool direct = mapped && map.Size() <= kDirectLimit;
   if (mapped) {
-    TMemoryReader r(map.Data(), map.Size());
-    // A read fault where the buffered reader would read; pages behind the
-    // pass go back as it moves on.
-    size_t nextRead = 0, released = 0;
-    ok = ReadShipments(r, keys, order, items, arena, [&] {
-      const size_t at = static_cast<size_t>(r.Pos());
-      for (; nextRead < at; nextRead += kBufSize)
-        if (plat::FaultHit(plat::Op::Read)) return false;
-      if (!direct && at - released >= kReleaseStep) {
-        map.Release(released, at);
-        released = at / kReleaseStep * kReleaseStep;
-      }
-      return true;
-    });
+    // The bytes [from, to) into items and arena. A read fault where the
+    // buffered reader would read; pages behind the pass go back as it moves on.
+    auto readPart = [&](size_t from, size_t to, std::vector<Shipment>& partItems, std::string& partArena) {
+      TMemoryReader r(map.Data(), from, to);
+      size_t nextRead = from, released = from;
+      return ReadShipments(r, keys, order, partItems, partArena, [&] {
+        const size_t at = static_cast<size_t>(r.Pos());
+        for (; nextRead < at; nextRead += kBufSize)
+          if (plat::FaultHit(plat::Op::Read)) return false;
+        if (!direct && at - released >= kReleaseStep) {
+          map.Release(released, at);
+          released = at / kReleaseStep * kReleaseStep;
+        }
+        return true;
+      });
+    };
+    // Each line is read on its own, so the two halves of a file split after a
+    // line end give, one after the other, the same items as the whole.
+    const size_t split = direct ? LineSplit(map.Data(), map.Size()) : map.Size();
+    if (split < map.Size()) {
+      std::vector<Shipment> later;
+      std::string laterArena;
+      bool laterOk = false;
+      ok = false;
+      BothAtOnce([&] { ok = readPart(0, split, items, arena); },
+                 [&] { laterOk = readPart(split, map.Size(), later, laterArena); });
+      ok = ok && laterOk;
+      for (Shipment& x : later) x.keyOff += arena.size();
+      items.insert(items.end(), later.begin(), later.end());
+      arena += laterArena;
+    } else {
+      ok = readPart(0, map.Size(), items, arena);
+    }
     if (!direct) map.Release(0, map.Size());
   } else {
     TFieldReader r(*src);
     ReadShipments(r, keys, order, items, arena, [] { return true; });
     ok = size >= 0 && size == r.Position;  // a read that failed before the end
   }
+  deriver.reset();
 
   // Sorted by the first 24 key bytes held beside the index (most keys are
   // shorter), the full keys only for ties there.
@@ -626,8 +682,9 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     e.index = i;
   }
   // Equal keys keep file order: the index decides last, so the unstable
-  // sort gives the stable order.
-  std::sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
+  // sort gives the stable order, and no two entries are ever equal: halves
+  // sorted side by side and merged give the same order as one sort.
+  auto less = [&](const SortEntry& a, const SortEntry& b) {
     for (uint32_t h = 0; h < kHeadWords; ++h)
       if (a.head[h] != b.head[h]) return a.head[h] < b.head[h];
     const Shipment& x = items[a.index];
@@ -639,7 +696,14 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
       if (x.keyLen != y.keyLen) return x.keyLen < y.keyLen;
     }
     return a.index < b.index;
-  });
+  };
+  if (entries.size() >= kParallelSortMin) {
+    const auto mid = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
+    BothAtOnce([&] { std::sort(entries.begin(), mid, less); }, [&] { std::sort(mid, entries.end(), less); });
+    std::inplace_merge(entries.begin(), mid, entries.end(), less);
+  } else {
+    std::sort(entries.begin(), entries.end(), less);
+  }
   std::vector<uint32_t> sorted(entries.size());
   for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
   std::vector<SortEntry>().swap(entries);

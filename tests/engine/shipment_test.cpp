@@ -201,6 +201,9 @@ TEST_F(Sequencing, BadInput) {
       {"CR without LF", "H,1,2,3,B\rH,1,2,3,A\r\rD\r"},
       {"megabyte lines", Header({{5, longField}}) + "D," + longField + "\n" + Header({{5, "A"}})},
       {"unclosed quotes", "H,1,2,3,\"B,x\nH,1,2,3,\"A\nD,\"\n"},
+      // Large enough to be read in two halves, split after the NUL.
+      {"NUL past the middle", "H,1,2,3,B\nD," + std::string(700000, 'x') + std::string("\0H,1,2,3,A\r\nD,", 14) +
+                                  std::string(700000, 'y') + "\nH,1,2,3,\"C\""},
       {"only quotes", std::string(1000, '"')},
       {"binary", [] {
          std::string s;
