@@ -187,6 +187,19 @@ TEST_F(Sequencing, RandomFilesMatchModel) {
     ASSERT_TRUE(Run(content, order)) << "round " << round;
     ASSERT_EQ(Read(result), model::Sequence(content, order)) << "round " << round;
   }
+  // Large enough to be read and sorted on two threads, with derived keys
+  // (the last of two entries of a code gives its location).
+  const std::pair<const char*, int> codes[] = {{"ZED", 3}, {"ACME", 40}, {"ACME", 7}, {"Q,R", 12}};
+  for (const auto& [code, sequence] : codes) {
+    provinces.push_back(std::make_unique<TProvince>());
+    provinces.back()->Province = code;
+    provinces.back()->Sequence = sequence;
+  }
+  std::string big;
+  while (big.size() < (8u << 20)) big += RandomFile(rng, true);
+  const TSortOrderArray order = {sfProvinceLocation, sfCustomerName, sfPostalCode};
+  ASSERT_TRUE(Run(big, order));
+  EXPECT_TRUE(Read(result) == model::Sequence(big, order, provinces));
 }
 
 TEST_F(Sequencing, BadInput) {
