@@ -14,6 +14,12 @@ TFieldsInUse FieldsInUse(const TSortOrderArray& order) {
   return f;
 }
 
+void LoadPassProvinces(const TSortOrderArray& order, TProvinceArray& provinces) {
+  const TFieldsInUse used = FieldsInUse(order);
+  if (used[sfZoneLocation] || used[sfProvinceLocation]) LoadProvinceRows(provinces);
+  else FreeProvinces(provinces);
+}
+
 std::string ZoneLocation(const TZone& zone, const TProvinceArray& provinces) {
   if (zone.Provinces.empty()) return "";
   const std::string& code = zone.Provinces[0]->Province;

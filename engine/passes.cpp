@@ -34,12 +34,19 @@ void Report(TPassResult& r, TPassView& view, bool show) {
   if (r.Shown) view.ShowMessage(r.Message);
 }
 
-// The province list and sort order of one pass, freed on every way out.
+// The sort order of one pass and the province rows its keys read, freed on
+// every way out.
 struct PassData {
   TProvinceArray provinces;
   TSortOrderArray order;
-  PassData() { LoadProvinces(provinces); }
+  PassData() = default;
   ~PassData() { FreeProvinces(provinces); }
+  // False when the sort file gives no key.
+  bool ReadOrder(const std::string& queryFile) {
+    if (!ReadSortFile(queryFile, order)) return false;
+    LoadPassProvinces(order, provinces);
+    return true;
+  }
   PassData(const PassData&) = delete;
   PassData& operator=(const PassData&) = delete;
 };
@@ -114,7 +121,7 @@ TPassResult ShipmentPass(const std::string& source, const std::string& result, b
   }
   StatusShown status(view, kSortingShipments);
   PassData data;
-  if (!ReadSortFile(in.QueryFile, data.order)) {
+  if (!data.ReadOrder(in.QueryFile)) {
     r = Outcome(TOutcome::Failed, TPassReason::SortFile, Warning(kResultUnable, "Sort file invalid"));
   } else if (size_t written = 0; SequenceShipmentFile(source, result, data.provinces, data.order, &written)) {
     r = Outcome(TOutcome::Success, TPassReason::None, Succeeded());
@@ -229,7 +236,7 @@ TPassResult TProcessing::AutoPackage(const TPassInput& in, TPassView& view) {
   view.ShowStatus(kSortingLabels);
   if (LabelCount() != first) return r;
   PassData data;
-  if (!ReadSortFile(in.QueryFile, data.order)) {
+  if (!data.ReadOrder(in.QueryFile)) {
     r = Outcome(TOutcome::Failed, TPassReason::SortFile, Warning(kLabelsUnable, "Sort file invalid"));
     Report(r, view, true);
   } else {
@@ -243,7 +250,7 @@ TPassResult TProcessing::ManualPackage(const TPassInput& in, TPassView& view) {
   StatusShown status(view, kSortingLabels);
   PassData data;
   TPassResult r;
-  if (!ReadSortFile(in.QueryFile, data.order))
+  if (!data.ReadOrder(in.QueryFile))
     r = Outcome(TOutcome::Failed, TPassReason::SortFile);
   else
     r = FromLabelRun(RunLabels(data.provinces, data.order), false);

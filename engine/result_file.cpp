@@ -15,6 +15,13 @@ class TResultFile::Overwrite final : public plat::File {
     length_ = std::max(length_, pos_);
     return true;
   }
+  bool WriteGather(const plat::Piece* pieces, size_t count) override {
+    touched_ = true;
+    if (!f_.WriteGather(pieces, count)) return false;
+    for (size_t i = 0; i < count; ++i) pos_ += pieces[i].size;
+    length_ = std::max(length_, pos_);
+    return true;
+  }
   bool Seek(uint64_t offset) override {
     if (!f_.Seek(offset)) return false;
     pos_ = offset;

@@ -10,6 +10,8 @@
 #include <bit>
 #include <cstring>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "engine/result_file.h"
 #include "engine/uSequncr.h"
@@ -29,6 +31,37 @@ constexpr size_t kReleaseStep = 8 << 20;
 // straight to the result, so all of it may be mapped in at once (clean page
 // cache pages, shared and reclaimable); larger ones go through the windows.
 constexpr size_t kDirectLimit = size_t{128} << 20;
+// Pieces handed to one gathered write of the direct copy.
+constexpr size_t kGatherBatch = 4096;
+// Sizes from which the header scan and the sort use two threads.
+constexpr size_t kSplitMin = 1 << 20;
+constexpr size_t kParallelSortMin = 20000;
+
+// Runs a on this thread and b on another, both to the end; both here, one
+// after the other, when no thread can be had.
+template <typename A, typename B>
+void BothAtOnce(A a, B b) {
+  std::thread other;
+  try {
+    other = std::thread(b);
+  } catch (const std::system_error&) {
+    a();
+    b();
+    return;
+  }
+  a();
+  other.join();
+}
+
+// Just past the first line feed or NUL from the middle of data on: where the
+// header scan splits. size when the file is too small to split or has no
+// line end there.
+size_t LineSplit(const unsigned char* data, size_t size) {
+  if (size < kSplitMin) return size;
+  for (size_t i = size / 2; i < size; ++i)
+    if (data[i] == '\n' || data[i] == 0) return i + 1;
+  return size;
+}
 
 // The reading rules, shared by the buffered reader and the one over the
 // mapped source so that both give exactly the same fields and positions.
@@ -237,14 +270,16 @@ std::string TrimUpper(std::string_view s) {
 // reading as TFieldReader, with no buffer to refill or copy.
 class TMemoryReader {
  public:
-  TMemoryReader(const unsigned char* data, size_t size) : base_(data), p_(data), end_(data + size), lastStop_(data) {
-    // Past the last line feed or NUL of the data: scans that start before it
-    // end at a terminator, so they need no bound.
-    const void* lf = memrchr(data, '\n', size);
-    const unsigned char* from = lf ? static_cast<const unsigned char*>(lf) + 1 : data;
-    const void* nul = memrchr(from, 0, static_cast<size_t>(end_ - from));
+  // Reads the bytes [from, to) of the data; positions count from its start.
+  TMemoryReader(const unsigned char* data, size_t from, size_t to)
+      : base_(data), p_(data + from), end_(data + to), lastStop_(p_) {
+    // Past the last line feed or NUL of the range: scans that start before
+    // it end at a terminator, so they need no bound.
+    const void* lf = memrchr(p_, '\n', to - from);
+    const unsigned char* after = lf ? static_cast<const unsigned char*>(lf) + 1 : p_;
+    const void* nul = memrchr(after, 0, static_cast<size_t>(end_ - after));
     if (nul) lastStop_ = static_cast<const unsigned char*>(nul) + 1;
-    else if (lf) lastStop_ = from;
+    else if (lf) lastStop_ = after;
   }
   bool AtEnd = false;
   bool AtLineEnd = false;
@@ -339,9 +374,10 @@ bool HeaderField(TFieldReader& r) { return r.ReadField() == "H"; }
 bool HeaderField(TMemoryReader& r) { return r.HeaderField(); }
 
 // The source mapped read-only for both passes. The file is held open without
-// sharing for the whole call, so its size is taken once. The sequential
-// passes give back the pages behind them (Release); only the block-by-block
-// copy of a file up to kDirectLimit may have all of it mapped in at once.
+// sharing for the whole call, so its size is taken once. A file up to
+// kDirectLimit may have all of it mapped in at once (clean page cache pages,
+// shared and reclaimable); the passes over a larger one give back the pages
+// behind them (Release).
 class TSourceMap {
  public:
   TSourceMap() = default;
@@ -387,6 +423,17 @@ class TSourceMap {
     return true;
   }
 
+  // Maps every page in at once; the page cache holds them or reads them in.
+  void Populate() {
+#ifdef MADV_POPULATE_READ
+    if (madvise(const_cast<unsigned char*>(data_), size_, MADV_POPULATE_READ) == 0) return;
+#endif
+    static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    unsigned char sum = 0;
+    for (size_t i = 0; i < size_; i += page) sum = static_cast<unsigned char>(sum + data_[i]);
+    touched_ = sum;
+  }
+
   // Another program shortened the file while it was mapped.
   bool Damaged() const { return mapping_.Damaged(); }
 
@@ -415,6 +462,7 @@ class TSourceMap {
 
  private:
   int fd_ = -1;
+  volatile unsigned char touched_ = 0;  // keeps the touching loop of Populate
   plat::GuardedMapping mapping_;
   const unsigned char* data_ = nullptr;
   size_t size_ = 0;
@@ -572,9 +620,6 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     return false;
   }
 
-  TKeyDeriver keys(provinces, order);
-  keys.PrepareZones();
-
   // Both passes go over a read-only mapping of the source when one can be
   // had: parsed in place and blocks copied straight from it. Reading through
   // the open file is the fallback, with the same result.
@@ -582,30 +627,63 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
   TSourceMap map;
   const bool mapped = known && map.Open(sourcePath, before, size);
 
+  // Held only for the reading: the zone index is not needed once every
+  // shipment has its keys. A large source copied directly is mapped in while
+  // the zones load, which takes its page faults off the reading.
+  auto deriver = std::make_unique<TKeyDeriver>(provinces, order);
+  const TKeyDeriver& keys = *deriver;
+  if (mapped && map.Size() >= kSplitMin && map.Size() <= kDirectLimit)
+    BothAtOnce([&] { deriver->PrepareZones(); }, [&] { map.Populate(); });
+  else
+    deriver->PrepareZones();
+
   std::vector<Shipment> items;
   std::string arena;
   bool ok;
+  // A source copied directly keeps its pages mapped from the reading to the
+  // copy: giving them back would only fault them in again.
+  const bool direct = mapped && map.Size() <= kDirectLimit;
   if (mapped) {
-    TMemoryReader r(map.Data(), map.Size());
-    // A read fault where the buffered reader would read; pages behind the
-    // pass go back as it moves on.
-    size_t nextRead = 0, released = 0;
-    ok = ReadShipments(r, keys, order, items, arena, [&] {
-      const size_t at = static_cast<size_t>(r.Pos());
-      for (; nextRead < at; nextRead += kBufSize)
-        if (plat::FaultHit(plat::Op::Read)) return false;
-      if (at - released >= kReleaseStep) {
-        map.Release(released, at);
-        released = at / kReleaseStep * kReleaseStep;
-      }
-      return true;
-    });
-    map.Release(0, map.Size());
+    // The bytes [from, to) into items and arena. A read fault where the
+    // buffered reader would read; pages behind the pass go back as it moves on.
+    auto readPart = [&](size_t from, size_t to, std::vector<Shipment>& partItems, std::string& partArena) {
+      TMemoryReader r(map.Data(), from, to);
+      size_t nextRead = from, released = from;
+      return ReadShipments(r, keys, order, partItems, partArena, [&] {
+        const size_t at = static_cast<size_t>(r.Pos());
+        for (; nextRead < at; nextRead += kBufSize)
+          if (plat::FaultHit(plat::Op::Read)) return false;
+        if (!direct && at - released >= kReleaseStep) {
+          map.Release(released, at);
+          released = at / kReleaseStep * kReleaseStep;
+        }
+        return true;
+      });
+    };
+    // Each line is read on its own, so the two halves of a file split after a
+    // line end give, one after the other, the same items as the whole.
+    const size_t split = direct ? LineSplit(map.Data(), map.Size()) : map.Size();
+    if (split < map.Size()) {
+      std::vector<Shipment> later;
+      std::string laterArena;
+      bool laterOk = false;
+      ok = false;
+      BothAtOnce([&] { ok = readPart(0, split, items, arena); },
+                 [&] { laterOk = readPart(split, map.Size(), later, laterArena); });
+      ok = ok && laterOk;
+      for (Shipment& x : later) x.keyOff += arena.size();
+      items.insert(items.end(), later.begin(), later.end());
+      arena += laterArena;
+    } else {
+      ok = readPart(0, map.Size(), items, arena);
+    }
+    if (!direct) map.Release(0, map.Size());
   } else {
     TFieldReader r(*src);
     ReadShipments(r, keys, order, items, arena, [] { return true; });
     ok = size >= 0 && size == r.Position;  // a read that failed before the end
   }
+  deriver.reset();
 
   // Sorted by the first 24 key bytes held beside the index (most keys are
   // shorter), the full keys only for ties there.
@@ -628,8 +706,9 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     e.index = i;
   }
   // Equal keys keep file order: the index decides last, so the unstable
-  // sort gives the stable order.
-  std::sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
+  // sort gives the stable order, and no two entries are ever equal: halves
+  // sorted side by side and merged give the same order as one sort.
+  auto less = [&](const SortEntry& a, const SortEntry& b) {
     for (uint32_t h = 0; h < kHeadWords; ++h)
       if (a.head[h] != b.head[h]) return a.head[h] < b.head[h];
     const Shipment& x = items[a.index];
@@ -641,7 +720,14 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
       if (x.keyLen != y.keyLen) return x.keyLen < y.keyLen;
     }
     return a.index < b.index;
-  });
+  };
+  if (entries.size() >= kParallelSortMin) {
+    const auto mid = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
+    BothAtOnce([&] { std::sort(entries.begin(), mid, less); }, [&] { std::sort(mid, entries.end(), less); });
+    std::inplace_merge(entries.begin(), mid, entries.end(), less);
+  } else {
+    std::sort(entries.begin(), entries.end(), less);
+  }
   std::vector<uint32_t> sorted(entries.size());
   for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
   if (order.Reverse) std::reverse(sorted.begin(), sorted.end());
@@ -655,16 +741,24 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     ok = temp != nullptr;
   }
   if (ok && !items.empty()) {
-    if (mapped && map.Size() <= kDirectLimit) {
+    if (direct) {
       // Blocks in sorted order, runs of blocks that follow each other in the
-      // source in one piece; a read fault where each piece would be read.
+      // source as one piece, written straight from the mapping in large
+      // gathered writes; a read fault where each piece would be read.
       const size_t n = items.size();
       auto blockEnd = [&](size_t k) { return k + 1 < n ? static_cast<size_t>(items[k + 1].origin) : map.Size(); };
+      std::vector<plat::Piece> pieces;
+      pieces.reserve(std::min(n, kGatherBatch));
       for (size_t i = 0; ok && i < n;) {
         const size_t from = static_cast<size_t>(items[sorted[i]].origin);
         size_t to = blockEnd(sorted[i]);
         for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == to; ++i) to = blockEnd(sorted[i]);
-        ok = !plat::FaultHit(plat::Op::Read) && temp->Write(map.Data() + from, to - from);
+        ok = !plat::FaultHit(plat::Op::Read);
+        pieces.push_back({map.Data() + from, to - from});
+        if (ok && (pieces.size() == kGatherBatch || i == n)) {
+          ok = temp->WriteGather(pieces.data(), pieces.size());
+          pieces.clear();
+        }
       }
     } else if (mapped) {
       // A read fault where the buffered copy would read a chunk; within a

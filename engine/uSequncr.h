@@ -93,6 +93,11 @@ struct TFieldsInUse {
 };
 TFieldsInUse FieldsInUse(const TSortOrderArray& order);
 
+// The province list a pass under this order reads: the Provinces rows when the
+// zone location or the province location is in use, else none. A pass never
+// reads the postal lines, so Postal and USZip stay closed.
+void LoadPassProvinces(const TSortOrderArray& order, TProvinceArray& provinces);
+
 // Country + "%.3d" Sequence of the zone's first area entry's province, found in
 // the province list; "" for a zone without entries or a province not listed.
 std::string ZoneLocation(const TZone& zone, const TProvinceArray& provinces);

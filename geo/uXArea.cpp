@@ -56,13 +56,17 @@ void SelectFieldTag(int table, const std::string& name) {
 
 }  // namespace
 
-void LoadProvinces(TProvinceArray& list) {
+namespace {
+
+// Without the areas the two postal tables stay closed: no lines are read and
+// no tags added.
+void LoadList(TProvinceArray& list, bool withAreas) {
   FreeProvinces(list);
   if (!AppSetup) return;
   const std::string folder = AppSetup->RatingPath + "\\";
   const int provinces = mOpen(AppEngine, folder + "Provinces", "name");
-  const int postal = mOpen(AppEngine, folder + "Postal", "");
-  const int uszip = mOpen(AppEngine, folder + "USZip", "");
+  const int postal = withAreas ? mOpen(AppEngine, folder + "Postal", "") : 0;
+  const int uszip = withAreas ? mOpen(AppEngine, folder + "USZip", "") : 0;
   if (postal) SelectFieldTag(postal, "postal_cod");
   if (uszip) SelectFieldTag(uszip, "state_code");
 
@@ -95,3 +99,8 @@ void LoadProvinces(TProvinceArray& list) {
   if (postal) d4close(postal);
   if (provinces) d4close(provinces);
 }
+
+}  // namespace
+
+void LoadProvinces(TProvinceArray& list) { LoadList(list, true); }
+void LoadProvinceRows(TProvinceArray& list) { LoadList(list, false); }

@@ -25,6 +25,9 @@ using TProvinceArray = std::vector<std::unique_ptr<TProvince>>;
 // Frees what the array holds, then fills it from Provinces/Postal/USZip of the
 // rating folder (AppSetup->RatingPath), in the order of the "name" tag.
 void LoadProvinces(TProvinceArray& list);
+// The same list without the postal lines: Country, Province, Sequence and
+// Name of each Provinces record, Postal and USZip left unread.
+void LoadProvinceRows(TProvinceArray& list);
 void FreeProvinces(TProvinceArray& list);
 // Empties the list, then adds the postal-code prefixes of a Canadian province.
 void GetPostalPrefixes(const std::string& province, TStringList& list);

@@ -1,6 +1,8 @@
 // Delivery zones in the program's own Zones and AreaToZone tables.
 #include "geo/uXZone.h"
 
+#include <unordered_map>
+
 #include "platform/file.h"
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
@@ -95,6 +97,30 @@ std::string Sub(const std::string& s, size_t from, size_t count) {
   return from < s.size() ? s.substr(from, count) : std::string();
 }
 
+// Appends one AreaToZone row to the zone: a new area entry at every change
+// of country and province (the first four characters of area).
+void AddAreaRow(TZone& zone, std::string& group, const std::string& area, const std::string& areaTo) {
+  if (area.size() < 4) return;  // no country and province: not an area row
+  if (area.compare(0, 4, group) != 0) {
+    group = area.substr(0, 4);
+    zone.SetProvinceCount(zone.ProvinceCount() + 1);
+    TProvince* e = zone.GetProvince(zone.ProvinceCount() - 1);
+    e->Country = group.compare(0, 2, "CA") == 0 ? "CA" : "US";
+    e->Province = group.substr(2, 2);
+  }
+  TProvince* e = zone.GetProvince(zone.ProvinceCount() - 1);
+  if (e->Country == "CA") {
+    const std::string a = Sub(area, 4, 6);
+    if (a != "******") {
+      e->Areas.push_back(a);
+      e->AreasTo.push_back(Sub(areaTo, 4, 6));
+    }
+  } else {
+    const std::string a = Sub(area, 4, 5);
+    if (a != "*****") e->Areas.push_back(a);
+  }
+}
+
 // Load on open tables.
 void LoadZone(TZone& zone, int zones, int areas, const std::string& code) {
   zone.Clear();
@@ -105,25 +131,7 @@ void LoadZone(TZone& zone, int zones, int areas, const std::string& code) {
   std::string group;
   ForEachZoneRow(areas, code, [&] {
     const std::string area = fetch(areas, "area");
-    if (area.size() < 4) return;  // no country and province: not an area row
-    if (area.compare(0, 4, group) != 0) {
-      group = area.substr(0, 4);
-      zone.SetProvinceCount(zone.ProvinceCount() + 1);
-      TProvince* e = zone.GetProvince(zone.ProvinceCount() - 1);
-      e->Country = group.compare(0, 2, "CA") == 0 ? "CA" : "US";
-      e->Province = group.substr(2, 2);
-    }
-    TProvince* e = zone.GetProvince(zone.ProvinceCount() - 1);
-    if (e->Country == "CA") {
-      const std::string a = Sub(area, 4, 6);
-      if (a != "******") {
-        e->Areas.push_back(a);
-        e->AreasTo.push_back(Sub(fetch(areas, "area_to"), 4, 6));
-      }
-    } else {
-      const std::string a = Sub(area, 4, 5);
-      if (a != "*****") e->Areas.push_back(a);
-    }
+    AddAreaRow(zone, group, area, area.size() >= 4 && area.compare(0, 2, "CA") == 0 ? fetch(areas, "area_to") : "");
   });
 }
 
@@ -259,22 +267,51 @@ void LoadZoneCodes(TStringList& list) {
   d4close(zones);
 }
 
+// The same zones as a Load of each Zones row's code, read in one walk over
+// each table in "zone" tag order instead of a seek per zone: the rows of a
+// code come in the same order either way, and the first Zones row of a code
+// gives its description.
 void LoadZones(TZoneArray& zones) {
   FreeZones(zones);
   const int rows = OpenZoneTable("Zones");
   if (!rows) return;
-  // One more handle on Zones for the look-ups and one on AreaToZone serve
-  // every zone, instead of two opens per zone.
-  const int seek = OpenZoneTable("Zones");
-  const int areas = OpenZoneTable("AreaToZone");
+  struct Found {
+    std::string code, name;
+    std::vector<std::pair<std::string, std::string>> areas;  // area, area_to
+  };
+  std::unordered_map<std::string, Found> byCode;
+  std::vector<Found*> order;
   for (int rc = d4top(rows); rc == 0; rc = d4skip(rows, 1)) {
+    const std::string code = fetch(rows, "zone");
+    auto [it, fresh] = byCode.try_emplace(code);
+    if (fresh) {
+      it->second.code = code;
+      it->second.name = fetch(rows, "name");
+    }
+    order.push_back(&it->second);
+  }
+  d4close(rows);
+  if (order.empty()) return;
+  const int areas = OpenZoneTable("AreaToZone");
+  if (areas) {
+    for (int rc = d4top(areas); rc == 0; rc = d4skip(areas, 1)) {
+      const auto it = byCode.find(fetch(areas, "zone"));
+      if (it == byCode.end()) continue;
+      std::string area = fetch(areas, "area");
+      std::string areaTo = area.size() >= 4 && area.compare(0, 2, "CA") == 0 ? fetch(areas, "area_to") : "";
+      it->second.areas.emplace_back(std::move(area), std::move(areaTo));
+    }
+    d4close(areas);
+  }
+  zones.reserve(order.size());
+  for (const Found* f : order) {
     auto z = std::make_unique<TZone>();
-    LoadZone(*z, seek, areas, fetch(rows, "zone"));
+    z->Zone = f->code;
+    z->Name = f->name;
+    std::string group;
+    for (const auto& [area, areaTo] : f->areas) AddAreaRow(*z, group, area, areaTo);
     zones.push_back(std::move(z));
   }
-  if (areas) d4close(areas);
-  if (seek) d4close(seek);
-  d4close(rows);
 }
 
 void FreeZones(TZoneArray& zones) {

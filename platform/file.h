@@ -38,6 +38,12 @@ std::string ExeFolder();                       // folder of the running executab
 
 enum class OpenMode { Read, ReadWrite, WriteOnly };
 
+// One piece of a gathered write: bytes that stay where they are in memory.
+struct Piece {
+  const void* data;
+  size_t size;
+};
+
 // An open file. Reads and writes are buffered (never one system call per byte).
 class File {
  public:
@@ -45,6 +51,9 @@ class File {
   // Returns the number of bytes read (0 at the end or on failure).
   virtual size_t Read(void* buf, size_t n) = 0;
   virtual bool Write(const void* buf, size_t n) = 0;
+  // Writes the pieces one after the other, as Write of each in turn would, in
+  // large gathered system calls straight from the caller's memory.
+  virtual bool WriteGather(const Piece* pieces, size_t count) = 0;
   virtual bool Seek(uint64_t offset) = 0;  // from the start
   virtual int64_t Size() = 0;              // -1 on failure
   virtual bool Truncate(uint64_t size) = 0;

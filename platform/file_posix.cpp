@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -157,6 +158,10 @@ std::string ExeFolder() {
 
 namespace {
 
+// Pieces per writev call (the system's limit is at least this).
+constexpr size_t kGatherMax = 1024;
+static_assert(kGatherMax <= IOV_MAX);
+
 class PosixFile final : public File {
  public:
   PosixFile(int fd, bool canRead, bool canWrite) : fd_(fd), canRead_(canRead), canWrite_(canWrite) {}
@@ -198,6 +203,20 @@ class PosixFile final : public File {
     }
     std::memcpy(wbuf_ + wlen_, in, n);
     wlen_ += n;
+    return true;
+  }
+
+  bool WriteGather(const Piece* pieces, size_t count) override {
+    if (fd_ < 0 || !canWrite_ || !DropReadAhead() || !FlushWrites()) return false;
+    iovec iov[kGatherMax];
+    while (count > 0) {
+      size_t n = 0;
+      for (; n < count && n < kGatherMax; ++n)
+        iov[n] = {const_cast<void*>(pieces[n].data), pieces[n].size};
+      if (!WriteVector(iov, n)) return false;
+      pieces += n;
+      count -= n;
+    }
     return true;
   }
 
@@ -255,6 +274,38 @@ class PosixFile final : public File {
       }
       p += w;
       n -= static_cast<size_t>(w);
+    }
+    return true;
+  }
+
+  // All of iov[0, n), picking up after short writes.
+  bool WriteVector(iovec* iov, size_t n) {
+    while (n > 0) {
+      if (iov->iov_len == 0) {
+        ++iov;
+        --n;
+        continue;
+      }
+      if (FaultHit(Op::Write)) {
+        failed_ = true;
+        return false;
+      }
+      ssize_t w = ::writev(fd_, iov, static_cast<int>(n));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        failed_ = true;
+        return false;
+      }
+      for (auto left = static_cast<size_t>(w); left > 0;) {
+        const size_t k = std::min(left, iov->iov_len);
+        iov->iov_base = static_cast<char*>(iov->iov_base) + k;
+        iov->iov_len -= k;
+        left -= k;
+        if (iov->iov_len == 0) {
+          ++iov;
+          --n;
+        }
+      }
     }
     return true;
   }

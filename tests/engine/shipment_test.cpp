@@ -327,6 +327,19 @@ TEST_F(Sequencing, RandomFilesMatchModel) {
     ASSERT_TRUE(Run(content, order)) << "round " << round;
     ASSERT_EQ(Read(result), expected) << "round " << round;
   }
+  // Large enough to be read and sorted on two threads, with derived keys
+  // (the last of two entries of a code gives its location).
+  const std::pair<const char*, int> codes[] = {{"ZED", 3}, {"ACME", 40}, {"ACME", 7}, {"Q,R", 12}};
+  for (const auto& [code, sequence] : codes) {
+    provinces.push_back(std::make_unique<TProvince>());
+    provinces.back()->Province = code;
+    provinces.back()->Sequence = sequence;
+  }
+  std::string big;
+  while (big.size() < (8u << 20)) big += RandomFile(rng, true);
+  const TSortOrderArray order = {sfProvinceLocation, sfCustomerName, sfPostalCode};
+  ASSERT_TRUE(Run(big, order));
+  EXPECT_TRUE(Read(result) == model::Sequence(big, order, provinces));
 }
 
 TEST_F(Sequencing, BadInput) {
@@ -341,6 +354,9 @@ TEST_F(Sequencing, BadInput) {
       {"CR without LF", "H,1,2,3,B\rH,1,2,3,A\r\rD\r"},
       {"megabyte lines", Header({{5, longField}}) + "D," + longField + "\n" + Header({{5, "A"}})},
       {"unclosed quotes", "H,1,2,3,\"B,x\nH,1,2,3,\"A\nD,\"\n"},
+      // Large enough to be read in two halves, split after the NUL.
+      {"NUL past the middle", "H,1,2,3,B\nD," + std::string(700000, 'x') + std::string("\0H,1,2,3,A\r\nD,", 14) +
+                                  std::string(700000, 'y') + "\nH,1,2,3,\"C\""},
       {"only quotes", std::string(1000, '"')},
       {"binary", [] {
          std::string s;

@@ -88,6 +88,15 @@ TEST_F(Provinces, LoadsFixtureTablesInNameOrder) {
     EXPECT_EQ(again[i]->Province, list[i]->Province);
     EXPECT_EQ(again[i]->Areas, list[i]->Areas);
   }
+  // The rows alone: the same provinces in the same order, no postal lines.
+  LoadProvinceRows(again);
+  ASSERT_EQ(again.size(), list.size());
+  for (size_t i = 0; i < list.size(); ++i) {
+    const TProvince& a = *again[i];
+    EXPECT_EQ(a.Country + a.Province + std::to_string(a.Sequence) + a.Name,
+              list[i]->Country + list[i]->Province + std::to_string(list[i]->Sequence) + list[i]->Name);
+    EXPECT_TRUE(a.Areas.empty() && a.AreasTo.empty() && a.Towns.empty());
+  }
   FreeProvinces(list);
   EXPECT_TRUE(list.empty());
 }

@@ -179,6 +179,20 @@ TEST_F(Zones, FixtureTables) {
   EXPECT_EQ(one.GetProvince(0)->Province, "R8");
   EXPECT_EQ(zones[2]->ProvinceCount(), 4);
   EXPECT_EQ(zones[0]->Name, "Zone  5 - Saguenay");
+  // Loaded all at once, every zone is what loading it on its own gives.
+  auto text = [](const TZone& z) {
+    std::string s = z.Zone + "|" + z.Name;
+    for (const auto& e : z.Provinces) {
+      s += "|" + e->Country + e->Province + ":";
+      for (size_t k = 0; k < e->Areas.size(); ++k) s += e->Areas[k] + "-" + (k < e->AreasTo.size() ? e->AreasTo[k] : "") + ",";
+    }
+    return s;
+  };
+  for (const auto& z : zones) {
+    TZone one;
+    one.Load(z->Zone);
+    EXPECT_EQ(text(*z), text(one));
+  }
   FreeZones(zones);
   EXPECT_TRUE(zones.empty());
 }

@@ -56,7 +56,13 @@ class Faults : public ::testing::Test {
     auto f = plat::CreateFile(file);
     if (!f) return false;
     bool ok = true;
-    for (size_t i = 0; i < bytes.size(); i += 50000) ok = f->Write(bytes.data() + i, std::min<size_t>(50000, bytes.size() - i)) && ok;
+    // The first half buffered, the rest as one gathered write of more pieces
+    // than one system call takes.
+    const size_t half = bytes.size() / 2;
+    for (size_t i = 0; i < half; i += 50000) ok = f->Write(bytes.data() + i, std::min<size_t>(50000, half - i)) && ok;
+    std::vector<plat::Piece> pieces;
+    for (size_t i = half; i < bytes.size(); i += 100) pieces.push_back({bytes.data() + i, std::min<size_t>(100, bytes.size() - i)});
+    ok = f->WriteGather(pieces.data(), pieces.size()) && ok;
     ok = f->Sync() && ok;
     return f->Close() && ok;
   }

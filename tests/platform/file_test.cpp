@@ -101,6 +101,31 @@ TEST_F(Files, ByteAtATimeDoesNotMeanCallAtATime) {
   EXPECT_LT(SysCalls().first - before.first, 20);
 }
 
+// Gathered writes land between the buffered writes around them, empty pieces
+// included, and take few system calls however many pieces they have.
+TEST_F(Files, GatheredWritesKeepOrder) {
+  if (SysCalls().first < 0) GTEST_SKIP() << "no I/O accounting";
+  std::string data;
+  for (int i = 0; i < 200000; ++i) data += static_cast<char>('a' + i % 23);
+  auto f = plat::CreateFile(Path("gather"));
+  ASSERT_NE(f, nullptr);
+  ASSERT_TRUE(f->Write(data.data(), 10));
+  std::vector<plat::Piece> pieces;
+  size_t pos = 10;
+  for (size_t k = 0; pos < data.size() - 5; ++k) {
+    const size_t n = std::min<size_t>(k % 7 * 13, data.size() - 5 - pos);  // every 7th piece is empty
+    pieces.push_back({data.data() + pos, n});
+    pos += n;
+  }
+  ASSERT_GT(pieces.size(), 3000u);
+  const auto before = SysCalls();
+  ASSERT_TRUE(f->WriteGather(pieces.data(), pieces.size()));
+  EXPECT_LT(SysCalls().second - before.second, 10);
+  ASSERT_TRUE(f->Write(data.data() + pos, 5));
+  ASSERT_TRUE(f->Close());
+  EXPECT_EQ(Slurp(Path("gather")), data);
+}
+
 TEST_F(Files, ReadWriteInterleavedSeekTruncate) {
   Put("rw", "0123456789");
   auto f = plat::OpenFile(Path("rw"), plat::OpenMode::ReadWrite);
