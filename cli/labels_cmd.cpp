@@ -16,12 +16,15 @@ const char* const kLabelsUsage = "usage: vadoviver-cli [--home DIR] labels [--pr
 
 // One line per label: position, file name, shipment, package, document and
 // the keys joined by "|", tab-separated as in the pass log.
-int ShowLabelsPreview(const std::string& query, const TProvinceArray& provinces) {
+// Reads only the province rows the keys use: loading the whole province list
+// would add its tags to Postal and USZip, and a preview changes nothing.
+int ShowLabelsPreview(const std::string& query, TProvinceArray& provinces) {
   TSortOrderArray order;
   if (!ReadSortFile(query, order)) {
     std::cerr << "vadoviver-cli: Sort file invalid: " << query << " gives no sort key (section Keys, Key1 to Key5)\n";
     return 1;
   }
+  LoadPassProvinces(order, provinces);
   std::vector<TLabelLine> labels;
   if (!PreviewLabels(provinces, order, labels)) {
     std::cerr << "vadoviver-cli: Unable to read the waiting labels: " << LastErrorText() << "\n";
@@ -50,7 +53,6 @@ int RunLabelsCommand(const std::vector<std::string>& args) {
   const std::string query = plat::Trim(args.back());
   if (preview) {
     TProvinceArray provinces;
-    LoadProvinces(provinces);
     const int status = ShowLabelsPreview(query, provinces);
     FreeProvinces(provinces);
     return status;

@@ -21,10 +21,12 @@ int RunShipmentsPreview(const std::vector<std::string>& args) {
   const std::string source = plat::Trim(args[1]);
   TProvinceArray provinces;
   TSortOrderArray order;
-  LoadProvinces(provinces);
   std::vector<TShipmentLine> lines;
   int status = 0;
-  if (!ReadSortFile(query, order)) {
+  // Only the province rows the keys use, as the pass reads them.
+  const bool validOrder = ReadSortFile(query, order);
+  if (validOrder) LoadPassProvinces(order, provinces);
+  if (!validOrder) {
     std::cerr << "vadoviver-cli: Sort file invalid: " << query << " gives no sort key (section Keys, Key1 to Key5)\n";
     status = 1;
   } else if (!PreviewShipmentFile(source, provinces, order, lines)) {
