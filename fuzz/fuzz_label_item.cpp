@@ -30,8 +30,7 @@ const std::string& Tables() {
                      {{"SHIPMENTID", 'N', 10, 0}, {"PKG_NO", 'N', 4, 0}, {"REFERENCE1", 'C', 30, 0},
                       {"REFERENCE2", 'C', 30, 0}, {"REFERENCE3", 'C', 30, 0}, {"REFERENCE4", 'C', 30, 0}},
                      {{"SHIPMENTID", "SHIPMENTID"}});
-    TZoneArray zones;
-    LoadZones(zones);  // makes the zone tables
+    CreateMissingZoneTables();
     return d;
   }();
   return dir;

@@ -15,27 +15,6 @@ std::string TablePath(const char* name) {
   return AppSetup ? AppSetup->MultiShipperPath + "\\" + name : std::string();
 }
 
-// A new installation has neither zone table. They are the program's own
-// files in the host's folder, so they are made only when a zone is saved:
-// both empty, with their "zone" tags. Reading without them finds no zones.
-void CreateMissingZoneTables() {
-  if (!plat::DirectoryExists(AppSetup->MultiShipperPath)) return;
-  const TAG4INFO zoneTag{"ZONE", "ZONE", "", 0, 0};
-  const struct {
-    const char* name;
-    std::vector<FIELD4INFO> fields;
-  } tables[] = {
-      {"Zones", {{"ZONE", 'C', 9, 0}, {"NAME", 'C', 40, 0}}},
-      {"AreaToZone", {{"ZONE", 'C', 9, 0}, {"AREA", 'C', 10, 0}, {"AREA_TO", 'C', 10, 0}}},
-  };
-  for (const auto& t : tables) {
-    const std::string path = TablePath(t.name);
-    if (d4exists(path)) continue;
-    const int h = d4create(AppEngine, path, t.fields, {zoneTag, TAG4INFO{}});
-    if (h) d4close(h);
-  }
-}
-
 // Opens Zones or AreaToZone with its "zone" tag; 0 when it does not open
 // (missing is not an error for a reader: there are no zones yet).
 enum class Missing { Fail, Create };
@@ -136,6 +115,27 @@ void LoadZone(TZone& zone, int zones, int areas, const std::string& code) {
 }
 
 }  // namespace
+
+// A new installation has neither zone table. They are the program's own
+// files in the host's folder, so they are made only when a zone is saved:
+// both empty, with their "zone" tags. Reading without them finds no zones.
+void CreateMissingZoneTables() {
+  if (!plat::DirectoryExists(AppSetup->MultiShipperPath)) return;
+  const TAG4INFO zoneTag{"ZONE", "ZONE", "", 0, 0};
+  const struct {
+    const char* name;
+    std::vector<FIELD4INFO> fields;
+  } tables[] = {
+      {"Zones", {{"ZONE", 'C', 9, 0}, {"NAME", 'C', 40, 0}}},
+      {"AreaToZone", {{"ZONE", 'C', 9, 0}, {"AREA", 'C', 10, 0}, {"AREA_TO", 'C', 10, 0}}},
+  };
+  for (const auto& t : tables) {
+    const std::string path = TablePath(t.name);
+    if (d4exists(path)) continue;
+    const int h = d4create(AppEngine, path, t.fields, {zoneTag, TAG4INFO{}});
+    if (h) d4close(h);
+  }
+}
 
 TProvince* TZone::GetProvince(int i) const {
   return i >= 0 && i < ProvinceCount() ? Provinces[i].get() : nullptr;

@@ -26,6 +26,9 @@ class TZone {
 
 using TZoneArray = std::vector<std::unique_ptr<TZone>>;
 
+// Makes Zones and AreaToZone, empty with their "zone" tags, where missing.
+// Only saving a zone calls it: passes and readers never create tables.
+void CreateMissingZoneTables();
 void LoadZoneCodes(TStringList& list);
 void LoadZones(TZoneArray& zones);
 void FreeZones(TZoneArray& zones);
