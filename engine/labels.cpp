@@ -306,7 +306,8 @@ TLabelRun RunLabelPass(const TProvinceArray& provinces, const TSortOrderArray& o
   }
 
   if (marked && d4pack(labels.get()) != 0) ok = false;
-  d4unlock(labels.get());
+  // Unlocking writes what the pack left to write: its failure is the pass's.
+  if (d4unlock(labels.get()) != 0) ok = false;
   labels.Close();
   run.State = !ok ? TLabelRun::Failed : stopped ? TLabelRun::Stopped : TLabelRun::Done;
   return run;

@@ -196,6 +196,7 @@ class PosixFile final : public File {
 
   bool Write(const void* buf, size_t n) override {
     if (fd_ < 0 || !canWrite_ || !DropReadAhead()) return false;
+    written_ = true;
     const auto* in = static_cast<const char*>(buf);
     if (wlen_ + n > sizeof wbuf_) {
       if (!FlushWrites()) return false;
@@ -208,6 +209,7 @@ class PosixFile final : public File {
 
   bool WriteGather(const Piece* pieces, size_t count) override {
     if (fd_ < 0 || !canWrite_ || !DropReadAhead() || !FlushWrites()) return false;
+    written_ = true;
     iovec iov[kGatherMax];
     while (count > 0) {
       size_t n = 0;
@@ -234,6 +236,7 @@ class PosixFile final : public File {
 
   bool Truncate(uint64_t size) override {
     if (fd_ < 0 || !canWrite_ || !FlushWrites()) return false;
+    written_ = true;
     return !FaultHit(Op::Write) && ftruncate(fd_, static_cast<off_t>(size)) == 0;
   }
 
@@ -244,8 +247,9 @@ class PosixFile final : public File {
   bool Close() override {
     if (fd_ < 0) return false;
     bool ok = FlushWrites() && !failed_;
-    // A delayed write error of a written file shows at its close.
-    if (canWrite_ && FaultHit(Op::Flush)) ok = false;
+    // A delayed write error of a written file shows at its close (one only
+    // opened for writing, to hold it, has none).
+    if (written_ && FaultHit(Op::Flush)) ok = false;
     if (close(fd_) != 0) ok = false;
     fd_ = -1;
     return ok;
@@ -330,6 +334,7 @@ class PosixFile final : public File {
   int fd_;
   bool canRead_, canWrite_;
   bool failed_ = false;
+  bool written_ = false;
   char rbuf_[65536];
   size_t rpos_ = 0, rlen_ = 0;
   char wbuf_[65536];

@@ -220,6 +220,14 @@ void Store(const std::string& file, const IniFile& f) {
     if (!FaultHit(Op::Delete)) unlink(tmp.c_str());
     throw failure;
   }
+  // The rename reaches the disk before the caller goes on: a power cut must
+  // not bring back the old settings after a sort or print went by the new.
+  int dirFd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ok = !FaultHit(Op::Flush) && fsync(dirFd) == 0;
+    close(dirFd);
+    if (!ok) throw failure;
+  }
 }
 
 }  // namespace

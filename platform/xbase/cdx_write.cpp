@@ -345,6 +345,9 @@ void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags
     if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
       throw XBaseError("cannot set the size of index " + nativePath + ": " + std::strerror(errno));
     }
+    // On the disk before the tag definitions kept beside it may go.
+    if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd) != 0)
+      throw XBaseError("cannot flush index " + nativePath + ": " + std::strerror(errno));
   } catch (...) {
     ::close(fd);  // releases the lock byte with the open file
     throw;

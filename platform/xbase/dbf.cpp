@@ -643,7 +643,9 @@ void Dbf::Flush() {
   char c = 0;
   ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, &c, 1, end);
   if (got != 1 || c != '\x1A') WriteEofMark(count);
-  if (!plat::FaultHit(plat::Op::Flush)) ::fsync(fd_);
+  // Callers rely on what they wrote being on the disk once this returns (a
+  // printed label's mark, say): a sync that fails is their failure too.
+  if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd_) != 0) throw XBaseError(Errno("Cannot flush", path_));
 }
 
 std::unique_ptr<Dbf> Dbf::Create(const std::string& nativePath, const std::vector<DbfFieldDef>& defs, bool hasIndex) {

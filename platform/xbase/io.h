@@ -2,6 +2,7 @@
 // Byte-level helpers shared by the table files: little-endian fields and
 // whole reads and writes at an offset that raise XBaseError (with the fault
 // seam beside each system call).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,6 +55,21 @@ inline void PwriteAll(int fd, const void* buf, size_t n, int64_t off, const std:
     n -= static_cast<size_t>(put);
     off += put;
   }
+}
+
+// Makes a file's creation, rename or removal in its folder durable (the
+// file's own bytes need their own fsync). Native paths, unlike plat's.
+inline void SyncFolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A folder we may enter but not read cannot be synced; nothing better to do.
+  if (fd < 0) return;
+  const bool ok = !plat::FaultHit(plat::Op::Flush) && ::fsync(fd) == 0;
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  if (!ok) throw XBaseError(Errno("Cannot flush the folder of", path));
 }
 
 }  // namespace xbase::io

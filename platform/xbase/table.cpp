@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "platform/xbase/error.h"
+#include "platform/xbase/io.h"
 #include "platform/xbase/undo.h"
 #include "platform/fault.h"
 
@@ -136,7 +137,10 @@ void SaveTagDefinitions(const std::string& path, const std::vector<CdxTagHeader>
   const int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::mkostemp(fresh.data(), O_CLOEXEC);
   if (fd < 0) throw XBaseError("Cannot create " + fresh + ": " + std::strerror(errno));
   ::fchmod(fd, 0644);
+  // Durable, bytes and name, before the index is rewritten: it is what a
+  // power cut in the middle of that rewrite leaves to rebuild from.
   bool ok = !plat::FaultHit(plat::Op::Write) && ::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+  if (ok && (plat::FaultHit(plat::Op::Flush) || ::fsync(fd) != 0)) ok = false;
   int err = errno;
   ::close(fd);
   if (ok && (plat::FaultHit(plat::Op::Rename) || ::rename(fresh.c_str(), path.c_str()) != 0)) {
@@ -147,6 +151,7 @@ void SaveTagDefinitions(const std::string& path, const std::vector<CdxTagHeader>
     ::unlink(fresh.c_str());
     throw XBaseError("Cannot write " + path + ": " + std::strerror(err));
   }
+  io::SyncFolderOf(path);
 }
 
 // False when there is no whole definitions file.

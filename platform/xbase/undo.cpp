@@ -71,15 +71,10 @@ void Sync(int fd, const std::string& path) {
   if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd) != 0) throw XBaseError(Errno("Cannot flush", path));
 }
 
-// The folder's entry of a new or removed file reaches the disk too.
-void SyncFolder(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
+// The folder's entry of a new or removed file reaches the disk too: an undo
+// file a power cut could take away protects nothing, and one it could bring
+// back would undo a finished remove.
+void SyncFolder(const std::string& path) { io::SyncFolderOf(path); }
 
 class Fd {
  public:
@@ -154,11 +149,11 @@ void SaveUndo(const std::string& undoPath, int fd, const std::string& tablePath,
     Put64(tail, sum.h);
     WriteAll(out.get(), reinterpret_cast<const char*>(tail), 8, static_cast<int64_t>(kFixed) + (size - from), undoPath);
     Sync(out.get(), undoPath);
+    SyncFolder(undoPath);
   } catch (...) {
     ::unlink(undoPath.c_str());
     throw;
   }
-  SyncFolder(undoPath);
 }
 
 UndoState CheckUndo(const std::string& undoPath) {

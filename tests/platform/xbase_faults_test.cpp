@@ -458,14 +458,63 @@ TEST(XBaseFaults, TagAddLeavesAnIndexThatOpens) {
           EXPECT_EQ(std::set<uint32_t>(indexed.begin(), indexed.end()).size(), indexed.size());
         }
         t.reset();
-        // (Left behind when its removal failed, which does no harm.)
-        if (p.op != plat::Op::Delete) {
+        // (Left behind when its removal or the index's sync failed, which
+        // does no harm.)
+        if (p.op != plat::Op::Delete && p.op != plat::Op::Flush) {
           EXPECT_FALSE(Exists(base + ".cdx.tags")) << "the index was not written anew";
         }
         EXPECT_EQ(ReadRows(base), rows);
       });
   EXPECT_GT(fired, 5);
   std::printf("[ figures  ] tag add injection points: %d\n", fired);
+}
+
+// Every failed sync (of a table, the tag definitions beside its index, the
+// undo file or the folder entry of any of them) is the operation's failure:
+// callers such as the label pass count on the change being durable.
+TEST(XBaseFaults, EverySyncFailureIsReported) {
+  struct Case {
+    const char* what;
+    std::function<void(Table&)> op;
+    long syncs;  // at least this many syncs, each one of them failed in turn
+  };
+  const std::vector<Case> cases = {
+      {"a record changed", [](Table& t) { t.Replace(1, "changed"); }, 1},
+      {"a record marked deleted", [](Table& t) { t.Delete(); }, 1},
+      {"a tag added", [](Table& t) { t.AddTags({{"NAME", "NAME", "", false, false}}); }, 2},
+      {"a pack", [](Table& t) { t.Pack(); }, 4},
+  };
+  xbtest::TempDir dir;
+  const std::string base = dir / "t";
+  MakeNumbered(base, 40);
+  Files files;
+  files.Take(base);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool threw = false;
+    long syncs = 0;
+    faults::ForEachPoint(
+        [&] { files.Put(base); },
+        [&] {
+          threw = false;
+          try {
+            auto t = Table::Open(base);
+            if (!t->LockFile() || !t->Go(3)) return;
+            c.op(*t);
+            t->Unlock();
+          } catch (const xbase::XBaseError&) {
+            threw = true;
+          }
+        },
+        [&](const faults::Point& p, bool hit) {
+          if (p.op != plat::Op::Flush) return;
+          ++syncs;
+          EXPECT_TRUE(hit);
+          EXPECT_TRUE(threw) << "a failed sync was reported as success";
+        },
+        false);
+    EXPECT_GE(syncs, c.syncs);
+  }
 }
 
 }  // namespace
