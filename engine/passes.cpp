@@ -1,11 +1,10 @@
 #include "engine/passes.h"
 
-#include <ctime>
-
 #include "engine/labels.h"
 #include "engine/uSequncr.h"
 #include "geo/uXArea.h"
 #include "platform/file.h"
+#include "platform/localtime.h"
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
 
@@ -153,15 +152,6 @@ std::string LoggedMessage(TPassKind kind, const TPassResult& r, const TPassView&
   if (m.Empty() && r.Outcome == TOutcome::Failed && view.TellsEveryFailure()) m = FailureWarning(kind, r.Reason);
   if (m.Empty()) return {};
   return m.Icon == TPassIcon::Warning ? m.Caption + ": " + m.Text : m.Text;
-}
-
-std::string IsoLocal(plat::Clock::TimePoint t) {
-  const time_t secs = std::chrono::system_clock::to_time_t(t);
-  tm local{};
-  localtime_r(&secs, &local);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local);
-  return buf;
 }
 
 }  // namespace
@@ -317,7 +307,7 @@ std::string TCycle::PassLine(const TPassResult& r) const {
     detail = StatusLine();
   else if (r.Outcome == TOutcome::Failed || r.Stopped)
     detail = DescribeOutcome(lastKind_, r);
-  return IsoLocal(lastTime_) + "\t" + PassKindWord(lastKind_) + "\t" + OutcomeWord(r.Outcome) + "\t" +
+  return plat::LocalDateTime(lastTime_) + "\t" + PassKindWord(lastKind_) + "\t" + OutcomeWord(r.Outcome) + "\t" +
          std::to_string(r.Count) + "\t" + detail;
 }
 

@@ -15,4 +15,12 @@ std::string LocalTimeIso8601() {
   return std::string(date) + zone[0] + zone[1] + zone[2] + ':' + zone[3] + zone[4];
 }
 
+std::string LocalDateTime(std::chrono::system_clock::time_point t) {
+  const time_t secs = std::chrono::system_clock::to_time_t(t);
+  struct tm local {};
+  char buf[32];
+  if (!localtime_r(&secs, &local) || strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local) == 0) return "";
+  return buf;
+}
+
 }  // namespace plat
