@@ -171,12 +171,18 @@ void Describe(const struct stat& st, FileInfo* info) {
   info->id = static_cast<uint64_t>(st.st_ino);
 }
 
-bool SetLock(int fd, short type, uint64_t start, uint64_t length) {
+// A lock request on [start, start + length); length 0 reaches to any end.
+struct flock LockRange(short type, uint64_t start, uint64_t length) {
   struct flock fl {};
   fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = static_cast<off_t>(start);
   fl.l_len = static_cast<off_t>(length);
+  return fl;
+}
+
+bool SetLock(int fd, short type, uint64_t start, uint64_t length) {
+  struct flock fl = LockRange(type, start, length);
   while (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
     if (errno != EINTR) return LockFailed(errno);
   }
@@ -312,11 +318,7 @@ class PosixFile final : public File {
   bool OthersHold(uint64_t start, uint64_t length, bool* held) override {
     *held = false;
     if (!Usable()) return false;
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = static_cast<off_t>(start);
-    fl.l_len = static_cast<off_t>(length);
+    struct flock fl = LockRange(F_WRLCK, start, length);
     while (fcntl(fd_, F_OFD_GETLK, &fl) != 0) {
       if (errno == EINTR) continue;
       return NoLocks(errno) || LockFailed(errno);
@@ -401,14 +403,9 @@ int OpenFlags(const OpenRequest& how) {
 // a program that neither locks nor checks can still open the file afterwards
 // (holding the lease would stall its open for the lease-break time instead).
 bool HoldWithoutSharing(int fd, Access access) {
-  struct flock fl {};
-  fl.l_type = access == Access::Read ? F_RDLCK : F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  if (fcntl(fd, F_OFD_SETLK, &fl) != 0) {
-    // A file system without locks cannot hold the file: as good as taken.
-    const int e = errno;
-    return NoLocks(e) ? Failed(Fail::NoLocks, e) : LockFailed(e);
-  }
+  struct flock fl = LockRange(access == Access::Read ? F_RDLCK : F_WRLCK, 0, 0);
+  // Where the file system keeps no locks the file cannot be held: NoLocks.
+  if (fcntl(fd, F_OFD_SETLK, &fl) != 0) return LockFailed(errno);
   // Should another process open the file in the instant the lease is held,
   // the break notice goes out as SIGURG, which is ignored by default (the
   // default SIGIO would end the program).
