@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <vector>
@@ -196,15 +197,20 @@ class BufferedFile final : public File {
 
   bool WriteGather(const Piece* pieces, size_t count) override {
     if (!file_ || !canWrite_ || !DropReadAhead() || !FlushWrites()) return false;
-    static_assert(sizeof(Piece) == sizeof(os::Piece));
-    std::vector<os::Piece> native(count);
-    uint64_t total = 0;
-    for (size_t i = 0; i < count; ++i) {
-      native[i] = {pieces[i].data, pieces[i].size};
-      total += pieces[i].size;
+    // In batches the size of one system call's, without allocating.
+    os::Piece batch[1024];
+    while (count > 0) {
+      const size_t n = std::min(count, std::size(batch));
+      uint64_t total = 0;
+      for (size_t i = 0; i < n; ++i) {
+        batch[i] = {pieces[i].data, pieces[i].size};
+        total += pieces[i].size;
+      }
+      if (!file_->WriteGather(batch, n)) return Failed();
+      pos_ += total;
+      pieces += n;
+      count -= n;
     }
-    if (!file_->WriteGather(native.data(), count)) return Failed();
-    pos_ += total;
     return true;
   }
 
