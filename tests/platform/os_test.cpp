@@ -307,6 +307,12 @@ TEST(OsSeam, MappingOfAFileThatMustStayTheSame) {
   EXPECT_FALSE(Os().MapReadOnly(dir / "none", info));
   EXPECT_EQ(LastError().kind, Fail::NotFound);
 
+  {
+    // A file someone writes could be shortened under the mapping: it is read instead.
+    auto writer = OpenAs(path, Access::ReadWrite, Disposition::OpenExisting);
+    ASSERT_TRUE(writer);
+    EXPECT_FALSE(Os().MapReadOnly(path, info));
+  }
   auto map = Os().MapReadOnly(path, info);
   ASSERT_TRUE(map) << LastError().text;
   ASSERT_EQ(map->Size(), bytes.size());
