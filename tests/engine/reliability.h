@@ -198,11 +198,7 @@ struct Installation {
     for (const auto& [path, bytes] : files) Write(path, bytes);
   }
 
-  std::vector<std::string> DocsLeft() const {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(docs)) out.push_back(e.path().filename().string());
-    return out;
-  }
+  std::vector<std::string> DocsLeft() const { return vvtest::ListDir(docs); }
 };
 
 // The Labels records and documents, for failure messages.

@@ -76,8 +76,7 @@ class World {
     const std::filesystem::path from = std::filesystem::path(VV_FIXTURES) / "xbase" / "small";
     for (const auto& entry : std::filesystem::directory_iterator(from)) {
       if (!entry.is_regular_file()) continue;
-      std::filesystem::copy_file(entry.path(), std::filesystem::path(tables) / entry.path().filename(),
-                                 std::filesystem::copy_options::overwrite_existing);
+      vvtest::CopyFile(entry.path().string(), tables + "/" + entry.path().filename().string());
     }
   }
 };
