@@ -18,6 +18,8 @@
 #include "platform/ini.h"
 #include "platform/os.h"
 #include "tests/fault_points.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -25,29 +27,14 @@ namespace {
 
 class Faults : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vv_fault_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  void TearDown() override {
-    plat::ResetFaults();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { plat::ResetFaults(); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static void Put(const std::string& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  static std::string Get(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  static void Put(const std::string& file, const std::string& bytes) { vvtest::WriteFile(file, bytes); }
+  static std::string Get(const std::string& file) { return vvtest::ReadFile(file); }
   // Files of the folder other than the given ones (temporary files left behind).
   std::vector<std::string> Others(const std::vector<std::string>& known) const {
     std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir_)) {
-      const std::string n = e.path().filename().string();
+    for (const auto& n : vvtest::ListDir(dir_)) {
       if (std::find(known.begin(), known.end(), n) == known.end()) out.push_back(n);
     }
     return out;
@@ -68,7 +55,8 @@ class Faults : public ::testing::Test {
     return f->Close() && ok;
   }
 
-  std::string dir_;
+  vvtest::TempDir temp_;
+  std::string dir_ = temp_.path();
 };
 
 TEST_F(Faults, CountsCallsAndFailsExactlyTheArmedOne) {
