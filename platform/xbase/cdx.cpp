@@ -20,6 +20,11 @@
 //      those of the state found in step 1.
 // The order of the tests matters: a change that starts after step 1 either
 // still holds the byte at step 4 or has moved the counter by then.
+// A check that passed (step 1 or 4) does the work of the next call's step 1
+// for as long as the counter stays where it was: that call reads at once
+// and only checks at the end, and a call served from the cache alone reads
+// just the counter, to know its state is still the file's. So a run of
+// seeks on a quiet file costs one probe and one counter read each at most.
 // A cursor keeps the leaf it stands on; a step off that leaf follows the
 // sibling link only when the counter is still the one the leaf was read
 // under, else it seeks anew to the entry after (or before) the last one
@@ -244,6 +249,7 @@ class CdxCore {
     return ::fcntl(fd_, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
   }
   bool Settled(uint32_t counter) const { return !WriterActive() && DiskCounter() == counter; }
+  bool settled_ = false;  // see Consistent
   // Brings size, roots and cache to the state the counter names.
   void Refresh(uint32_t counter);
   void Drop() {
@@ -267,28 +273,39 @@ template <class Op>
 auto CdxCore::Consistent(Op&& op) -> decltype(op(uint32_t{})) {
   const auto start = std::chrono::steady_clock::now();
   const auto wait = std::chrono::milliseconds(IndexBusyWait());
-  for (int nap = 1;; nap = std::min(nap * 2, 16)) {
-    const uint32_t counter = DiskCounter();
-    if (!WriterActive()) {
+  for (int nap = 1;;) {
+    // Settled: the lock byte was last found free and every counter read since
+    // gave state_, so a writer that started since cannot finish unseen (it
+    // still holds the byte at the next check or has moved the counter).
+    // Steps 1 and 2 are then already done for state_.
+    const bool settled = settled_;
+    const uint32_t counter = settled ? state_ : DiskCounter();
+    if (settled || !WriterActive()) {
       try {
         const uint64_t readsBefore = reads_;
         Refresh(counter);
+        settled_ = true;
         auto result = op(counter);
-        // Pages all from the cache belong to the state just checked.
-        if (reads_ == readsBefore || Settled(counter)) return result;
+        // Pages all from the cache belong to state_; it only has to be the
+        // file's state still.
+        if (reads_ == readsBefore && (!settled || DiskCounter() == counter)) return result;
+        if (reads_ != readsBefore && Settled(counter)) return result;
       } catch (const XBaseError&) {
         // A page caught half written reads as damage; only an error met in a
         // state that held still is the file's.
         if (Settled(counter)) throw;
       }
+      settled_ = false;
       Drop();
       nap = 1;
+      if (settled) continue;  // the state was an old one: look afresh before waiting
     }
     if (std::chrono::steady_clock::now() - start >= wait) {
       throw XBaseBusy("The index " + path_ + " is busy: another program has been changing it for more than " +
                       std::to_string(wait.count()) + " ms");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+    nap = std::min(nap * 2, 16);
   }
 }
 
@@ -365,6 +382,9 @@ Node CdxCore::Decode(const uint8_t* p, uint32_t offset, int keyLen, char pad, co
   const int infoEnd = kLeafHeader + n.count * entryBytes;
   if (infoEnd > static_cast<int>(kPage)) Fail(where, "leaf claims " + std::to_string(n.count) + " keys");
 
+  // Sized once: a leaf is decoded on every page read of a seek.
+  n.keys.resize(static_cast<size_t>(n.count) * keyLen);
+  n.recnos.resize(n.count);
   int keyPos = kPage;  // key bytes are packed from the end of the page down
   for (int i = 0; i < n.count; ++i) {
     uint64_t v = 0;
@@ -379,13 +399,11 @@ Node CdxCore::Decode(const uint8_t* p, uint32_t offset, int keyLen, char pad, co
     const int stored = keyLen - dup - trail;
     if (keyPos - stored < infoEnd) Fail(where, "leaf key bytes overlap the entry table");
     keyPos -= stored;
-    const size_t base = n.keys.size();
-    n.keys.resize(base + keyLen);
-    char* dst = n.keys.data() + base;
+    char* dst = n.keys.data() + static_cast<size_t>(i) * keyLen;
     if (dup > 0) std::memcpy(dst, dst - keyLen, dup);
     std::memcpy(dst + dup, p + keyPos, stored);
     std::memset(dst + dup + stored, pad, trail);
-    n.recnos.push_back(recno);
+    n.recnos[i] = recno;
   }
   return n;
 }
