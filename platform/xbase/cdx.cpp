@@ -4,7 +4,7 @@
 // ends in an XBaseError rather than a crash, a loop or a wrong order.
 //
 // Reading while another program writes. A writer (the host's engine, or our
-// own WriteCdx) holds a one-byte lock on kLockByte of the .cdx for as long as
+// own WriteCdx) holds a one-byte lock on kLockTop of the .cdx for as long as
 // it changes pages, and bumps the big-endian change counter in the header
 // before it lets go. Readers take no lock; every open, seek and step from one
 // leaf to the next runs optimistically:
@@ -33,27 +33,21 @@
 // Waiting is bounded by IndexBusyWait(); then the call fails with XBaseBusy.
 #include "platform/xbase/cdx.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <list>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
+#include "platform/os.h"
 #include "platform/xbase/cdx_format.h"
 #include "platform/xbase/error.h"
-#include "platform/fault.h"
 
 namespace xbase {
 
@@ -171,9 +165,6 @@ struct Where {
 class CdxCore {
  public:
   explicit CdxCore(std::string path) : path_(std::move(path)) {}
-  ~CdxCore() {
-    if (fd_ >= 0) ::close(fd_);
-  }
   CdxCore(const CdxCore&) = delete;
   CdxCore& operator=(const CdxCore&) = delete;
 
@@ -204,14 +195,9 @@ class CdxCore {
 
   void ReadAt(uint32_t offset, uint8_t* buf, size_t len, const Where& where) const {
     ++reads_;
-    size_t done = 0;
-    while (done < len) {
-      ssize_t n = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, buf + done, len - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) Fail(where, std::string("read failed: ") + std::strerror(errno));
-      if (n == 0) Fail(where, "file ends inside the page (changed since it was opened?)");
-      done += static_cast<size_t>(n);
-    }
+    size_t got = 0;
+    if (!file_->ReadAt(offset, buf, len, &got)) Fail(where, "read failed: " + plat::os::LastError().text);
+    if (got < len) Fail(where, "file ends inside the page (changed since it was opened?)");
   }
 
   // Decodes and checks one node page.
@@ -225,7 +211,7 @@ class CdxCore {
   std::vector<CdxEntry> Collect(uint32_t root, int keyLen, char pad, bool checkOrder, const Where& where);
 
   const std::string path_;
-  int fd_ = -1;
+  std::unique_ptr<plat::os::File> file_;
   uint64_t size_ = 0;
   uint32_t counter_ = 0;
   std::vector<TagInfo> tags_;
@@ -239,14 +225,11 @@ class CdxCore {
   }
   // Whether another open of the file holds the writers' lock byte.
   bool WriterActive() const {
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = kLockByte;
-    fl.l_len = 1;
     // Where locks are not supported (some network shares) nobody can hold
     // it, and the counter alone tells of changes.
-    return ::fcntl(fd_, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    bool held = false;
+    if (!file_->OthersHold(plat::os::kLockTop, 1, &held)) Fail("cannot test the lock byte: " + plat::os::LastError().text);
+    return held;
   }
   bool Settled(uint32_t counter) const { return !WriterActive() && DiskCounter() == counter; }
   bool settled_ = false;  // see Consistent
@@ -271,8 +254,10 @@ class CdxCore {
 
 template <class Op>
 auto CdxCore::Consistent(Op&& op) -> decltype(op(uint32_t{})) {
-  const auto start = std::chrono::steady_clock::now();
-  const auto wait = std::chrono::milliseconds(IndexBusyWait());
+  plat::os::Env& os = plat::os::Os();
+  // The wait counts from the first nap: a call that never waits reads no clock.
+  std::chrono::steady_clock::time_point start;
+  bool waiting = false;
   for (int nap = 1;;) {
     // Settled: the lock byte was last found free and every counter read since
     // gave state_, so a writer that started since cannot finish unseen (it
@@ -286,10 +271,13 @@ auto CdxCore::Consistent(Op&& op) -> decltype(op(uint32_t{})) {
         Refresh(counter);
         settled_ = true;
         auto result = op(counter);
-        // Pages all from the cache belong to state_; it only has to be the
-        // file's state still.
-        if (reads_ == readsBefore && (!settled || DiskCounter() == counter)) return result;
-        if (reads_ != readsBefore && Settled(counter)) return result;
+        if (reads_ == readsBefore) {
+          // Pages all from the cache belong to state_; it only has to be the
+          // file's state still.
+          if (!settled || DiskCounter() == counter) return result;
+        } else if (Settled(counter)) {
+          return result;
+        }
       } catch (const XBaseError&) {
         // A page caught half written reads as damage; only an error met in a
         // state that held still is the file's.
@@ -300,11 +288,15 @@ auto CdxCore::Consistent(Op&& op) -> decltype(op(uint32_t{})) {
       nap = 1;
       if (settled) continue;  // the state was an old one: look afresh before waiting
     }
-    if (std::chrono::steady_clock::now() - start >= wait) {
+    const auto now = os.Monotonic();
+    if (!waiting) start = now;
+    waiting = true;
+    const auto wait = std::chrono::milliseconds(IndexBusyWait());
+    if (now - start >= wait) {
       throw XBaseBusy("The index " + path_ + " is busy: another program has been changing it for more than " +
                       std::to_string(wait.count()) + " ms");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+    os.Sleep(std::chrono::milliseconds(nap));
     nap = std::min(nap * 2, 16);
   }
 }
@@ -312,9 +304,7 @@ auto CdxCore::Consistent(Op&& op) -> decltype(op(uint32_t{})) {
 void CdxCore::Refresh(uint32_t counter) {
   if (stateKnown_ && counter == state_) return;
   Drop();
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) Fail(std::string("cannot stat: ") + std::strerror(errno));
-  size_ = static_cast<uint64_t>(st.st_size);
+  if (!file_->Size(&size_)) Fail("cannot stat: " + plat::os::LastError().text);
   // A writer may have grown a new root.
   for (TagInfo& t : tags_) {
     const Where where{"tag", t.header.name};
@@ -501,13 +491,11 @@ std::vector<CdxEntry> CdxCore::Collect(uint32_t root, int keyLen, char pad, bool
 }
 
 void CdxCore::Open() {
-  fd_ = plat::FaultHit(plat::Op::Open) ? -1 : ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw XBaseError("cannot open index " + path_ + ": " + std::strerror(errno));
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) Fail(std::string("cannot stat: ") + std::strerror(errno));
-  if (static_cast<uint64_t>(st.st_size) < kHeaderSize + kPage) {
-    Fail("file too short for an index (" + std::to_string(st.st_size) + " bytes)");
-  }
+  file_ = plat::os::Os().Open(path_, plat::os::OpenRequest{});
+  if (!file_) throw XBaseError("cannot open index " + path_ + ": " + plat::os::LastError().text);
+  uint64_t size = 0;
+  if (!file_->Size(&size)) Fail("cannot stat: " + plat::os::LastError().text);
+  if (size < kHeaderSize + kPage) Fail("file too short for an index (" + std::to_string(size) + " bytes)");
   // Kept apart until they are known whole: Refresh re-reads the roots of tags_.
   auto found = Consistent([&](uint32_t counter) {
     counter_ = counter;
