@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <string_view>
@@ -36,6 +38,9 @@ constexpr size_t kGatherBatch = 4096;
 // Sizes from which the header scan and the sort use two threads.
 constexpr size_t kSplitMin = 1 << 20;
 constexpr size_t kParallelSortMin = 20000;
+// Parts the header scan of a large mapped source is cut into, taken by
+// whichever thread is free.
+constexpr size_t kScanParts = 16;
 
 // Runs a on this thread and b on another, both to the end; both here, one
 // after the other, when no thread can be had.
@@ -51,16 +56,6 @@ void BothAtOnce(A a, B b) {
   }
   a();
   other.join();
-}
-
-// Just past the first line feed or NUL from the middle of data on: where the
-// header scan splits. size when the file is too small to split or has no
-// line end there.
-size_t LineSplit(const unsigned char* data, size_t size) {
-  if (size < kSplitMin) return size;
-  for (size_t i = size / 2; i < size; ++i)
-    if (data[i] == '\n' || data[i] == 0) return i + 1;
-  return size;
 }
 
 // The reading rules, shared by the buffered reader and the one over the
@@ -485,22 +480,66 @@ void AppendKey(std::string& arena, const std::string& s) {
 }
 
 struct Shipment {
-  int64_t origin;   // offset of the header line
-  uint64_t keyOff;  // encoded keys in the arena
-  uint32_t keyLen;
+  int64_t origin;    // offset of the header line
+  uint64_t dataOff;  // its field texts after the header scan, its encoded keys once derived
+  uint32_t dataLen;
 };
 
-// The whole-file pass: one Shipment per header line, its keys in the arena.
-// lineDone runs after every line and stops the pass by returning false.
+// Shipments in source order and the bytes their data points into.
+struct TShipmentList {
+  std::vector<Shipment> items;
+  std::string data;
+
+  // Takes over the shipments of a later part of the source, which is left empty.
+  void Append(TShipmentList&& later) {
+    for (Shipment& x : later.items) x.dataOff += data.size();
+    items.insert(items.end(), later.items.begin(), later.items.end());
+    data += later.data;
+    later = TShipmentList();
+  }
+};
+
+// The header line's fields a key can come from, in line order, each with the
+// number of fields between it and the one before.
+struct LineField {
+  TSortField field;
+  int gap;
+};
+constexpr LineField kLineFields[] = {
+    {sfCustomerId, 2},   {sfCustomerName, 0}, {sfPostalCode, 7},  {sfProvinceCode, 0}, {sfShipmentRef1, 59},
+    {sfShipmentRef2, 0}, {sfPackageRef1, 0},  {sfPackageRef2, 0}, {sfPackageRef3, 0},  {sfPackageRef4, 0},
+};
+
+// The line fields a pass reads: those its order uses, and the postal and
+// province codes its derived keys come from.
+class TFieldPlan {
+ public:
+  explicit TFieldPlan(const TFieldsInUse& used) {
+    const bool derive = used.Zone() || used[sfProvinceLocation];
+    for (const LineField& f : kLineFields)
+      need_[f.field] = used[f.field] || (derive && (f.field == sfPostalCode || f.field == sfProvinceCode));
+  }
+  bool Need(TSortField f) const { return need_[f]; }
+
+ private:
+  std::array<bool, SortFieldCount> need_{};
+};
+
+// Field texts of a header line as the scan keeps them: a byte saying whether
+// the line reaches its postal code, then each needed field as a length byte
+// and its bytes.
+static_assert(kFieldLimit <= 255, "a field's length must fit its byte");
+void AppendText(std::string& data, const std::string& s) {
+  data.push_back(static_cast<char>(s.size()));
+  data.append(s);
+}
+
+// Step "read headers": one Shipment per header line of what r reads, with
+// the texts of the fields plan needs; no key is derived yet, so the scan does
+// not wait for the zones. lineDone runs after every line and stops the scan
+// by returning false.
 template <typename Reader, typename LineDone>
-bool ReadShipments(Reader& r, const TKeyDeriver& keys, const TSortOrderArray& order, std::vector<Shipment>& items,
-                   std::string& arena, LineDone lineDone) {
-  const TFieldsInUse& used = keys.Fields();
-  const bool derive = used.Zone() || used[sfProvinceLocation];
-  auto need = [&](TSortField f) {
-    return used[f] || (derive && (f == sfPostalCode || f == sfProvinceCode));
-  };
-  TItem item;
+bool ReadHeaders(Reader& r, const TFieldPlan& plan, TShipmentList& out, LineDone lineDone) {
   while (!r.AtEnd) {
     const int64_t p = PositionOf(r);
     if (!HeaderField(r)) {
@@ -508,36 +547,54 @@ bool ReadShipments(Reader& r, const TKeyDeriver& keys, const TSortOrderArray& or
       if (!lineDone()) return false;
       continue;
     }
-    for (auto& v : item.Values) v.clear();
+    const size_t off = out.data.size();
     // Every read stops at the end of the header line, so a short header line
     // never takes fields from the line after it and still starts its block.
     // Runs of fields that are not needed are skipped in one go.
     int pending = 0;
-    auto field = [&](TSortField f) {
-      if (!need(f)) {
+    for (const LineField& f : kLineFields) {
+      pending += f.gap;
+      if (f.field == sfPostalCode) {
+        // The keys come from what the line has, also when it ends at 13 or 14.
+        r.SkipFields(pending);
+        pending = 0;
+        out.data.push_back(!r.AtLineEnd && !r.AtEnd ? 1 : 0);
+      }
+      if (!plan.Need(f.field)) {
         ++pending;
-        return;
+        continue;
       }
       r.SkipFields(pending);
       pending = 0;
-      item.Values[f] = r.ReadFieldInLine();
-    };
-    pending = 2;
-    field(sfCustomerId);
-    field(sfCustomerName);
-    pending += 7;
-    r.SkipFields(pending);
-    pending = 0;
-    const bool hasPostal = !r.AtLineEnd && !r.AtEnd;
-    field(sfPostalCode);
-    field(sfProvinceCode);
-    // The keys come from what the line has, also when it ends at 13 or 14.
-    if (hasPostal) keys.Derive(item);
-    pending += 59;
-    for (int f = sfShipmentRef1; f <= sfPackageRef4; ++f) field(static_cast<TSortField>(f));
+      AppendText(out.data, r.ReadFieldInLine());
+    }
     r.SkipLine();
+    out.items.push_back({p, off, static_cast<uint32_t>(out.data.size() - off)});
+    if (!lineDone()) return false;
+  }
+  return true;
+}
 
-    Shipment s{p, arena.size(), 0};
+// Step "derive keys" for count shipments from their field texts in texts:
+// the zone and province locations derived, every key of the order encoded
+// into arena, and each shipment's data pointing there afterwards.
+void DeriveKeys(const TKeyDeriver& keys, const TFieldPlan& plan, const TSortOrderArray& order,
+                const std::string& texts, Shipment* items, size_t count, std::string& arena) {
+  TItem item;
+  for (size_t i = 0; i < count; ++i) {
+    Shipment& s = items[i];
+    for (auto& v : item.Values) v.clear();
+    const char* p = texts.data() + s.dataOff;
+    bool hasPostal = false;
+    for (const LineField& f : kLineFields) {
+      if (f.field == sfPostalCode) hasPostal = *p++ != 0;
+      if (!plan.Need(f.field)) continue;
+      const size_t len = static_cast<unsigned char>(*p++);
+      item.Values[f.field].assign(p, len);
+      p += len;
+    }
+    if (hasPostal) keys.Derive(item);
+    s.dataOff = arena.size();
     for (size_t k = 0; k < order.size(); ++k) {
       const size_t from = arena.size();
       AppendKey(arena, item.Values[order[k]]);
@@ -546,11 +603,83 @@ bool ReadShipments(Reader& r, const TKeyDeriver& keys, const TSortOrderArray& or
       if (order.Descending(k))
         for (size_t b = from; b < arena.size(); ++b) arena[b] = static_cast<char>(~arena[b]);
     }
-    s.keyLen = static_cast<uint32_t>(arena.size() - s.keyOff);
-    items.push_back(s);
-    if (!lineDone()) return false;
+    s.dataLen = static_cast<uint32_t>(arena.size() - s.dataOff);
   }
-  return true;
+}
+
+// The keys of every shipment in list, on two threads for a large list: each
+// half into its own arena, the later one appended.
+void DeriveAllKeys(const TKeyDeriver& keys, const TFieldPlan& plan, const TSortOrderArray& order,
+                   TShipmentList& list) {
+  std::string arena;
+  const size_t n = list.items.size();
+  if (n >= kParallelSortMin) {
+    const size_t mid = n / 2;
+    std::string later;
+    BothAtOnce([&] { DeriveKeys(keys, plan, order, list.data, list.items.data(), mid, arena); },
+               [&] { DeriveKeys(keys, plan, order, list.data, list.items.data() + mid, n - mid, later); });
+    for (size_t i = mid; i < n; ++i) list.items[i].dataOff += arena.size();
+    arena += later;
+  } else {
+    DeriveKeys(keys, plan, order, list.data, list.items.data(), n, arena);
+  }
+  list.data = std::move(arena);
+}
+
+// Step "sort": positions of list's shipments in output order. Sorted by the
+// first 20 key bytes held beside the index (most keys are not much longer),
+// the full keys only for ties there.
+std::vector<uint32_t> SortByKeys(const TShipmentList& list, bool reverse) {
+  const std::vector<Shipment>& items = list.items;
+  const std::string& arena = list.data;
+  constexpr size_t kHeadBytes = 20;
+  struct SortEntry {
+    uint64_t head0, head1;
+    uint32_t head2;
+    uint32_t index;
+  };
+  std::vector<SortEntry> entries(items.size());
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    const Shipment& x = items[i];
+    unsigned char bytes[kHeadBytes] = {};
+    std::memcpy(bytes, arena.data() + x.dataOff, std::min<size_t>(x.dataLen, sizeof bytes));
+    auto word = [&](size_t from, size_t n) {
+      uint64_t v = 0;
+      for (size_t b = from; b < from + n; ++b) v = (v << 8) | bytes[b];
+      return v;
+    };
+    entries[i] = {word(0, 8), word(8, 8), static_cast<uint32_t>(word(16, 4)), i};
+  }
+  // Equal keys keep file order: the index decides last, so the unstable
+  // sort gives the stable order, and no two entries are ever equal: halves
+  // sorted side by side and merged give the same order as one sort.
+  auto less = [&](const SortEntry& a, const SortEntry& b) {
+    if (a.head0 != b.head0) return a.head0 < b.head0;
+    if (a.head1 != b.head1) return a.head1 < b.head1;
+    if (a.head2 != b.head2) return a.head2 < b.head2;
+    const Shipment& x = items[a.index];
+    const Shipment& y = items[b.index];
+    // A key that ends within the head bytes ties only with an equal key.
+    if (x.dataLen > kHeadBytes && y.dataLen > kHeadBytes) {
+      const int c = std::memcmp(arena.data() + x.dataOff, arena.data() + y.dataOff, std::min(x.dataLen, y.dataLen));
+      if (c != 0) return c < 0;
+      if (x.dataLen != y.dataLen) return x.dataLen < y.dataLen;
+    }
+    return a.index < b.index;
+  };
+  std::vector<uint32_t> sorted(entries.size());
+  if (entries.size() >= kParallelSortMin) {
+    const auto mid = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
+    BothAtOnce([&] { std::sort(entries.begin(), mid, less); }, [&] { std::sort(mid, entries.end(), less); });
+    // Merged straight into the positions: no second copy of the entries.
+    auto a = entries.begin(), b = mid;
+    for (uint32_t& out : sorted) out = (b == entries.end() || (a != mid && less(*a, *b)) ? a++ : b++)->index;
+  } else {
+    std::sort(entries.begin(), entries.end(), less);
+    for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
+  }
+  if (reverse) std::reverse(sorted.begin(), sorted.end());
+  return sorted;
 }
 
 // Builds the sorted result window by window: each window of the result is
@@ -599,224 +728,250 @@ bool CopyBlocks(plat::File& dst, const std::vector<Shipment>& items, const std::
   return true;
 }
 
-}  // namespace
+// The pass's two files, both held without sharing from the first step to the
+// last, and the source's read-only mapping when one can be had.
+struct TPassFiles {
+  std::unique_ptr<plat::File> source, result;
+  int64_t size = -1;
+  TSourceMap map;
+  bool mapped = false;
+  // Mapped and small enough to stay mapped in whole from the scan to the
+  // copy: giving its pages back would only fault them in again.
+  bool direct = false;
+};
 
-bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resultFile,
-                          const TProvinceArray& provinces, const TSortOrderArray& order, size_t* written) {
+// Step "open and map". Both passes go over a read-only mapping of the source
+// when one can be had: parsed in place and blocks copied straight from it.
+// Reading through the open file is the fallback, with the same result.
+bool OpenPassFiles(const std::string& sourceFile, const std::string& resultFile, TPassFiles& f) {
   if (!plat::FileExists(sourceFile)) return false;
   const std::string sourcePath = plat::NativePath(sourceFile);
   struct stat before;
   const bool known = stat(sourcePath.c_str(), &before) == 0;
   // Read access is enough: the source is only read, then deleted, and a
   // writable handle of our own would keep the read lease below from being taken.
-  auto src = plat::OpenExclusive(sourceFile, plat::OpenMode::Read);
-  if (!src) return false;
+  f.source = plat::OpenExclusive(sourceFile, plat::OpenMode::Read);
+  if (!f.source) return false;
   // The exclusive open of the result is the gate: a result that another
   // program holds open is left alone. How the sorted content takes its place
   // is TResultFile's business.
-  auto result = plat::OpenExclusive(resultFile, plat::OpenMode::WriteOnly);
-  if (!result) {
-    src->Close();
+  f.result = plat::OpenExclusive(resultFile, plat::OpenMode::WriteOnly);
+  if (!f.result) {
+    f.source->Close();
     return false;
   }
+  f.size = f.source->Size();
+  f.mapped = known && f.map.Open(sourcePath, before, f.size);
+  f.direct = f.mapped && f.map.Size() <= kDirectLimit;
+  return true;
+}
 
-  // Both passes go over a read-only mapping of the source when one can be
-  // had: parsed in place and blocks copied straight from it. Reading through
-  // the open file is the fallback, with the same result.
-  const int64_t size = src->Size();
-  TSourceMap map;
-  const bool mapped = known && map.Open(sourcePath, before, size);
+// Line-aligned parts of a mapped source for the header scan, as bounds
+// [b[i], b[i + 1]): a part ends just past a line feed or NUL, so each part
+// read on its own gives, one after the other, the same shipments as the whole.
+std::vector<size_t> ScanParts(const unsigned char* data, size_t size, bool split) {
+  std::vector<size_t> bounds{0};
+  if (split && size >= kSplitMin) {
+    const size_t step = size / kScanParts;
+    for (size_t at = step; at < size;) {
+      const unsigned char* end = data + size;
+      const unsigned char* lf = static_cast<const unsigned char*>(std::memchr(data + at, '\n', size - at));
+      if (!lf) lf = end;
+      const unsigned char* nul = static_cast<const unsigned char*>(std::memchr(data + at, 0, static_cast<size_t>(lf - (data + at))));
+      const unsigned char* stop = nul ? nul : lf;
+      if (stop == end) break;
+      const size_t next = static_cast<size_t>(stop - data) + 1;
+      if (next < size) bounds.push_back(next);
+      at = next + step;
+    }
+  }
+  bounds.push_back(size);
+  return bounds;
+}
 
-  // Held only for the reading: the zone index is not needed once every
-  // shipment has its keys. A large source copied directly is mapped in while
-  // the zones load, which takes its page faults off the reading.
-  auto deriver = std::make_unique<TKeyDeriver>(provinces, order);
-  const TKeyDeriver& keys = *deriver;
-  if (mapped && map.Size() >= kSplitMin && map.Size() <= kDirectLimit)
-    BothAtOnce([&] { deriver->PrepareZones(); }, [&] { map.Populate(); });
-  else
-    deriver->PrepareZones();
+// Step "read headers" over the mapping, while this thread loads the zones:
+// the other thread maps a directly copied source in (which takes its page
+// faults off the scan) and starts on the parts; this one joins in once the
+// zones are loaded. Every part goes to whichever thread is free.
+bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& plan, TShipmentList& out) {
+  TSourceMap& map = f.map;
+  const bool direct = f.direct;
+  // The bytes [from, to) into part. A read fault where the buffered reader
+  // would read; pages behind the scan go back as it moves on.
+  auto readPart = [&](size_t from, size_t to, TShipmentList& part) {
+    TMemoryReader r(map.Data(), from, to);
+    size_t nextRead = from, released = from;
+    return ReadHeaders(r, plan, part, [&] {
+      const size_t at = static_cast<size_t>(r.Pos());
+      for (; nextRead < at; nextRead += kBufSize)
+        if (plat::FaultHit(plat::Op::Read)) return false;
+      if (!direct && at - released >= kReleaseStep) {
+        map.Release(released, at);
+        released = at / kReleaseStep * kReleaseStep;
+      }
+      return true;
+    });
+  };
+  const std::vector<size_t> bounds = ScanParts(map.Data(), map.Size(), direct);
+  const size_t n = bounds.size() - 1;
+  bool ok = true;
+  if (map.Size() < kSplitMin) {
+    deriver.PrepareZones();
+    ok = readPart(0, map.Size(), out);
+  } else {
+    std::vector<TShipmentList> parts(n);
+    std::unique_ptr<std::atomic<bool>[]> partOk(new std::atomic<bool>[n]);
+    std::atomic<size_t> next{0};
+    auto take = [&] {
+      for (size_t i; (i = next.fetch_add(1)) < n;) partOk[i] = readPart(bounds[i], bounds[i + 1], parts[i]);
+    };
+    BothAtOnce(
+        [&] {
+          deriver.PrepareZones();
+          take();
+        },
+        [&] {
+          if (direct) map.Populate();
+          take();
+        });
+    size_t items = 0, bytes = 0;
+    for (const TShipmentList& part : parts) {
+      items += part.items.size();
+      bytes += part.data.size();
+    }
+    out.items.reserve(items);
+    out.data.reserve(bytes);
+    for (size_t i = 0; i < n; ++i) {
+      ok = ok && partOk[i];
+      out.Append(std::move(parts[i]));
+    }
+  }
+  if (!direct) map.Release(0, map.Size());
+  return ok;
+}
 
-  std::vector<Shipment> items;
-  std::string arena;
-  bool ok;
-  // A source copied directly keeps its pages mapped from the reading to the
-  // copy: giving them back would only fault them in again.
-  const bool direct = mapped && map.Size() <= kDirectLimit;
-  if (mapped) {
-    // The bytes [from, to) into items and arena. A read fault where the
-    // buffered reader would read; pages behind the pass go back as it moves on.
-    auto readPart = [&](size_t from, size_t to, std::vector<Shipment>& partItems, std::string& partArena) {
-      TMemoryReader r(map.Data(), from, to);
-      size_t nextRead = from, released = from;
-      return ReadShipments(r, keys, order, partItems, partArena, [&] {
-        const size_t at = static_cast<size_t>(r.Pos());
-        for (; nextRead < at; nextRead += kBufSize)
-          if (plat::FaultHit(plat::Op::Read)) return false;
-        if (!direct && at - released >= kReleaseStep) {
-          map.Release(released, at);
-          released = at / kReleaseStep * kReleaseStep;
+// Step "copy": the blocks in sorted order into to.
+bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::vector<uint32_t>& sorted,
+                 plat::File& to) {
+  TSourceMap& map = f.map;
+  if (f.direct) {
+    // Runs of blocks that follow each other in the source go as one piece,
+    // written straight from the mapping in large gathered writes; a read
+    // fault where each piece would be read.
+    const size_t n = items.size();
+    auto blockEnd = [&](size_t k) { return k + 1 < n ? static_cast<size_t>(items[k + 1].origin) : map.Size(); };
+    std::vector<plat::Piece> pieces;
+    pieces.reserve(std::min(n, kGatherBatch));
+    bool ok = true;
+    for (size_t i = 0; ok && i < n;) {
+      const size_t from = static_cast<size_t>(items[sorted[i]].origin);
+      size_t end = blockEnd(sorted[i]);
+      for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == end; ++i) end = blockEnd(sorted[i]);
+      ok = !plat::FaultHit(plat::Op::Read);
+      pieces.push_back({map.Data() + from, end - from});
+      if (ok && (pieces.size() == kGatherBatch || i == n)) {
+        ok = to.WriteGather(pieces.data(), pieces.size());
+        pieces.clear();
+      }
+    }
+    return ok;
+  }
+  if (f.mapped) {
+    // A read fault where the buffered copy would read a chunk; within a
+    // window the source is taken in order, so pages behind go back.
+    int64_t chunk = -1;
+    size_t released = 0;
+    return CopyBlocks(
+        to, items, sorted, f.size,
+        [&](int64_t s, int64_t e, char* dest) {
+          for (int64_t c = s / static_cast<int64_t>(kCopyChunk); c <= (e - 1) / static_cast<int64_t>(kCopyChunk); ++c) {
+            if (c == chunk) continue;
+            if (plat::FaultHit(plat::Op::Read)) return false;
+            chunk = c;
+          }
+          std::memcpy(dest, map.Data() + s, static_cast<size_t>(e - s));
+          if (static_cast<size_t>(s) - released >= kReleaseStep) {
+            map.Release(released, static_cast<size_t>(s));
+            released = static_cast<size_t>(s) / kReleaseStep * kReleaseStep;
+          }
+          return true;
+        },
+        [&] {
+          map.Release(0, map.Size());
+          chunk = -1;
+          released = 0;
+        });
+  }
+  plat::File& src = *f.source;
+  std::vector<char> buf(kCopyChunk);
+  int64_t chunkFrom = -1, chunkTo = -1;  // source range held in buf (none yet)
+  return CopyBlocks(
+      to, items, sorted, f.size,
+      [&](int64_t s, int64_t e, char* dest) {
+        while (s < e) {
+          if (s < chunkFrom || s >= chunkTo) {
+            if (s != chunkTo && !src.Seek(static_cast<uint64_t>(s))) return false;
+            const size_t got = src.Read(buf.data(), buf.size());
+            if (got == 0) return false;  // the file ended inside a block
+            chunkFrom = s;
+            chunkTo = s + static_cast<int64_t>(got);
+          }
+          const int64_t m = std::min(e, chunkTo);
+          std::memcpy(dest, buf.data() + (s - chunkFrom), static_cast<size_t>(m - s));
+          dest += m - s;
+          s = m;
         }
         return true;
-      });
-    };
-    // Each line is read on its own, so the two halves of a file split after a
-    // line end give, one after the other, the same items as the whole.
-    const size_t split = direct ? LineSplit(map.Data(), map.Size()) : map.Size();
-    if (split < map.Size()) {
-      std::vector<Shipment> later;
-      std::string laterArena;
-      bool laterOk = false;
-      ok = false;
-      BothAtOnce([&] { ok = readPart(0, split, items, arena); },
-                 [&] { laterOk = readPart(split, map.Size(), later, laterArena); });
-      ok = ok && laterOk;
-      for (Shipment& x : later) x.keyOff += arena.size();
-      items.insert(items.end(), later.begin(), later.end());
-      arena += laterArena;
+      },
+      [] {});
+}
+
+// Step "commit": the source goes only once the complete result is durable in
+// its place.
+bool Commit(TPassFiles& f, const std::string& sourceFile, TResultFile& out, plat::File* temp, bool ok) {
+  // Bytes of a source shortened under the mapping are not the shipments.
+  if (f.mapped && f.map.Damaged()) ok = false;
+  f.map.Close();
+  if (temp) ok = out.Finish(ok);
+  f.result->Close();
+  f.source->Close();
+  return ok && plat::DeleteFile(sourceFile);
+}
+
+}  // namespace
+
+bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resultFile,
+                          const TProvinceArray& provinces, const TSortOrderArray& order, size_t* written) {
+  TPassFiles files;
+  if (!OpenPassFiles(sourceFile, resultFile, files)) return false;
+
+  TShipmentList list;
+  bool ok;
+  {
+    // Held only until every shipment has its keys.
+    TKeyDeriver keys(provinces, order);
+    const TFieldPlan plan(keys.Fields());
+    if (files.mapped) {
+      ok = ReadMappedHeaders(files, keys, plan, list);
     } else {
-      ok = readPart(0, map.Size(), items, arena);
+      keys.PrepareZones();
+      TFieldReader r(*files.source);
+      ReadHeaders(r, plan, list, [] { return true; });
+      ok = files.size >= 0 && files.size == r.Position;  // a read that failed before the end
     }
-    if (!direct) map.Release(0, map.Size());
-  } else {
-    TFieldReader r(*src);
-    ReadShipments(r, keys, order, items, arena, [] { return true; });
-    ok = size >= 0 && size == r.Position;  // a read that failed before the end
+    if (ok) DeriveAllKeys(keys, plan, order, list);
   }
-  deriver.reset();
+  const std::vector<uint32_t> sorted = ok ? SortByKeys(list, order.Reverse) : std::vector<uint32_t>();
+  std::string().swap(list.data);
 
-  // Sorted by the first 24 key bytes held beside the index (most keys are
-  // shorter), the full keys only for ties there.
-  constexpr uint32_t kHeadWords = 3;
-  struct SortEntry {
-    uint64_t head[kHeadWords];
-    uint32_t index;
-  };
-  std::vector<SortEntry> entries(ok ? items.size() : 0);
-  for (uint32_t i = 0; i < entries.size(); ++i) {
-    const Shipment& x = items[i];
-    SortEntry& e = entries[i];
-    unsigned char bytes[kHeadWords * 8] = {};
-    std::memcpy(bytes, arena.data() + x.keyOff, std::min<size_t>(x.keyLen, sizeof bytes));
-    for (uint32_t h = 0; h < kHeadWords; ++h) {
-      uint64_t v = 0;
-      for (uint32_t b = 0; b < 8; ++b) v = (v << 8) | bytes[h * 8 + b];
-      e.head[h] = v;
-    }
-    e.index = i;
-  }
-  // Equal keys keep file order: the index decides last, so the unstable
-  // sort gives the stable order, and no two entries are ever equal: halves
-  // sorted side by side and merged give the same order as one sort.
-  auto less = [&](const SortEntry& a, const SortEntry& b) {
-    for (uint32_t h = 0; h < kHeadWords; ++h)
-      if (a.head[h] != b.head[h]) return a.head[h] < b.head[h];
-    const Shipment& x = items[a.index];
-    const Shipment& y = items[b.index];
-    // A key that ends within the head bytes ties only with an equal key.
-    if (x.keyLen > kHeadWords * 8 && y.keyLen > kHeadWords * 8) {
-      const int c = std::memcmp(arena.data() + x.keyOff, arena.data() + y.keyOff, std::min(x.keyLen, y.keyLen));
-      if (c != 0) return c < 0;
-      if (x.keyLen != y.keyLen) return x.keyLen < y.keyLen;
-    }
-    return a.index < b.index;
-  };
-  if (entries.size() >= kParallelSortMin) {
-    const auto mid = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
-    BothAtOnce([&] { std::sort(entries.begin(), mid, less); }, [&] { std::sort(mid, entries.end(), less); });
-    std::inplace_merge(entries.begin(), mid, entries.end(), less);
-  } else {
-    std::sort(entries.begin(), entries.end(), less);
-  }
-  std::vector<uint32_t> sorted(entries.size());
-  for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
-  if (order.Reverse) std::reverse(sorted.begin(), sorted.end());
-  std::vector<SortEntry>().swap(entries);
-  std::string().swap(arena);
-
-  TResultFile out(resultFile, *result);
+  TResultFile out(resultFile, *files.result);
   plat::File* temp = nullptr;
   if (ok) {
     temp = out.Begin();
     ok = temp != nullptr;
   }
-  if (ok && !items.empty()) {
-    if (direct) {
-      // Blocks in sorted order, runs of blocks that follow each other in the
-      // source as one piece, written straight from the mapping in large
-      // gathered writes; a read fault where each piece would be read.
-      const size_t n = items.size();
-      auto blockEnd = [&](size_t k) { return k + 1 < n ? static_cast<size_t>(items[k + 1].origin) : map.Size(); };
-      std::vector<plat::Piece> pieces;
-      pieces.reserve(std::min(n, kGatherBatch));
-      for (size_t i = 0; ok && i < n;) {
-        const size_t from = static_cast<size_t>(items[sorted[i]].origin);
-        size_t to = blockEnd(sorted[i]);
-        for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == to; ++i) to = blockEnd(sorted[i]);
-        ok = !plat::FaultHit(plat::Op::Read);
-        pieces.push_back({map.Data() + from, to - from});
-        if (ok && (pieces.size() == kGatherBatch || i == n)) {
-          ok = temp->WriteGather(pieces.data(), pieces.size());
-          pieces.clear();
-        }
-      }
-    } else if (mapped) {
-      // A read fault where the buffered copy would read a chunk; within a
-      // window the source is taken in order, so pages behind go back.
-      int64_t chunk = -1;
-      size_t released = 0;
-      ok = CopyBlocks(
-          *temp, items, sorted, size,
-          [&](int64_t s, int64_t e, char* to) {
-            for (int64_t c = s / static_cast<int64_t>(kCopyChunk); c <= (e - 1) / static_cast<int64_t>(kCopyChunk); ++c) {
-              if (c == chunk) continue;
-              if (plat::FaultHit(plat::Op::Read)) return false;
-              chunk = c;
-            }
-            std::memcpy(to, map.Data() + s, static_cast<size_t>(e - s));
-            if (static_cast<size_t>(s) - released >= kReleaseStep) {
-              map.Release(released, static_cast<size_t>(s));
-              released = static_cast<size_t>(s) / kReleaseStep * kReleaseStep;
-            }
-            return true;
-          },
-          [&] {
-            map.Release(0, map.Size());
-            chunk = -1;
-            released = 0;
-          });
-    } else {
-      std::vector<char> buf(kCopyChunk);
-      int64_t chunkFrom = -1, chunkTo = -1;  // source range held in buf (none yet)
-      ok = CopyBlocks(
-          *temp, items, sorted, size,
-          [&](int64_t s, int64_t e, char* to) {
-            while (s < e) {
-              if (s < chunkFrom || s >= chunkTo) {
-                if (s != chunkTo && !src->Seek(static_cast<uint64_t>(s))) return false;
-                const size_t got = src->Read(buf.data(), buf.size());
-                if (got == 0) return false;  // the file ended inside a block
-                chunkFrom = s;
-                chunkTo = s + static_cast<int64_t>(got);
-              }
-              const int64_t m = std::min(e, chunkTo);
-              std::memcpy(to, buf.data() + (s - chunkFrom), static_cast<size_t>(m - s));
-              to += m - s;
-              s = m;
-            }
-            return true;
-          },
-          [] {});
-    }
-  }
-  // Bytes of a source shortened under the mapping are not the shipments.
-  if (mapped && map.Damaged()) ok = false;
-  map.Close();
-  // The source goes only once the complete result is durable in its place.
-  if (temp) ok = out.Finish(ok);
-  result->Close();
-  src->Close();
-  if (ok) ok = plat::DeleteFile(sourceFile);
-  if (written) *written = ok ? items.size() : 0;
+  if (ok && !list.items.empty()) ok = CopyInOrder(files, list.items, sorted, *temp);
+  ok = Commit(files, sourceFile, out, temp, ok);
+  if (written) *written = ok ? list.items.size() : 0;
   return ok;
 }
