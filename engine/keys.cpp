@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+#include <string_view>
 #include <unordered_map>
 
 #include "engine/uSequncr.h"
@@ -54,12 +55,28 @@ struct ProvinceZones {
   std::vector<Range> ranges;  // only while building
 
   void Build() {
+    // Sorted as views with their first eight bytes packed beside them: range
+    // ends are short, so most comparisons end there, without moving texts.
+    struct End {
+      uint64_t head;  // the first eight bytes, big-endian, zeros past the end
+      std::string_view text;
+    };
+    std::vector<End> ends;
+    ends.reserve(2 * ranges.size());
+    auto add = [&](const std::string& t) {
+      uint64_t head = 0;
+      for (size_t b = 0; b < 8; ++b) head = (head << 8) | (b < t.size() ? static_cast<unsigned char>(t[b]) : 0u);
+      ends.push_back({head, t});
+    };
     for (const Range& r : ranges) {
-      points.push_back(r.from);
-      points.push_back(r.to);
+      add(r.from);
+      add(r.to);
     }
-    std::sort(points.begin(), points.end());
-    points.erase(std::unique(points.begin(), points.end()), points.end());
+    std::sort(ends.begin(), ends.end(),
+              [](const End& a, const End& b) { return a.head != b.head ? a.head < b.head : a.text < b.text; });
+    points.reserve(ends.size());
+    for (const End& e : ends)
+      if (points.empty() || points.back() != e.text) points.emplace_back(e.text);
     const size_t regions = 2 * points.size() + 1;
     region.assign(regions, kNone);
     // Ranges come in priority order: paint each region once, with the first
