@@ -89,6 +89,29 @@ inline const unsigned char* ScanTo(const unsigned char* p, const unsigned char* 
 inline const unsigned char* SkipFieldsIn(const unsigned char* p, const unsigned char* end, int& n,
                                          SkipState& state, bool& lineEnd) {
   while (p != end && n > 0) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // Runs of plain fields eight bytes at a time: with no quote, carriage
+      // return, line feed or NUL among them, only the commas count.
+      constexpr uint64_t ones = 0x0101010101010101ULL, low7 = 0x7F7F7F7F7F7F7F7FULL;
+      auto zeros = [](uint64_t x) { return ~(((x & low7) + low7) | x | low7); };  // exact, every zero byte
+      while ((state == SkipState::Start || state == SkipState::Plain) && end - p >= 8) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        if (zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\r')) | zeros(v ^ (ones * '\n')) | zeros(v)) break;
+        uint64_t commas = zeros(v ^ (ones * ','));
+        const int c = std::popcount(commas);
+        if (c >= n) {
+          for (; n > 1; --n) commas &= commas - 1;
+          n = 0;
+          state = SkipState::Start;
+          return p + (std::countr_zero(commas) >> 3) + 1;
+        }
+        n -= c;
+        state = (v >> 56) == ',' ? SkipState::Start : SkipState::Plain;
+        p += 8;
+      }
+      if (p == end) break;
+    }
     // Inside a field only its terminator and the line end matter.
     if (state == SkipState::Plain || state == SkipState::Quoted) {
       p = ScanTo(p, end, state == SkipState::Plain ? ',' : '"');
