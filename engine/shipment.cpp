@@ -25,6 +25,7 @@
 namespace {
 constexpr size_t kBufSize = 1 << 16;
 constexpr int kFieldLimit = 255;
+static_assert(kFieldLimit <= 255, "a field's length is kept in a byte");
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr int64_t kWindow = 64 << 20;
 // Mapped source: pages behind a pass are given back in steps of this size.
@@ -99,7 +100,8 @@ inline const unsigned char* SkipFieldsIn(const unsigned char* p, const unsigned 
         std::memcpy(&v, p, 8);
         if (zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\r')) | zeros(v ^ (ones * '\n')) | zeros(v)) break;
         uint64_t commas = zeros(v ^ (ones * ','));
-        const int c = std::popcount(commas);
+        // The flags are the bytes' high bits: their sum lands in the top byte.
+        const int c = static_cast<int>(((commas >> 7) * ones) >> 56);
         if (c >= n) {
           for (; n > 1; --n) commas &= commas - 1;
           n = 0;
@@ -337,6 +339,28 @@ class TMemoryReader {
     if (AtLineEnd || AtEnd) return std::string();
     return ReadField();
   }
+  // ReadFieldInLine's text appended to out after a byte with its length, a
+  // plain field straight from the data without a string of its own.
+  void AppendFieldInLine(std::string& out) {
+    if (!AtLineEnd && !AtEnd && p_ != end_ && *p_ != '"' && *p_ != '\r') {
+      const unsigned char* q = ScanTo(p_, end_, ',');
+      const size_t len = static_cast<size_t>(q - p_);
+      if (q != end_ && len <= kFieldLimit && !std::memchr(p_, '\r', len)) {
+        const unsigned char* b = p_;
+        const unsigned char* e = q;
+        while (b < e && *b <= 32) ++b;
+        while (e > b && e[-1] <= 32) --e;
+        out.push_back(static_cast<char>(e - b));
+        for (; b != e; ++b) out.push_back(static_cast<char>(*b >= 'a' && *b <= 'z' ? *b - 'a' + 'A' : *b));
+        AtLineEnd = *q != ',';
+        p_ = q + 1;
+        return;
+      }
+    }
+    const std::string s = ReadFieldInLine();
+    out.push_back(static_cast<char>(s.size()));
+    out.append(s);
+  }
   void SkipFields(int n) {
     SkipState state = SkipState::Start;
     while (n > 0 && !AtLineEnd && !AtEnd) {
@@ -387,6 +411,12 @@ class TMemoryReader {
 };
 
 int64_t PositionOf(const TFieldReader& r) { return r.Position; }
+void AppendFieldInLine(TFieldReader& r, std::string& out) {
+  const std::string s = r.ReadFieldInLine();
+  out.push_back(static_cast<char>(s.size()));
+  out.append(s);
+}
+void AppendFieldInLine(TMemoryReader& r, std::string& out) { r.AppendFieldInLine(out); }
 int64_t PositionOf(const TMemoryReader& r) { return r.Pos(); }
 bool HeaderField(TFieldReader& r) { return r.ReadField() == "H"; }
 bool HeaderField(TMemoryReader& r) { return r.HeaderField(); }
@@ -548,17 +578,9 @@ class TFieldPlan {
   std::array<bool, SortFieldCount> need_{};
 };
 
-// Field texts of a header line as the scan keeps them: a byte saying whether
-// the line reaches its postal code, then each needed field as a length byte
-// and its bytes.
-static_assert(kFieldLimit <= 255, "a field's length must fit its byte");
-void AppendText(std::string& data, const std::string& s) {
-  data.push_back(static_cast<char>(s.size()));
-  data.append(s);
-}
-
 // Step "read headers": one Shipment per header line of what r reads, with
-// the texts of the fields plan needs; no key is derived yet, so the scan does
+// the texts of the fields plan needs (a byte saying whether the line reaches
+// its postal code, then each needed field as a length byte and its bytes); no key is derived yet, so the scan does
 // not wait for the zones. lineDone runs after every line and stops the scan
 // by returning false.
 template <typename Reader, typename LineDone>
@@ -589,7 +611,7 @@ bool ReadHeaders(Reader& r, const TFieldPlan& plan, TShipmentList& out, LineDone
       }
       r.SkipFields(pending);
       pending = 0;
-      AppendText(out.data, r.ReadFieldInLine());
+      AppendFieldInLine(r, out.data);
     }
     r.SkipLine();
     out.items.push_back({p, off, static_cast<uint32_t>(out.data.size() - off)});
