@@ -1,25 +1,19 @@
 // Shipment-file sequencing: ORDER.TXT rewritten with its shipment blocks in
 // sorted order, every byte of a block copied unchanged.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <string_view>
 #include <system_error>
 #include <thread>
 
 #include "engine/result_file.h"
 #include "engine/uSequncr.h"
-#include "platform/fault.h"
-#include "platform/mapped.h"
 #include "platform/file.h"
+#include "platform/os.h"
 #include "platform/text.h"
 
 namespace {
@@ -200,11 +194,19 @@ inline void ReadFieldWith(Next next, Ended ended, std::string* out) {
 }  // namespace
 
 TFieldReader::TFieldReader(plat::File& file)
-    : file_(file), buf_(std::make_unique<unsigned char[]>(kBufSize)) {}
+    : read_([&file](void* buf, size_t n) { return file.Read(buf, n); }),
+      buf_(std::make_unique<unsigned char[]>(kBufSize)) {}
+
+TFieldReader::TFieldReader(plat::os::File& file)
+    : read_([&file](void* buf, size_t n) {
+        size_t got = 0;
+        return file.Read(buf, n, &got) ? got : 0;
+      }),
+      buf_(std::make_unique<unsigned char[]>(kBufSize)) {}
 
 bool TFieldReader::Fill() {
   pos_ = 0;
-  len_ = file_.Read(buf_.get(), kBufSize);
+  len_ = read_(buf_.get(), kBufSize);
   return len_ > 0;
 }
 
@@ -286,6 +288,13 @@ std::string TrimUpper(std::string_view s) {
   return plat::UpperAZ(s.substr(b, e - b));
 }
 
+// The last c in [p, end), nullptr when there is none.
+inline const unsigned char* LastOf(const unsigned char* p, const unsigned char* end, unsigned char c) {
+  while (end != p)
+    if (*--end == c) return end;
+  return nullptr;
+}
+
 // The reader over the whole source in memory (the mapped file): the same
 // reading as TFieldReader, with no buffer to refill or copy.
 class TMemoryReader {
@@ -295,10 +304,10 @@ class TMemoryReader {
       : base_(data), p_(data + from), end_(data + to), lastStop_(p_) {
     // Past the last line feed or NUL of the range: scans that start before
     // it end at a terminator, so they need no bound.
-    const void* lf = memrchr(p_, '\n', to - from);
-    const unsigned char* after = lf ? static_cast<const unsigned char*>(lf) + 1 : p_;
-    const void* nul = memrchr(after, 0, static_cast<size_t>(end_ - after));
-    if (nul) lastStop_ = static_cast<const unsigned char*>(nul) + 1;
+    const unsigned char* lf = LastOf(p_, end_, '\n');
+    const unsigned char* after = lf ? lf + 1 : p_;
+    const unsigned char* nul = LastOf(after, end_, 0);
+    if (nul) lastStop_ = nul + 1;
     else if (lf) lastStop_ = after;
   }
   bool AtEnd = false;
@@ -379,7 +388,11 @@ class TMemoryReader {
       }
       if (p_ < lastStop_) {
         // A line feed or NUL lies ahead: one scan finds whichever comes first.
+#if defined(__GLIBC__)
         p_ = reinterpret_cast<const unsigned char*>(strchrnul(reinterpret_cast<const char*>(p_), '\n')) + 1;
+#else
+        p_ = ScanTo(p_, lastStop_, '\n') + 1;
+#endif
         AtLineEnd = true;
       } else {
         p_ = LineEndIn(p_, end_, AtLineEnd);
@@ -420,101 +433,6 @@ void AppendFieldInLine(TMemoryReader& r, std::string& out) { r.AppendFieldInLine
 int64_t PositionOf(const TMemoryReader& r) { return r.Pos(); }
 bool HeaderField(TFieldReader& r) { return r.ReadField() == "H"; }
 bool HeaderField(TMemoryReader& r) { return r.HeaderField(); }
-
-// The source mapped read-only for both passes. The file is held open without
-// sharing for the whole call, so its size is taken once. A file up to
-// kDirectLimit may have all of it mapped in at once (clean page cache pages,
-// shared and reclaimable); the passes over a larger one give back the pages
-// behind them (Release).
-class TSourceMap {
- public:
-  TSourceMap() = default;
-  TSourceMap(const TSourceMap&) = delete;
-  TSourceMap& operator=(const TSourceMap&) = delete;
-  ~TSourceMap() { Close(); }
-
-  // Maps the file at path when it is still the one found there before the
-  // exclusive open (same device, inode and size); false otherwise, and the
-  // caller reads through the open file instead.
-  bool Open(const std::string& path, const struct stat& before, int64_t size) {
-    if (size <= 0 || plat::FaultHit(plat::Op::Open)) return false;
-    if constexpr (sizeof(size_t) < sizeof(int64_t))
-      if (static_cast<uint64_t>(size) > static_cast<uint64_t>(static_cast<size_t>(-1))) return false;
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) return false;
-    // A mapped file that another program shortens would end this process
-    // (SIGBUS). A read lease held while the mapping lives makes any open for
-    // writing or truncation by another program wait until we are done (up to
-    // the kernel's lease-break time); its notice comes as SIGURG, which is
-    // ignored by default. Without the lease, the file is read, not mapped.
-    fcntl(fd_, F_SETSIG, SIGURG);
-    if (fcntl(fd_, F_SETLEASE, F_RDLCK) != 0) {
-      Close();
-      return false;
-    }
-    struct stat st;
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != before.st_dev || st.st_ino != before.st_ino ||
-        st.st_size != size) {
-      Close();
-      return false;
-    }
-    // Should the lease still be broken (after the kernel's lease-break time),
-    // the guarded mapping keeps a shortened file from ending the process and
-    // the pass fails instead (see Damaged).
-    if (!mapping_.Map(fd_, static_cast<size_t>(size))) {
-      Close();
-      return false;
-    }
-    data_ = mapping_.Data();
-    size_ = mapping_.Size();
-    madvise(const_cast<unsigned char*>(data_), size_, MADV_SEQUENTIAL);
-    return true;
-  }
-
-  // Maps every page in at once; the page cache holds them or reads them in.
-  void Populate() {
-#ifdef MADV_POPULATE_READ
-    if (madvise(const_cast<unsigned char*>(data_), size_, MADV_POPULATE_READ) == 0) return;
-#endif
-    static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    unsigned char sum = 0;
-    for (size_t i = 0; i < size_; i += page) sum = static_cast<unsigned char>(sum + data_[i]);
-    touched_ = sum;
-  }
-
-  // Another program shortened the file while it was mapped.
-  bool Damaged() const { return mapping_.Damaged(); }
-
-  void Close() {
-    mapping_.Unmap();
-    data_ = nullptr;
-    size_ = 0;
-    if (fd_ >= 0) {
-      fcntl(fd_, F_SETLEASE, F_UNLCK);
-      close(fd_);
-    }
-    fd_ = -1;
-  }
-
-  const unsigned char* Data() const { return data_; }
-  size_t Size() const { return size_; }
-
-  // Drops the pages wholly inside [from, to) from this process (the page
-  // cache keeps them); a later access maps them again.
-  void Release(size_t from, size_t to) {
-    static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    from = (from + page - 1) / page * page;
-    to = to >= size_ ? size_ : to / page * page;
-    if (from < to) madvise(const_cast<unsigned char*>(data_) + from, to - from, MADV_DONTNEED);
-  }
-
- private:
-  int fd_ = -1;
-  volatile unsigned char touched_ = 0;  // keeps the touching loop of Populate
-  plat::GuardedMapping mapping_;
-  const unsigned char* data_ = nullptr;
-  size_t size_ = 0;
-};
 
 // Appends s so that the concatenation of several encoded texts compares,
 // byte by byte, like the texts one after the other: NUL becomes 00 01 and
@@ -776,9 +694,15 @@ bool CopyBlocks(plat::File& dst, const std::vector<Shipment>& items, const std::
 // The pass's two files, both held without sharing from the first step to the
 // last, and the source's read-only mapping when one can be had.
 struct TPassFiles {
-  std::unique_ptr<plat::File> source, result;
+  std::unique_ptr<plat::os::File> source;
+  std::unique_ptr<plat::File> result;
   int64_t size = -1;
-  TSourceMap map;
+  // The source's pages read as zeros past an end another program cut, and
+  // the mapping then says it is damaged. A file up to kDirectLimit may have
+  // all of it mapped in at once (clean page cache pages, shared and
+  // reclaimable); the passes over a larger one give back the pages behind
+  // them.
+  std::unique_ptr<plat::os::Mapping> map;
   bool mapped = false;
   // Mapped and small enough to stay mapped in whole from the scan to the
   // copy: giving its pages back would only fault them in again.
@@ -791,11 +715,13 @@ struct TPassFiles {
 bool OpenPassFiles(const std::string& sourceFile, const std::string& resultFile, TPassFiles& f) {
   if (!plat::FileExists(sourceFile)) return false;
   const std::string sourcePath = plat::NativePath(sourceFile);
-  struct stat before;
-  const bool known = stat(sourcePath.c_str(), &before) == 0;
+  if (sourcePath.empty()) return false;
   // Read access is enough: the source is only read, then deleted, and a
-  // writable handle of our own would keep the read lease below from being taken.
-  f.source = plat::OpenExclusive(sourceFile, plat::OpenMode::Read);
+  // writable handle of our own would keep the mapping's hold on it (a read
+  // lease on POSIX) from being taken.
+  plat::os::OpenRequest how;
+  how.exclusive = true;
+  f.source = plat::os::Os().Open(sourcePath, how);
   if (!f.source) return false;
   // The exclusive open of the result is the gate: a result that another
   // program holds open is left alone. How the sorted content takes its place
@@ -805,9 +731,20 @@ bool OpenPassFiles(const std::string& sourceFile, const std::string& resultFile,
     f.source->Close();
     return false;
   }
-  f.size = f.source->Size();
-  f.mapped = known && f.map.Open(sourcePath, before, f.size);
-  f.direct = f.mapped && f.map.Size() <= kDirectLimit;
+  // The file held is the one mapped: the mapping is refused when the name
+  // stands for another file by now, and the pass reads the held one instead.
+  plat::os::FileInfo info;
+  uint64_t size = 0;
+  if (f.source->Info(&info)) {
+    size = info.size;
+    if (size > 0 && size <= std::numeric_limits<size_t>::max() && size <= uint64_t{INT64_MAX})
+      f.map = plat::os::Os().MapReadOnly(sourcePath, info);
+  } else if (!f.source->Size(&size)) {
+    return true;  // size stays unknown: the reading fails
+  }
+  f.size = size <= uint64_t{INT64_MAX} ? static_cast<int64_t>(size) : -1;
+  f.mapped = f.map != nullptr;
+  f.direct = f.mapped && f.map->Size() <= kDirectLimit;
   return true;
 }
 
@@ -839,17 +776,15 @@ std::vector<size_t> ScanParts(const unsigned char* data, size_t size, bool split
 // faults off the scan) and starts on the parts; this one joins in once the
 // zones are loaded. Every part goes to whichever thread is free.
 bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& plan, TShipmentList& out) {
-  TSourceMap& map = f.map;
+  plat::os::Mapping& map = *f.map;
   const bool direct = f.direct;
-  // The bytes [from, to) into part. A read fault where the buffered reader
-  // would read; pages behind the scan go back as it moves on.
+  // The bytes [from, to) into part; pages behind the scan go back as it
+  // moves on.
   auto readPart = [&](size_t from, size_t to, TShipmentList& part) {
     TMemoryReader r(map.Data(), from, to);
-    size_t nextRead = from, released = from;
+    size_t released = from;
     return ReadHeaders(r, plan, part, [&] {
       const size_t at = static_cast<size_t>(r.Pos());
-      for (; nextRead < at; nextRead += kBufSize)
-        if (plat::FaultHit(plat::Op::Read)) return false;
       if (!direct && at - released >= kReleaseStep) {
         map.Release(released, at);
         released = at / kReleaseStep * kReleaseStep;
@@ -898,11 +833,10 @@ bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& pl
 // Step "copy": the blocks in sorted order into to.
 bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::vector<uint32_t>& sorted,
                  plat::File& to) {
-  TSourceMap& map = f.map;
   if (f.direct) {
+    const plat::os::Mapping& map = *f.map;
     // Runs of blocks that follow each other in the source go as one piece,
-    // written straight from the mapping in large gathered writes; a read
-    // fault where each piece would be read.
+    // written straight from the mapping in large gathered writes.
     const size_t n = items.size();
     auto blockEnd = [&](size_t k) { return k + 1 < n ? static_cast<size_t>(items[k + 1].origin) : map.Size(); };
     std::vector<plat::Piece> pieces;
@@ -912,9 +846,8 @@ bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::v
       const size_t from = static_cast<size_t>(items[sorted[i]].origin);
       size_t end = blockEnd(sorted[i]);
       for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == end; ++i) end = blockEnd(sorted[i]);
-      ok = !plat::FaultHit(plat::Op::Read);
       pieces.push_back({map.Data() + from, end - from});
-      if (ok && (pieces.size() == kGatherBatch || i == n)) {
+      if (pieces.size() == kGatherBatch || i == n) {
         ok = to.WriteGather(pieces.data(), pieces.size());
         pieces.clear();
       }
@@ -922,18 +855,12 @@ bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::v
     return ok;
   }
   if (f.mapped) {
-    // A read fault where the buffered copy would read a chunk; within a
-    // window the source is taken in order, so pages behind go back.
-    int64_t chunk = -1;
+    // Within a window the source is taken in order, so pages behind go back.
+    plat::os::Mapping& map = *f.map;
     size_t released = 0;
     return CopyBlocks(
         to, items, sorted, f.size,
         [&](int64_t s, int64_t e, char* dest) {
-          for (int64_t c = s / static_cast<int64_t>(kCopyChunk); c <= (e - 1) / static_cast<int64_t>(kCopyChunk); ++c) {
-            if (c == chunk) continue;
-            if (plat::FaultHit(plat::Op::Read)) return false;
-            chunk = c;
-          }
           std::memcpy(dest, map.Data() + s, static_cast<size_t>(e - s));
           if (static_cast<size_t>(s) - released >= kReleaseStep) {
             map.Release(released, static_cast<size_t>(s));
@@ -943,11 +870,10 @@ bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::v
         },
         [&] {
           map.Release(0, map.Size());
-          chunk = -1;
           released = 0;
         });
   }
-  plat::File& src = *f.source;
+  plat::os::File& src = *f.source;
   std::vector<char> buf(kCopyChunk);
   int64_t chunkFrom = -1, chunkTo = -1;  // source range held in buf (none yet)
   return CopyBlocks(
@@ -956,8 +882,8 @@ bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::v
         while (s < e) {
           if (s < chunkFrom || s >= chunkTo) {
             if (s != chunkTo && !src.Seek(static_cast<uint64_t>(s))) return false;
-            const size_t got = src.Read(buf.data(), buf.size());
-            if (got == 0) return false;  // the file ended inside a block
+            size_t got = 0;
+            if (!src.Read(buf.data(), buf.size(), &got) || got == 0) return false;  // or the file ended inside a block
             chunkFrom = s;
             chunkTo = s + static_cast<int64_t>(got);
           }
@@ -975,8 +901,8 @@ bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::v
 // its place.
 bool Commit(TPassFiles& f, const std::string& sourceFile, TResultFile& out, plat::File* temp, bool ok) {
   // Bytes of a source shortened under the mapping are not the shipments.
-  if (f.mapped && f.map.Damaged()) ok = false;
-  f.map.Close();
+  if (f.mapped && f.map->Damaged()) ok = false;
+  f.map.reset();
   if (temp) ok = out.Finish(ok);
   f.result->Close();
   f.source->Close();
