@@ -129,6 +129,7 @@ class Table {
 
   Table() = default;
   void OpenIndex();
+  void OpenIndexRecovering();
   void RemoveWhere(const std::function<bool(uint32_t, const std::string&)>& drop);
   void UseTagDefinitions(const std::vector<CdxTagHeader>& defs);
   void RecoverRemove();
