@@ -36,7 +36,7 @@ Table::~Table() {
     Flush();
   } catch (...) {
   }
-  if (locked_) ReleaseLock();
+  if (lock_ == LockState::Locked) ReleaseLock();
 }
 
 bool Table::Exists(const std::string& basePath) { return !FindFileNoCase(basePath, ".dbf").empty(); }
@@ -101,7 +101,6 @@ void Table::OpenIndex() {
   cdx_ = CdxFile::Open(cdxPath_);
   counter_ = cdx_->ChangeCounter();
   tags_.clear();
-  anyDeletedDep_ = false;
   const auto& headers = cdx_->Tags();
   for (size_t i = 0; i < headers.size(); ++i) {
     Tag t = [&] {
@@ -115,7 +114,6 @@ void Table::OpenIndex() {
     }();
     t.fileIndex = static_cast<int>(i);
     cdx_->SetPadByte(t.fileIndex, t.pad);
-    anyDeletedDep_ = anyDeletedDep_ || t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted());
     tags_.push_back(std::move(t));
   }
 }
@@ -131,9 +129,8 @@ int Table::FindTag(std::string_view name) const {
 void Table::SelectTag(int tag) {
   if (tag < -1 || tag >= TagCount()) throw XBaseError("No such tag");
   selected_ = tag;
-  walker_.reset();
-  walkerSynced_ = false;
-  keyKnown_ = false;
+  ResetWalker(WalkerReset::Dropped);
+  ResetWalker(WalkerReset::Moved);
 }
 
 std::string Table::FieldText(int field) const {

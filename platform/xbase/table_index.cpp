@@ -168,8 +168,26 @@ void Table::BuildEntries(Tag& t, uint32_t count) {
   t.entries = batch.Sorted();
 }
 
+bool Table::AnyTagUsesDeleted() const {
+  for (const auto& t : tags_)
+    if (t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted())) return true;
+  return false;
+}
+
+// Before a write: the tags are held in memory (built from the records, or
+// rebuilt when they cannot be trusted).
 void Table::EnsureLoaded() {
-  if (tags_.empty() || loaded_) return;
+  if (tags_.empty()) return;
+  if (index_ == IndexState::Stale) {
+    SyncTags();
+  } else if (index_ == IndexState::NotLoaded) {
+    LoadEntries();
+    IndexLoaded();
+  }
+}
+
+// Every tag's entries from the records as they are now.
+void Table::LoadEntries() {
   CheckIndexWritable();
   uint32_t count = dbf_->RecordCount();
   std::vector<KeyBatch> batches(tags_.size());
@@ -189,21 +207,15 @@ void Table::EnsureLoaded() {
     std::string().swap(batches[i].flat);
   }
   indexedCount_ = count;
-  loaded_ = true;
-  walker_.reset();
-  walkerSynced_ = false;
 }
 
 // Before the tags are used: rebuilt when they cannot be trusted, else caught
 // up with records appended since they were loaded.
 void Table::SyncTags() {
-  if (indexStale_) {
-    loaded_ = false;
-    for (auto& t : tags_) t.entries.clear();
-    EnsureLoaded();
-    indexStale_ = false;
-    indexDirty_ = true;
-  } else if (loaded_) {
+  if (index_ == IndexState::Stale) {
+    LoadEntries();
+    IndexRebuilt();
+  } else if (InMemory()) {
     CatchUp();
   }
 }
@@ -212,19 +224,19 @@ void Table::SyncTags() {
 // table whose index file may not match its records; it is set before any
 // write that changes keys and cleared once the index file is written whole.
 void Table::MarkIndexPending() {
-  if (tags_.empty() || pendingOnDisk_ || dbf_->ReadOnly()) return;
+  if (tags_.empty() || pending_ == PendingMark::Set || dbf_->ReadOnly()) return;
   const unsigned char on = 1;
   if (plat::FaultHit(plat::Op::Write) || ::pwrite(dbf_->Fd(), &on, 1, kPendingFlagOffset) != 1)
     throw XBaseError("Cannot write " + dbf_->Path() + ": " + std::strerror(errno));
-  pendingOnDisk_ = true;
+  PendingSet();
 }
 
 void Table::ClearIndexPending() {
-  if (!pendingOnDisk_ || dbf_->ReadOnly()) return;
+  if (pending_ == PendingMark::Clear || dbf_->ReadOnly()) return;
   const unsigned char off = 0;
   if (plat::FaultHit(plat::Op::Write) || ::pwrite(dbf_->Fd(), &off, 1, kPendingFlagOffset) != 1)
     throw XBaseError("Cannot write " + dbf_->Path() + ": " + std::strerror(errno));
-  pendingOnDisk_ = false;
+  PendingCleared();
 }
 
 // After a failed pack or zap the file may hold anything between the old and
@@ -232,12 +244,8 @@ void Table::ClearIndexPending() {
 // from what the file holds before they are used or written.
 void Table::Invalidate() {
   Unposition();
-  loaded_ = false;
-  for (auto& t : tags_) t.entries.clear();
-  indexStale_ = !tags_.empty();
-  dataDirty_ = true;
-  walker_.reset();
-  walkerSynced_ = false;
+  if (!tags_.empty()) IndexUntrusted();
+  HeaderChanged();
 }
 
 // Records another program appended since the tags were loaded join them.
@@ -245,15 +253,14 @@ void Table::CatchUp() {
   uint32_t count = dbf_->RecordCount();
   if (count == indexedCount_) return;
   if (count < indexedCount_) {
-    loaded_ = false;
-    EnsureLoaded();
-    indexDirty_ = true;
+    LoadEntries();
+    IndexRebuilt();
     return;
   }
   ForEachRecord(*dbf_, indexedCount_ + 1, count,
                 [&](uint32_t r, const std::string& rec) { UpdateKeys(r, nullptr, &rec); });
   indexedCount_ = count;
-  indexDirty_ = true;
+  IndexChanged();
 }
 
 void Table::UpdateKeys(uint32_t recno, const std::string* oldRec, const std::string* newRec) {
@@ -291,8 +298,7 @@ void Table::WriteIndex() {
     }
     data.push_back(std::move(d));
   }
-  walker_.reset();
-  walkerSynced_ = false;
+  ResetWalker(WalkerReset::Dropped);  // it may read the index file
   cdx_.reset();
   if (::access(cdxPath_.c_str(), F_OK) != 0) {
     int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(cdxPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
@@ -341,43 +347,37 @@ void Table::AddTags(const std::vector<TagSpec>& specs) {
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   SyncTags();
   EnsureLoaded();
-  uint32_t count = loaded_ ? indexedCount_ : dbf_->RecordCount();
+  uint32_t count = InMemory() ? indexedCount_ : dbf_->RecordCount();
+  ResetWalker(WalkerReset::Dropped);  // tags_ grows: what it walks may move
   for (auto& t : fresh) {
     BuildEntries(t, count);
-    anyDeletedDep_ = anyDeletedDep_ || t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted());
     tags_.push_back(std::move(t));
   }
-  if (!loaded_) {
+  if (index_ == IndexState::NotLoaded) {  // there were no tags
     indexedCount_ = count;
-    loaded_ = true;
+    IndexLoaded();
   }
-  walker_.reset();
-  walkerSynced_ = false;
-  indexDirty_ = true;
+  IndexChanged();
   if (dbf_->IndexFlag()) MarkIndexPending();
   WriteIndex();
-  indexDirty_ = false;
+  IndexWritten();
   ClearIndexPending();
   if (!dbf_->IndexFlag()) dbf_->SetIndexFlag(true);
   // Back to reading the file.
-  loaded_ = false;
-  for (auto& t : tags_) t.entries.clear();
+  IndexUnloaded();
 }
 
 std::unique_ptr<Table::Walker> Table::MakeWalker(int tag) {
-  if (indexStale_) SyncTags();
+  if (index_ == IndexState::Stale) SyncTags();
   Tag& t = tags_.at(static_cast<size_t>(tag));
-  if (loaded_) return std::make_unique<VectorWalker>(&t.entries, t.header.unique);
+  if (InMemory()) return std::make_unique<VectorWalker>(&t.entries, t.header.unique);
   if (!cdx_) throw XBaseError("The index of " + dbf_->Path() + " is not open");
   return std::make_unique<CursorWalker>(cdx_->OpenCursor(t.fileIndex), *dbf_);
 }
 
 Table::Walker& Table::CurrentWalker() {
   if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
-  if (!walker_) {
-    walker_ = MakeWalker(selected_);
-    walkerSynced_ = false;
-  }
+  if (walkerState_ == WalkerState::None) WalkerMade(MakeWalker(selected_));
   return *walker_;
 }
 

@@ -44,18 +44,18 @@ bool OtherHoldsLock(int fd) {
 }  // namespace table_detail
 
 bool Table::LockFile() {
-  if (locked_) return true;
+  if (lock_ == LockState::Locked) return true;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only and cannot be locked");
   if (plat::FaultHit(plat::Op::Lock) || SetLockRegion(dbf_->Fd(), F_WRLCK) != 0) {
     if (errno == EACCES || errno == EAGAIN) return false;
     throw XBaseError("Cannot lock " + dbf_->Path() + ": " + std::strerror(errno));
   }
-  locked_ = true;
+  LockTaken();
   return true;
 }
 
 void Table::Unlock() {
-  if (!locked_) return;
+  if (lock_ == LockState::Unlocked) return;
   // Others see our changes before they can take the lock.
   try {
     Flush();
@@ -68,7 +68,7 @@ void Table::Unlock() {
 
 void Table::ReleaseLock() {
   SetLockRegion(dbf_->Fd(), F_UNLCK);
-  locked_ = false;
+  LockReleased();
 }
 
 }  // namespace xbase

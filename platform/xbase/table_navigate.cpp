@@ -12,8 +12,7 @@ namespace xbase {
 void Table::Unposition() {
   recno_ = 0;
   rec_.clear();
-  keyKnown_ = false;
-  walkerSynced_ = false;
+  ResetWalker(WalkerReset::Moved);
 }
 
 bool Table::LoadRecord(uint32_t recno) {
@@ -97,8 +96,7 @@ bool Table::Settle(Walker& w, bool ok, bool forward, const std::string* key) {
                          ", which the table does not hold");
     } else if (!Dbf::IsDeleted(rec_)) {
       curKey_ = w.Key();
-      keyKnown_ = true;
-      walkerSynced_ = true;
+      WalkerOnCurrent();
       return true;
     }
     ok = stored ? w.Next() : w.Prev();
@@ -108,12 +106,12 @@ bool Table::Settle(Walker& w, bool ok, bool forward, const std::string* key) {
 }
 
 bool Table::SyncWalker(Walker& w, bool& exact) {
-  const Tag& t = tags_[static_cast<size_t>(selected_)];
-  if (!keyKnown_) {
-    curKey_ = KeyFor(t, rec_, recno_);
-    keyKnown_ = true;
-  }
-  return w.Locate(curKey_, recno_, exact);
+  return w.Locate(CurrentKey(), recno_, exact);
+}
+
+const std::string& Table::CurrentKey() {
+  if (!curKey_) curKey_ = KeyFor(tags_[static_cast<size_t>(selected_)], rec_, recno_);
+  return *curKey_;
 }
 
 bool Table::StepTag(bool forward) {
@@ -121,7 +119,7 @@ bool Table::StepTag(bool forward) {
   Walker& w = CurrentWalker();
   bool stored = StoredForward(forward, tags_[static_cast<size_t>(selected_)].header.descending);
   bool ok;
-  if (walkerSynced_) {
+  if (walkerState_ == WalkerState::Synced) {
     ok = stored ? w.Next() : w.Prev();
   } else {
     bool exact = false;
@@ -160,8 +158,7 @@ bool Table::Skip(long n) {
 }
 
 bool Table::Go(uint32_t recno) {
-  keyKnown_ = false;
-  walkerSynced_ = false;
+  ResetWalker(WalkerReset::Moved);
   if (recno == 0 || recno > dbf_->RecordCount() || !LoadRecord(recno)) {
     Unposition();
     return false;
@@ -224,13 +221,9 @@ bool Table::SeekNext(std::string_view key) {
   if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
   std::string k = TextSeekKey(key);
   if (recno_ != 0) {
-    if (!keyKnown_) {
-      curKey_ = KeyFor(tags_[static_cast<size_t>(selected_)], rec_, recno_);
-      keyKnown_ = true;
-    }
-    if (KeyMatches(curKey_, k)) {
+    if (KeyMatches(CurrentKey(), k)) {
       if (!StepTag(true)) return false;
-      if (KeyMatches(curKey_, k)) return true;
+      if (KeyMatches(CurrentKey(), k)) return true;
       Unposition();
       return false;
     }
@@ -242,13 +235,9 @@ bool Table::SeekNextDouble(double key) {
   if (selected_ < 0) throw XBaseError("No tag is selected on " + dbf_->Path());
   std::string k = NumericSeekKey(key);
   if (recno_ != 0) {
-    if (!keyKnown_) {
-      curKey_ = KeyFor(tags_[static_cast<size_t>(selected_)], rec_, recno_);
-      keyKnown_ = true;
-    }
-    if (curKey_ == k) {
+    if (CurrentKey() == k) {
       if (!StepTag(true)) return false;
-      if (curKey_ == k) return true;
+      if (CurrentKey() == k) return true;
       Unposition();
       return false;
     }

@@ -36,8 +36,8 @@ void Table::OpenIndexRecovering() {
   if (plat::FaultHit(plat::Op::Read) || ::pread(dbf_->Fd(), &flag, 1, kPendingFlagOffset) != 1)
     throw XBaseError("Cannot read " + dbfPath + ": " + std::strerror(errno));
   if ((flag != 0 || rebuild) && !tags_.empty()) {
-    indexStale_ = true;
-    pendingOnDisk_ = true;
+    IndexUntrusted();
+    PendingSet();
   }
 }
 
@@ -71,7 +71,6 @@ void Table::RecoverRemove() {
 void Table::UseTagDefinitions(const std::vector<CdxTagHeader>& defs) {
   cdx_.reset();
   tags_.clear();
-  anyDeletedDep_ = false;
   // Keep counting changes from where the damaged file stands.
   unsigned char c[4] = {0, 0, 0, 0};
   const int fd = ::open(cdxPath_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -87,7 +86,6 @@ void Table::UseTagDefinitions(const std::vector<CdxTagHeader>& defs) {
     h.machineCollation = true;
     h.collation.clear();
     Tag t = MakeTag(h);
-    anyDeletedDep_ = anyDeletedDep_ || t.expr.UsesDeleted() || (t.filter && t.filter->UsesDeleted());
     tags_.push_back(std::move(t));
   }
 }

@@ -22,46 +22,46 @@ void Table::Replace(int field, std::string_view text) {
 // Writes the current record anew; its keys are updated in every loaded tag
 // when the change can move them.
 void Table::RewriteCurrent(std::string newRec, bool keysMayChange) {
-  const bool keys = loaded_ && keysMayChange;
+  const bool keys = InMemory() && keysMayChange;
   if (keys) MarkIndexPending();
   dbf_->WriteRecord(recno_, newRec);
   if (keys) {
     UpdateKeys(recno_, &rec_, &newRec);
-    indexDirty_ = true;
+    IndexChanged();
   }
   rec_ = std::move(newRec);
-  dataDirty_ = true;
-  keyKnown_ = false;
-  walkerSynced_ = false;
+  HeaderChanged();
+  ResetWalker(WalkerReset::Moved);
 }
 
 void Table::AppendBlank() {
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   EnsureLoaded();
   std::string blank = dbf_->BlankRecord();
-  if (loaded_) MarkIndexPending();
+  const bool keys = InMemory();
+  if (keys) MarkIndexPending();
   uint32_t r = dbf_->AppendRecord(blank);
-  if (loaded_) {
+  if (keys) {
     if (r > indexedCount_ + 1) CatchUp();
     UpdateKeys(r, nullptr, &blank);
     indexedCount_ = std::max(indexedCount_, r);
-    indexDirty_ = true;
+    IndexChanged();
   }
   rec_ = std::move(blank);
   recno_ = r;
-  dataDirty_ = true;
-  keyKnown_ = false;
-  walkerSynced_ = false;
+  HeaderChanged();
+  ResetWalker(WalkerReset::Moved);
 }
 
 void Table::Delete() {
   if (recno_ == 0) throw XBaseError("No current record in " + dbf_->Path());
   if (Dbf::IsDeleted(rec_)) return;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
-  if (anyDeletedDep_) EnsureLoaded();
+  const bool keysMayChange = AnyTagUsesDeleted();
+  if (keysMayChange) EnsureLoaded();
   std::string newRec = rec_;
   newRec[0] = '*';
-  RewriteCurrent(std::move(newRec), anyDeletedDep_);
+  RewriteCurrent(std::move(newRec), keysMayChange);
 }
 
 void Table::Pack() {
@@ -87,7 +87,7 @@ void Table::Zap(uint32_t first, uint32_t last) {
 void Table::RemoveWhere(const std::function<bool(uint32_t, const std::string&)>& drop) {
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only");
   CheckIndexWritable();
-  const bool tookLock = !locked_;
+  const bool tookLock = lock_ == LockState::Unlocked;
   if (tookLock && !LockFile()) throw XBaseError("The table " + dbf_->Path() + " is locked by another program");
   try {
     MarkIndexPending();
@@ -113,23 +113,22 @@ void Table::RemoveWhere(const std::function<bool(uint32_t, const std::string&)>&
 
 void Table::Flush() {
   if (!dbf_) return;  // a table whose open failed
-  if (dataDirty_) {
+  if (header_ == HeaderState::Changed) {
     dbf_->Flush();
-    dataDirty_ = false;
+    HeaderWritten();
   }
   if (dbf_->ReadOnly()) return;  // nothing to write; rebuilt tags stay in memory
-  if (indexStale_) SyncTags();
-  if (loaded_) {
+  if (index_ == IndexState::Stale) SyncTags();
+  if (InMemory()) {
     CatchUp();
     // A failed write leaves the index dirty (and the table marked), so the
     // next flush writes it whole again.
-    if (indexDirty_) WriteIndex();
-    indexDirty_ = false;
+    if (index_ == IndexState::Dirty) {
+      WriteIndex();
+      IndexWritten();
+    }
     ClearIndexPending();
-    loaded_ = false;
-    for (auto& t : tags_) t.entries.clear();
-    walker_.reset();
-    walkerSynced_ = false;
+    IndexUnloaded();
   }
 }
 
