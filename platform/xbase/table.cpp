@@ -1,12 +1,8 @@
 #include "platform/xbase/table.h"
 
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <strings.h>
-#include <unistd.h>
 
-#include "platform/fault.h"
+#include "platform/os.h"
 #include "platform/xbase/error.h"
 #include "platform/xbase/table_internal.h"
 
@@ -70,9 +66,10 @@ std::unique_ptr<Table> Table::Create(const std::string& basePath, const std::vec
     if (!tags.empty()) t->AddTags(tags);
   } catch (...) {
     t.reset();
-    if (!plat::FaultHit(plat::Op::Delete)) ::unlink(dbfPath.c_str());
-    if (!plat::FaultHit(plat::Op::Delete)) ::unlink((basePath + ".cdx").c_str());
-    if (!plat::FaultHit(plat::Op::Delete)) ::unlink((basePath + ".fpt").c_str());
+    auto& os = plat::os::Os();
+    os.Remove(dbfPath);
+    os.Remove(basePath + ".cdx");
+    os.Remove(basePath + ".fpt");
     throw;
   }
   return t;
@@ -120,8 +117,7 @@ void Table::OpenIndex() {
 
 int Table::FindTag(std::string_view name) const {
   for (size_t i = 0; i < tags_.size(); ++i)
-    if (tags_[i].header.name.size() == name.size() &&
-        ::strncasecmp(tags_[i].header.name.data(), name.data(), name.size()) == 0)
+    if (EqualNoCase(tags_[i].header.name, name))
       return static_cast<int>(i);
   return -1;
 }

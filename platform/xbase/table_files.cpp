@@ -1,26 +1,56 @@
 // Finding a table's files whatever their letter case, and the tag
 // definitions kept beside an index while it is rewritten.
-#include <dirent.h>
-#include <fcntl.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <atomic>
+#include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <random>
 
-#include "platform/fault.h"
+#include "platform/os.h"
 #include "platform/xbase/error.h"
-#include "platform/xbase/io.h"
 #include "platform/xbase/table_internal.h"
 
 namespace xbase {
 
+namespace os = plat::os;
+
 namespace table_detail {
 
+namespace {
+
+size_t LastSeparator(const std::string& path) {
+  return os::kWindowsNames ? path.find_last_of("\\/") : path.rfind('/');
+}
+
+bool IsPlainFile(const std::string& path) {
+  os::FileInfo info;
+  return os::Os().Stat(path, true, &info) && info.kind == os::Kind::Plain;
+}
+
+// A name no other writer picks: two programs may write the same table's
+// index at once.
+std::string FreshName(const std::string& path) {
+  static std::atomic<uint64_t> serial{0};
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  uint64_t bits = random() ^ (serial.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+  std::string name = path + ".";
+  for (int i = 0; i < 8; ++i, bits /= sizeof kChars - 1) name += kChars[bits % (sizeof kChars - 1)];
+  return name;
+}
+
+}  // namespace
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x != y && !(x < 0x80 && y < 0x80 && std::tolower(x) == std::tolower(y))) return false;
+  }
+  return true;
+}
+
 std::string Stem(const std::string& path) {
-  size_t slash = path.rfind('/');
+  size_t slash = LastSeparator(path);
   size_t dot = path.rfind('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
   return path.substr(0, dot);
@@ -45,38 +75,40 @@ void SaveTagDefinitions(const std::string& path, const std::vector<CdxTagHeader>
   out += "end\n";
   // Through a new file and a rename: the one already there may be all that
   // describes an index left torn by an earlier write.
-  // A name of its own: two programs may write the same table's index.
-  std::string fresh = path + ".XXXXXX";
-  const int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::mkostemp(fresh.data(), O_CLOEXEC);
-  if (fd < 0) throw XBaseError("Cannot create " + fresh + ": " + std::strerror(errno));
-  ::fchmod(fd, 0644);
+  std::unique_ptr<os::File> file;
+  std::string fresh;
+  for (int attempt = 0; !file; ++attempt) {
+    fresh = FreshName(path);
+    file = os::Os().Open(fresh, os::OpenRequest{.access = os::Access::Write, .disposition = os::Disposition::CreateNew});
+    if (!file && (os::LastError().kind != os::Fail::Exists || attempt == 16))
+      throw XBaseError("Cannot create " + fresh + ": " + os::LastError().text);
+  }
   // Durable, bytes and name, before the index is rewritten: it is what a
   // power cut in the middle of that rewrite leaves to rebuild from.
-  bool ok = !plat::FaultHit(plat::Op::Write) && ::write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
-  if (ok && (plat::FaultHit(plat::Op::Flush) || ::fsync(fd) != 0)) ok = false;
-  int err = errno;
-  ::close(fd);
-  if (ok && (plat::FaultHit(plat::Op::Rename) || ::rename(fresh.c_str(), path.c_str()) != 0)) {
-    ok = false;
-    err = errno;
+  if (!file->Write(out.data(), out.size()) || !file->Sync() || !file->Close() ||
+      !os::Os().RenameReplace(fresh, path)) {
+    const std::string why = os::LastError().text;
+    file.reset();
+    os::Os().Remove(fresh);
+    throw XBaseError("Cannot write " + path + ": " + why);
   }
-  if (!ok) {
-    ::unlink(fresh.c_str());
-    throw XBaseError("Cannot write " + path + ": " + std::strerror(err));
-  }
-  io::SyncFolderOf(path);
+  // A folder we may enter but not read cannot be synced; nothing better to do.
+  if (!os::Os().SyncFolder(os::FolderOf(path)) && os::LastError().kind != os::Fail::Denied)
+    throw XBaseError("Cannot flush the folder of " + path + ": " + os::LastError().text);
 }
 
 // False when there is no whole definitions file.
 bool LoadTagDefinitions(const std::string& path, std::vector<CdxTagHeader>& headers) {
   std::string text;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return false;
+  auto file = os::Os().Open(path, os::OpenRequest{.plainOnly = true, .noFollow = true});
+  if (!file) return false;
   char buf[4096];
-  ssize_t got;
-  while ((got = ::read(fd, buf, sizeof buf)) > 0 && text.size() < (1u << 20)) text.append(buf, static_cast<size_t>(got));
-  ::close(fd);
-  if (got < 0 || text.compare(0, sizeof kTagsMagic - 1, kTagsMagic) != 0) return false;
+  size_t got = 0;
+  do {
+    if (!file->Read(buf, sizeof buf, &got)) return false;
+    text.append(buf, got);
+  } while (got > 0 && text.size() < (1u << 20));
+  if (text.compare(0, sizeof kTagsMagic - 1, kTagsMagic) != 0) return false;
   size_t pos = sizeof kTagsMagic - 1;
   headers.clear();
   while (pos < text.size()) {
@@ -103,25 +135,21 @@ bool LoadTagDefinitions(const std::string& path, std::vector<CdxTagHeader>& head
 
 }  // namespace table_detail
 
+using namespace table_detail;
+
 std::string FindFileNoCase(const std::string& base, const std::string& ext) {
-  size_t slash = base.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : base.substr(0, slash));
-  std::string name = (slash == std::string::npos ? base : base.substr(slash + 1)) + ext;
-  auto join = [&](const std::string& n) {
-    return slash == std::string::npos ? n : (slash == 0 ? "/" + n : dir + "/" + n);
-  };
-  struct stat st {};
-  if (::stat(join(name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) return join(name);
-  DIR* d = ::opendir(dir.c_str());
-  if (!d) return {};
+  const size_t cut = LastSeparator(base);
+  const std::string prefix = cut == std::string::npos ? std::string() : base.substr(0, cut + 1);
+  const std::string name = base.substr(prefix.size()) + ext;
+  if (IsPlainFile(prefix + name)) return prefix + name;
+  std::vector<std::string> names;
+  if (!os::Os().ListFolder(os::FolderOf(base), &names)) return {};
   std::string best;
-  while (dirent* e = ::readdir(d)) {
-    if (::strcasecmp(e->d_name, name.c_str()) != 0) continue;
-    if (::stat(join(e->d_name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (best.empty() || best > e->d_name) best = e->d_name;
+  for (const auto& n : names) {
+    if (!EqualNoCase(n, name) || !IsPlainFile(prefix + n)) continue;
+    if (best.empty() || best > n) best = n;
   }
-  ::closedir(d);
-  return best.empty() ? std::string() : join(best);
+  return best.empty() ? std::string() : prefix + best;
 }
 
 }  // namespace xbase

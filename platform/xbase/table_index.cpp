@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/fault.h"
+#include "platform/os.h"
 #include "platform/xbase/error.h"
 #include "platform/xbase/table_internal.h"
 
@@ -220,9 +221,9 @@ void Table::SyncTags() {
   }
 }
 
-// The header byte that dBase IV uses for an incomplete transaction marks a
-// table whose index file may not match its records; it is set before any
-// write that changes keys and cleared once the index file is written whole.
+// The header byte for an incomplete transaction marks a table whose index
+// file may not match its records; it is set before any write that changes
+// keys and cleared once the index file is written whole.
 void Table::MarkIndexPending() {
   if (tags_.empty() || pending_ == PendingMark::Set || dbf_->ReadOnly()) return;
   const unsigned char on = 1;
@@ -300,18 +301,19 @@ void Table::WriteIndex() {
   }
   ResetWalker(WalkerReset::Dropped);  // it may read the index file
   cdx_.reset();
-  if (::access(cdxPath_.c_str(), F_OK) != 0) {
-    int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(cdxPath_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) throw XBaseError("Cannot create " + cdxPath_ + ": " + std::strerror(errno));
-    ::close(fd);
-  }
+  auto& os = plat::os::Os();
+  plat::os::FileInfo info;
+  if (!os.Stat(cdxPath_, true, &info) &&
+      !os.Open(cdxPath_, plat::os::OpenRequest{.access = plat::os::Access::Write,
+                                                .disposition = plat::os::Disposition::CreateOrOpen}))
+    throw XBaseError("Cannot create " + cdxPath_ + ": " + plat::os::LastError().text);
   std::vector<CdxTagHeader> defs;
   for (const auto& t : tags_) defs.push_back(t.header);
   const std::string tagsPath = TagsPathFor(cdxPath_);
   SaveTagDefinitions(tagsPath, defs);
   WriteCdx(cdxPath_, data, counter_ + 1);
   // Left behind it does no harm: it is read only when the index is not.
-  if (!plat::FaultHit(plat::Op::Delete)) ::unlink(tagsPath.c_str());
+  os.Remove(tagsPath);
   cdx_ = CdxFile::Open(cdxPath_);
   counter_ = cdx_->ChangeCounter();
   for (auto& t : tags_) {

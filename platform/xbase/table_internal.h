@@ -2,6 +2,7 @@
 // What the files making up Table share among themselves; not for its callers.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/xbase/table.h"
@@ -10,9 +11,11 @@ namespace xbase {
 
 namespace table_detail {
 
-// The table header byte that dBase IV uses for an incomplete transaction.
+// The table header byte that marks an incomplete transaction.
 constexpr int64_t kPendingFlagOffset = 14;
 
+// Equal but for the letter case of ASCII letters.
+bool EqualNoCase(std::string_view a, std::string_view b);
 // path without its extension.
 std::string Stem(const std::string& path);
 void CheckTagName(const std::string& name);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/fault.h"
+#include "platform/os.h"
 #include "platform/xbase/error.h"
 #include "platform/xbase/table_internal.h"
 #include "platform/xbase/undo.h"
@@ -47,7 +48,8 @@ void Table::OpenIndexRecovering() {
 // undo file is then left alone (and not even read, it may be in the making).
 void Table::RecoverRemove() {
   const std::string undo = UndoPathFor(dbf_->Path());
-  if (::access(undo.c_str(), F_OK) != 0) return;
+  plat::os::FileInfo info;
+  if (!plat::os::Os().Stat(undo, true, &info)) return;
   if (dbf_->ReadOnly()) {
     // A read-only handle cannot take the lock; it can see whether one is held.
     if (OtherHoldsLock(dbf_->Fd())) return;
@@ -73,10 +75,9 @@ void Table::UseTagDefinitions(const std::vector<CdxTagHeader>& defs) {
   tags_.clear();
   // Keep counting changes from where the damaged file stands.
   unsigned char c[4] = {0, 0, 0, 0};
-  const int fd = ::open(cdxPath_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd >= 0) {
-    if (::pread(fd, c, 4, 8) != 4) std::memset(c, 0, 4);
-    ::close(fd);
+  if (auto file = plat::os::Os().Open(cdxPath_, plat::os::OpenRequest{.plainOnly = true})) {
+    size_t got = 0;
+    if (!file->ReadAt(8, c, 4, &got) || got != 4) std::memset(c, 0, 4);
   }
   counter_ = (uint32_t{c[0]} << 24) | (uint32_t{c[1]} << 16) | (uint32_t{c[2]} << 8) | c[3];
   for (CdxTagHeader h : defs) {
