@@ -1,13 +1,8 @@
 // The tags' entries in memory while the table changes, writing them to the
 // index file, and the walkers over a tag's order.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
-#include "platform/fault.h"
 #include "platform/os.h"
 #include "platform/xbase/error.h"
 #include "platform/xbase/table_internal.h"
@@ -227,16 +222,16 @@ void Table::SyncTags() {
 void Table::MarkIndexPending() {
   if (tags_.empty() || pending_ == PendingMark::Set || dbf_->ReadOnly()) return;
   const unsigned char on = 1;
-  if (plat::FaultHit(plat::Op::Write) || ::pwrite(dbf_->Fd(), &on, 1, kPendingFlagOffset) != 1)
-    throw XBaseError("Cannot write " + dbf_->Path() + ": " + std::strerror(errno));
+  if (!dbf_->Handle().WriteAt(kPendingFlagOffset, &on, 1))
+    throw XBaseError("Cannot write " + dbf_->Path() + ": " + plat::os::LastError().text);
   PendingSet();
 }
 
 void Table::ClearIndexPending() {
   if (pending_ == PendingMark::Clear || dbf_->ReadOnly()) return;
   const unsigned char off = 0;
-  if (plat::FaultHit(plat::Op::Write) || ::pwrite(dbf_->Fd(), &off, 1, kPendingFlagOffset) != 1)
-    throw XBaseError("Cannot write " + dbf_->Path() + ": " + std::strerror(errno));
+  if (!dbf_->Handle().WriteAt(kPendingFlagOffset, &off, 1))
+    throw XBaseError("Cannot write " + dbf_->Path() + ": " + plat::os::LastError().text);
   PendingCleared();
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/os.h"
 #include "platform/xbase/table.h"
 
 namespace xbase {
@@ -27,7 +28,7 @@ void SaveTagDefinitions(const std::string& path, const std::vector<CdxTagHeader>
 bool LoadTagDefinitions(const std::string& path, std::vector<CdxTagHeader>& headers);
 
 // Whether another open of the table holds its lock (also on a read-only fd).
-bool OtherHoldsLock(int fd);
+bool OtherHoldsLock(plat::os::File& table);
 
 }  // namespace table_detail
 

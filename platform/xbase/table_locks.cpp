@@ -1,44 +1,19 @@
-// The whole-table lock.
-#include <fcntl.h>
-
-#include <cerrno>
-#include <cstring>
-
-#include "platform/fault.h"
+// The whole-table lock: every lock byte of the table at once, so it conflicts
+// with every record lock and with other whole-table locks.
+#include "platform/os.h"
 #include "platform/xbase/error.h"
 #include "platform/xbase/table_internal.h"
 
 namespace xbase {
 
-namespace {
-
-// FoxPro's convention: lock bytes count down from 0x7FFFFFFE (record n at
-// 0x7FFFFFFE - n); the whole-table lock covers that entire area, so it
-// conflicts with every record lock and with other whole-table locks.
-constexpr off_t kLockStart = 0x40000000;
-constexpr off_t kLockLength = 0x3FFFFFFF;  // up to and including 0x7FFFFFFE
-
-// Sets (F_WRLCK) or clears (F_UNLCK) the whole-table lock; fcntl's result.
-int SetLockRegion(int fd, short type) {
-  struct flock fl {};
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockStart;
-  fl.l_len = kLockLength;
-  return ::fcntl(fd, F_OFD_SETLK, &fl);
-}
-
-}  // namespace
+namespace os = plat::os;
 
 namespace table_detail {
 
-bool OtherHoldsLock(int fd) {
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockStart;
-  fl.l_len = kLockLength;
-  return ::fcntl(fd, F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK;
+bool OtherHoldsLock(os::File& table) {
+  bool held = false;
+  // Unsure counts as held: the caller then leaves the table alone.
+  return !table.OthersHold(os::kTableLockStart, os::kTableLockLength, &held) || held;
 }
 
 }  // namespace table_detail
@@ -46,9 +21,9 @@ bool OtherHoldsLock(int fd) {
 bool Table::LockFile() {
   if (lock_ == LockState::Locked) return true;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only and cannot be locked");
-  if (plat::FaultHit(plat::Op::Lock) || SetLockRegion(dbf_->Fd(), F_WRLCK) != 0) {
-    if (errno == EACCES || errno == EAGAIN) return false;
-    throw XBaseError("Cannot lock " + dbf_->Path() + ": " + std::strerror(errno));
+  if (!dbf_->Handle().TryLock(os::kTableLockStart, os::kTableLockLength, os::LockKind::Exclusive)) {
+    if (os::LastError().kind == os::Fail::Busy) return false;
+    throw XBaseError("Cannot lock " + dbf_->Path() + ": " + os::LastError().text);
   }
   LockTaken();
   return true;
@@ -67,7 +42,7 @@ void Table::Unlock() {
 }
 
 void Table::ReleaseLock() {
-  SetLockRegion(dbf_->Fd(), F_UNLCK);
+  dbf_->Handle().Unlock(os::kTableLockStart, os::kTableLockLength);
   LockReleased();
 }
 

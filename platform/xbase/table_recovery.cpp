@@ -1,12 +1,7 @@
 // Putting a table right at open: a remove left half done, an index that
 // cannot be read or did not get a change.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
-#include "platform/fault.h"
 #include "platform/os.h"
 #include "platform/xbase/error.h"
 #include "platform/xbase/table_internal.h"
@@ -34,8 +29,10 @@ void Table::OpenIndexRecovering() {
     rebuild = true;
   }
   unsigned char flag = 0;
-  if (plat::FaultHit(plat::Op::Read) || ::pread(dbf_->Fd(), &flag, 1, kPendingFlagOffset) != 1)
-    throw XBaseError("Cannot read " + dbfPath + ": " + std::strerror(errno));
+  size_t got = 0;
+  if (!dbf_->Handle().ReadAt(kPendingFlagOffset, &flag, 1, &got))
+    throw XBaseError("Cannot read " + dbfPath + ": " + plat::os::LastError().text);
+  if (got != 1) throw XBaseError("Unexpected end of file in " + dbfPath);
   if ((flag != 0 || rebuild) && !tags_.empty()) {
     IndexUntrusted();
     PendingSet();
@@ -52,7 +49,7 @@ void Table::RecoverRemove() {
   if (!plat::os::Os().Stat(undo, true, &info)) return;
   if (dbf_->ReadOnly()) {
     // A read-only handle cannot take the lock; it can see whether one is held.
-    if (OtherHoldsLock(dbf_->Fd())) return;
+    if (OtherHoldsLock(dbf_->Handle())) return;
     if (CheckUndo(undo) == UndoState::Ready)
       throw XBaseError("The table " + dbf_->Path() +
                        " was left half way through removing records; it is put right when opened with write access");
