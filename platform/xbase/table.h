@@ -108,7 +108,7 @@ class Table {
   // Whole-table lock; false (without waiting) when another holds it.
   bool LockFile();
   void Unlock();
-  bool Locked() const { return locked_; }
+  bool Locked() const { return lock_ == LockState::Locked; }
 
   // Every entry of a tag in tag order (descending walked backwards, unique
   // keys once), records marked deleted included; for checks and dumps.
@@ -127,8 +127,50 @@ class Table {
   class CursorWalker;
   class VectorWalker;
 
+  // Where the tags' entries come from.
+  enum class IndexState {
+    NotLoaded,  // read from the index file as needed
+    Loaded,     // held in memory, as the index file has them
+    Dirty,      // held in memory, changed since the index file was written
+    Stale,      // neither memory nor the index file is to be trusted: rebuilt from the records before use
+  };
+  // The table header's mark that an index change is under way.
+  enum class PendingMark { Clear, Set };
+  // The header's record count and date.
+  enum class HeaderState { Written, Changed };
+  enum class LockState { Unlocked, Locked };
+  // The selected tag's walker against the current record.
+  enum class WalkerState {
+    None,       // none (or what it walked is gone)
+    NeedsSeek,  // made, but not on the current record's entry
+    Synced,     // on the current record's entry
+  };
+
+  // Transitions; each checks the state it leaves (see table_state.cpp).
+  void IndexLoaded();     // NotLoaded -> Loaded
+  void IndexChanged();    // Loaded, Dirty -> Dirty
+  void IndexRebuilt();    // Loaded, Dirty, Stale -> Dirty, from the records
+  void IndexWritten();    // Dirty -> Loaded
+  void IndexUnloaded();   // Loaded -> NotLoaded
+  void IndexUntrusted();  // any -> Stale
+  void PendingSet();      // Clear -> Set
+  void PendingCleared();  // Set -> Clear
+  void HeaderChanged();   // any -> Changed
+  void HeaderWritten();   // Changed -> Written
+  void LockTaken();       // Unlocked -> Locked
+  void LockReleased();    // Locked -> Unlocked
+  void WalkerMade(std::unique_ptr<Walker> w);  // None -> NeedsSeek
+  void WalkerOnCurrent();                      // NeedsSeek, Synced -> Synced
+  // The one reset of the walker: what it walks is going (Dropped: any ->
+  // None), or the current record changed without it (Moved: Synced ->
+  // NeedsSeek, and the current key is unknown).
+  enum class WalkerReset { Moved, Dropped };
+  void ResetWalker(WalkerReset how);
+  bool InMemory() const { return index_ == IndexState::Loaded || index_ == IndexState::Dirty; }
+
   Table() = default;
   void OpenIndex();
+  void OpenIndexRecovering();
   void RemoveWhere(const std::function<bool(uint32_t, const std::string&)>& drop);
   void UseTagDefinitions(const std::vector<CdxTagHeader>& defs);
   void RecoverRemove();
@@ -138,6 +180,9 @@ class Table {
   std::string KeyFor(const Tag& t, const std::string& rec, uint32_t recno) const;
   void CheckIndexWritable() const;
   void EnsureLoaded();
+  void LoadEntries();
+  bool AnyTagUsesDeleted() const;
+  const std::string& CurrentKey();
   void BuildEntries(Tag& t, uint32_t count);
   void CatchUp();
   void UpdateKeys(uint32_t recno, const std::string* oldRec, const std::string* newRec);
@@ -165,21 +210,18 @@ class Table {
   uint32_t counter_ = 0;
   std::vector<Tag> tags_;
   int selected_ = -1;
-  bool loaded_ = false;        // tags held in memory
-  bool indexDirty_ = false;    // memory differs from the index file
-  bool dataDirty_ = false;     // header date/count to write
+  IndexState index_ = IndexState::NotLoaded;
   uint32_t indexedCount_ = 0;  // records the in-memory tags cover
-  bool anyDeletedDep_ = false;
-  bool indexStale_ = false;     // neither memory nor the index file is to be trusted: rebuild from the records
-  bool pendingOnDisk_ = false;  // the table's header says an index change is under way
-  bool locked_ = false;
+  PendingMark pending_ = PendingMark::Clear;
+  HeaderState header_ = HeaderState::Written;
+  LockState lock_ = LockState::Unlocked;
 
   uint32_t recno_ = 0;
   std::string rec_;
-  std::string curKey_;  // stored key of the current record in the selected tag
-  bool keyKnown_ = false;
+  // Stored key of the current record in the selected tag, once known.
+  std::optional<std::string> curKey_;
   std::unique_ptr<Walker> walker_;
-  bool walkerSynced_ = false;
+  WalkerState walkerState_ = WalkerState::None;
 };
 
 }  // namespace xbase

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -585,6 +586,33 @@ TEST(XbaseTableFiles, NamesAreFoundRegardlessOfCase) {
   t->SelectTag(0);
   EXPECT_TRUE(t->Top());
   EXPECT_FALSE(Table::Exists(dir / "Label"));
+}
+
+// Which file a table name finds: the exact name first, else the first (in
+// byte order) plain file matching it regardless of ASCII letter case.
+TEST(XbaseTableFiles, LookupPrefersExactPlainFiles) {
+  struct Case {
+    std::vector<std::string> files;  // a trailing "/" makes a folder
+    const char* base;
+    const char* ext;
+    const char* found;  // "" for none
+  } cases[] = {
+      {{"a.dbf", "A.DBF"}, "a", ".dbf", "a.dbf"},
+      {{"A.DBF", "a.DBF"}, "a", ".dbf", "A.DBF"},
+      {{"t.dbf/", "T.Dbf"}, "t", ".dbf", "T.Dbf"},
+      {{"t.dbf/"}, "t", ".dbf", ""},
+      {{"tt.dbf", "t.dbf.bak"}, "t", ".dbf", ""},
+      {{"\xc3\x84.DBF"}, "\xc3\xa4", ".dbf", ""},  // only ASCII letters fold
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    SCOPED_TRACE(c.files.front() + " for " + c.base);
+    for (const auto& f : c.files) {
+      if (f.back() == '/') ASSERT_TRUE(std::filesystem::create_directory(dir / f.substr(0, f.size() - 1)));
+      else WriteFile(dir / f, "x");
+    }
+    EXPECT_EQ(xbase::FindFileNoCase(dir / c.base, c.ext), *c.found ? dir / c.found : std::string());
+  }
 }
 
 TEST(XbaseTableFiles, IndexFlagWithoutIndexFileDoesNotOpen) {
