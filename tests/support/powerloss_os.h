@@ -20,7 +20,7 @@
 //   data kept     unsynced bytes kept, name changes lost
 //   mix 1..n      each unsynced sector, truncate and name change kept or
 //                 lost at random (seeded by the point, so runs repeat)
-// States equal to one already given are skipped.
+// A state equal to one already given for the same point is skipped.
 //
 // Limits: folders are not created or removed during an operation (the seam
 // has no call for it); files opened before the wrapper was installed are not
@@ -76,6 +76,9 @@ class PowerLossOs : public plat::os::Env {
   size_t Events() const;
   // The recorded changes up to point, one a line (for failure messages).
   std::string Describe(size_t point) const;
+  // Whether a recorded change begins so ("remove in/ORDER.TXT", "sync
+  // folder /out"): that the operation went through the seam at all.
+  bool Recorded(const std::string& change) const;
   // Hands every distinct crash state, point by point, to visit.
   CrashStats ForEachCrash(const CrashPlan& plan, const std::function<void(const CrashState&)>& visit) const;
   // Makes folder hold exactly state (files not in it removed, the others
@@ -135,6 +138,7 @@ class ScopedOs {
 // Runs op under root with the power-cut simulation installed, then, with the
 // OS's own Env back, writes every crash state into root and calls check on
 // it. op gets the simulation (for Events(), to note where its steps end).
+// Once a check fails, the states left are not checked.
 CrashStats SimulatePowerLoss(const std::string& root, const std::function<void(PowerLossOs&)>& op,
                              const std::function<void(const CrashState&, const PowerLossOs&)>& check,
                              const CrashPlan& plan = {});
