@@ -315,7 +315,7 @@ void PowerLossOs::Begin(const std::string& root) {
       e.path = rel;
       e.data = ReadWhole(entry.path());
       FileInfo info;
-      if (inner_.Stat(entry.path().string(), false, &info)) byId_[{info.device, info.id}] = e.inode;
+      if (inner_.Stat(entry.path().string(), false, &info) && info.id != 0) byId_[{info.device, info.id}] = e.inode;
       found.push_back(std::move(e));
     }
   }
@@ -352,7 +352,7 @@ bool PowerLossOs::Recorded(const std::string& change) const {
 
 int PowerLossOs::InodeOf(const std::string& rel, plat::os::File* open) {
   FileInfo info;
-  if (open && open->Info(&info)) {
+  if (open && open->Info(&info) && info.id != 0) {
     auto it = byId_.find({info.device, info.id});
     if (it != byId_.end()) return it->second;
   }
@@ -364,7 +364,7 @@ int PowerLossOs::InodeOf(const std::string& rel, plat::os::File* open) {
   e.inode = static_cast<int>(live_->inodes.size());
   e.path = rel;
   e.data = ReadWhole(fs::path(root_) / rel);
-  if (open && open->Info(&info)) byId_[{info.device, info.id}] = e.inode;
+  if (open && open->Info(&info) && info.id != 0) byId_[{info.device, info.id}] = e.inode;
   inode = e.inode;
   Record(std::move(e));
   return inode;
@@ -400,7 +400,7 @@ std::unique_ptr<plat::os::File> PowerLossOs::Open(const std::string& path, const
     e.kind = Event::Create;
     e.inode = static_cast<int>(live_->inodes.size());
     e.path = *rel;
-    if (known) byId_[{info.device, info.id}] = e.inode;
+    if (known && info.id != 0) byId_[{info.device, info.id}] = e.inode;
     tracked->Known(e.inode, generation_);
     Record(std::move(e));
   } else {
@@ -619,8 +619,9 @@ void PowerLossOs::Materialise(const CrashState& state, const std::string& folder
   const fs::path base(folder);
   for (const std::string& f : state.folders) fs::create_directories(base / f);
   std::vector<fs::path> extra;
+  // Links, FIFOs and devices a test made stay: the simulation knows only plain files.
   for (const auto& entry : fs::recursive_directory_iterator(base)) {
-    if (entry.is_directory() && !entry.is_symlink()) continue;
+    if (!entry.is_regular_file() || entry.is_symlink()) continue;
     if (!state.files.count(fs::relative(entry.path(), base).generic_string())) extra.push_back(entry.path());
   }
   for (const fs::path& p : extra) fs::remove(p);
