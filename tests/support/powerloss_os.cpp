@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -632,6 +633,11 @@ void PowerLossOs::Materialise(const CrashState& state, const std::string& folder
     out.write(bytes->data(), static_cast<std::streamsize>(bytes->size()));
     if (!out) throw std::runtime_error("cannot write " + p.string());
   }
+}
+
+void PrintFigures(const std::string& what, const CrashStats& s) {
+  std::printf("[ figures  ] power cuts, %s: %zu changes, %zu points, %zu states made, %zu checked\n", what.c_str(),
+              s.events, s.points, s.generated, s.checked);
 }
 
 CrashStats SimulatePowerLoss(const std::string& root, const std::function<void(PowerLossOs&)>& op,

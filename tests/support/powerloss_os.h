@@ -63,6 +63,9 @@ struct CrashStats {
   size_t checked = 0;    // distinct states handed to the check
 };
 
+// Prints the figures of one simulated operation for the test log.
+void PrintFigures(const std::string& what, const CrashStats& stats);
+
 class PowerLossOs : public plat::os::Env {
  public:
   explicit PowerLossOs(plat::os::Env& inner = plat::os::RealOs());
