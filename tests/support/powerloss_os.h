@@ -22,6 +22,8 @@
 //                 lost at random (seeded by the point, so runs repeat)
 // A state equal to one already given for the same point is skipped.
 //
+// Syncs are recorded, not passed on: the disk is never made to wait.
+//
 // Limits: folders are not created or removed during an operation (the seam
 // has no call for it); files opened before the wrapper was installed are not
 // seen; locks, mappings and reads pass straight through.
@@ -138,9 +140,9 @@ class ScopedOs {
   ScopedOs& operator=(const ScopedOs&) = delete;
 };
 
-// Runs op under root with the power-cut simulation installed, then, with the
-// OS's own Env back, writes every crash state into root and calls check on
-// it. op gets the simulation (for Events(), to note where its steps end).
+// Runs op under root with the power-cut simulation installed, then writes
+// every crash state into root and calls check on it (the simulation stays
+// installed, no longer recording). op gets the simulation (for Events(), to note where its steps end).
 // Once a check fails, the states left are not checked.
 CrashStats SimulatePowerLoss(const std::string& root, const std::function<void(PowerLossOs&)>& op,
                              const std::function<void(const CrashState&, const PowerLossOs&)>& check,
