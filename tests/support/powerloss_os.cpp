@@ -519,8 +519,52 @@ struct Keeper {
   std::mt19937_64* rng;
   bool Names() { return mode == Mode::Mix ? ((*rng)() & 1) != 0 : mode == Mode::Kept || mode == Mode::NamesKept; }
   bool Data() { return mode == Mode::Kept || mode == Mode::DataKept; }
-  bool Piece() { return ((*rng)() & 1) != 0; }
 };
+
+// A file's bytes after a cut that kept part of its unsynced changes. A
+// sector reaches the disk whole, with what the program had written into it by
+// then: each sector shows the durable bytes or those after one of the changes
+// that touched it, independently of the others. The size (kept apart from
+// the data by the file system) is the one after any of the changes.
+std::string Mixed(const std::string& durable, const std::vector<PowerLossOs::Model::DataOp>& ops,
+                  std::mt19937_64& rng) {
+  const size_t n = ops.size();
+  std::vector<uint64_t> sizeAt(n + 1, durable.size());
+  std::map<uint64_t, std::vector<size_t>> touching;  // sector -> the changes that touch it
+  for (size_t i = 0; i < n; ++i) {
+    const auto& op = ops[i];
+    uint64_t from = op.offset / kSector, to = from;
+    if (op.truncate) {
+      sizeAt[i + 1] = op.offset;
+      to = (sizeAt[i] + kSector - 1) / kSector;
+    } else {
+      sizeAt[i + 1] = std::max<uint64_t>(sizeAt[i], op.offset + op.data.size());
+      to = (op.offset + op.data.size() + kSector - 1) / kSector;
+    }
+    for (uint64_t sec = from; sec < to; ++sec) touching[sec].push_back(i);
+  }
+  std::map<uint64_t, size_t> upTo;  // sector -> changes it shows
+  for (const auto& [sec, list] : touching) {
+    const size_t k = rng() % (list.size() + 1);
+    upTo[sec] = k == 0 ? 0 : list[k - 1] + 1;
+  }
+  const uint64_t size = sizeAt[rng() % (n + 1)];
+  std::string b(size, '\0');
+  std::copy_n(durable.begin(), std::min<uint64_t>(size, durable.size()), b.begin());
+  for (size_t i = 0; i < n; ++i) {
+    const auto& op = ops[i];
+    const uint64_t start = op.offset, stop = op.truncate ? sizeAt[i] : op.offset + op.data.size();
+    for (uint64_t at = start; at < stop && at < size;) {
+      const uint64_t sec = at / kSector, end = std::min({(sec + 1) * kSector, stop, size});
+      if (i < upTo[sec]) {
+        if (op.truncate) std::fill(b.begin() + static_cast<std::ptrdiff_t>(at), b.begin() + static_cast<std::ptrdiff_t>(end), '\0');
+        else std::copy_n(op.data.begin() + static_cast<std::ptrdiff_t>(at - start), end - at, b.begin() + static_cast<std::ptrdiff_t>(at));
+      }
+      at = end;
+    }
+  }
+  return b;
+}
 
 }  // namespace
 
@@ -585,19 +629,7 @@ CrashStats PowerLossOs::ForEachCrash(const CrashPlan& plan, const std::function<
               if (keep.Data()) {
                 b = node.current;
               } else {
-                b = *node.durable;
-                for (const Model::DataOp& op : node.pending) {
-                  if (op.truncate) {
-                    if (keep.Piece()) b.resize(op.offset, '\0');
-                    continue;
-                  }
-                  // Each sector the write touches reaches the disk or not.
-                  for (uint64_t at = op.offset; at < op.offset + op.data.size();) {
-                    const uint64_t end = std::min<uint64_t>((at / kSector + 1) * kSector, op.offset + op.data.size());
-                    if (keep.Piece()) WriteAt(b, at, op.data.substr(at - op.offset, end - at));
-                    at = end;
-                  }
-                }
+                b = Mixed(*node.durable, node.pending, *keep.rng);
               }
               c.second = std::hash<std::string>{}(b);
               c.first = std::make_shared<const std::string>(std::move(b));

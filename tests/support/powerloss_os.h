@@ -10,16 +10,19 @@
 // The model: a file's bytes are durable up to its last Sync; a name's
 // creation, rename or removal up to the last SyncFolder of its folder (a
 // rename between two folders is two changes, one in each). What was not
-// made durable may each be lost or kept: a write by 512-byte sector, a
-// truncate whole, a name change whole (a rename inside one folder is atomic).
+// made durable may be lost or kept: a name change whole (a rename inside one
+// folder is atomic); a file's data by 512-byte sector, each sector as it
+// stood after one of the changes that touched it (a sector is written whole,
+// from what the program had put in it by then), its size as after any of the
+// changes.
 // Trying every combination explodes, so each point gets a fixed, bounded set:
 //   kept          everything the program did (what it saw before the cut)
 //   dropped       only what was made durable
 //   names kept    name changes kept, unsynced bytes lost (the empty or short
 //                 file behind a rename made before its data was synced)
 //   data kept     unsynced bytes kept, name changes lost
-//   mix 1..n      each unsynced sector, truncate and name change kept or
-//                 lost at random (seeded by the point, so runs repeat)
+//   mix 1..n      each name change, sector and size chosen so at random
+//                 (seeded by the point, so runs repeat)
 // A state equal to one already given for the same point is skipped.
 //
 // Syncs are recorded, not passed on: the disk is never made to wait.
