@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <limits>
 #include <numeric>
+#include <string_view>
 #include <unordered_map>
 
 #include "engine/uSequncr.h"
@@ -32,6 +33,14 @@ namespace {
 
 constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
 
+// The first eight bytes of t, big-endian, zeros past its end: heads compare
+// as their texts do wherever they differ, so most comparisons end there.
+uint64_t Head(std::string_view t) {
+  uint64_t head = 0;
+  for (size_t b = 0; b < 8; ++b) head = (head << 8) | (b < t.size() ? static_cast<unsigned char>(t[b]) : 0u);
+  return head;
+}
+
 // Every zone entry of one province code, numbered in zone order and entry
 // order (the "priority"); a look-up answers with the smallest priority that
 // matches, which is the first match of a walk through the zones.
@@ -43,6 +52,7 @@ struct ProvinceZones {
   // region 2i+1 is exactly points[i], region 2i lies just below it, region
   // 2n above the last. Each region holds the smallest priority covering it.
   std::vector<std::string> points;
+  std::vector<uint64_t> heads;  // Head of each point
   std::vector<uint32_t> region;
   // US entries: zip code (upper-cased) -> smallest priority listing it.
   std::unordered_map<std::string, uint32_t> zips;
@@ -54,12 +64,26 @@ struct ProvinceZones {
   std::vector<Range> ranges;  // only while building
 
   void Build() {
+    // Sorted as views with their heads beside them, without moving texts.
+    struct End {
+      uint64_t head;
+      std::string_view text;
+    };
+    std::vector<End> ends;
+    ends.reserve(2 * ranges.size());
     for (const Range& r : ranges) {
-      points.push_back(r.from);
-      points.push_back(r.to);
+      ends.push_back({Head(r.from), r.from});
+      ends.push_back({Head(r.to), r.to});
     }
-    std::sort(points.begin(), points.end());
-    points.erase(std::unique(points.begin(), points.end()), points.end());
+    std::sort(ends.begin(), ends.end(),
+              [](const End& a, const End& b) { return a.head != b.head ? a.head < b.head : a.text < b.text; });
+    points.reserve(ends.size());
+    heads.reserve(ends.size());
+    for (const End& e : ends)
+      if (points.empty() || points.back() != e.text) {
+        points.emplace_back(e.text);
+        heads.push_back(e.head);
+      }
     const size_t regions = 2 * points.size() + 1;
     region.assign(regions, kNone);
     // Ranges come in priority order: paint each region once, with the first
@@ -74,8 +98,8 @@ struct ProvinceZones {
       return x;
     };
     for (const Range& r : ranges) {
-      const auto lo = 2 * (std::lower_bound(points.begin(), points.end(), r.from) - points.begin()) + 1;
-      const auto hi = 2 * (std::lower_bound(points.begin(), points.end(), r.to) - points.begin()) + 1;
+      const size_t lo = 2 * LowerBound(r.from) + 1;
+      const size_t hi = 2 * LowerBound(r.to) + 1;
       for (uint32_t x = find(static_cast<uint32_t>(lo)); x <= hi; x = find(x)) {
         region[x] = r.pri;
         next[x] = x + 1;
@@ -85,10 +109,22 @@ struct ProvinceZones {
     ranges.shrink_to_fit();
   }
 
+  // The first point not below t.
+  size_t LowerBound(const std::string& t) const {
+    const uint64_t h = Head(t);
+    size_t lo = 0, hi = points.size();
+    while (lo < hi) {
+      const size_t mid = lo + (hi - lo) / 2;
+      if (heads[mid] < h || (heads[mid] == h && points[mid] < t)) lo = mid + 1;
+      else hi = mid;
+    }
+    return lo;
+  }
+
   uint32_t Find(const std::string& postal) const {
     uint32_t best = whole;
     if (!points.empty()) {
-      const size_t i = std::lower_bound(points.begin(), points.end(), postal) - points.begin();
+      const size_t i = LowerBound(postal);
       const size_t r = (i < points.size() && points[i] == postal) ? 2 * i + 1 : 2 * i;
       best = std::min(best, region[r]);
     }

@@ -1,28 +1,25 @@
 // Shipment-file sequencing: ORDER.TXT rewritten with its shipment blocks in
 // sorted order, every byte of a block copied unchanged.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <string_view>
 #include <system_error>
 #include <thread>
 
 #include "engine/result_file.h"
 #include "engine/uSequncr.h"
-#include "platform/fault.h"
-#include "platform/mapped.h"
 #include "platform/file.h"
+#include "platform/os.h"
 #include "platform/text.h"
 
 namespace {
 constexpr size_t kBufSize = 1 << 16;
 constexpr int kFieldLimit = 255;
+static_assert(kFieldLimit <= 255, "a field's length is kept in a byte");
 constexpr size_t kCopyChunk = 1 << 20;
 constexpr int64_t kWindow = 64 << 20;
 // Mapped source: pages behind a pass are given back in steps of this size.
@@ -36,6 +33,9 @@ constexpr size_t kGatherBatch = 4096;
 // Sizes from which the header scan and the sort use two threads.
 constexpr size_t kSplitMin = 1 << 20;
 constexpr size_t kParallelSortMin = 20000;
+// Parts the header scan of a large mapped source is cut into, taken by
+// whichever thread is free.
+constexpr size_t kScanParts = 16;
 
 // Runs a on this thread and b on another, both to the end; both here, one
 // after the other, when no thread can be had.
@@ -51,16 +51,6 @@ void BothAtOnce(A a, B b) {
   }
   a();
   other.join();
-}
-
-// Just past the first line feed or NUL from the middle of data on: where the
-// header scan splits. size when the file is too small to split or has no
-// line end there.
-size_t LineSplit(const unsigned char* data, size_t size) {
-  if (size < kSplitMin) return size;
-  for (size_t i = size / 2; i < size; ++i)
-    if (data[i] == '\n' || data[i] == 0) return i + 1;
-  return size;
 }
 
 // The reading rules, shared by the buffered reader and the one over the
@@ -94,6 +84,30 @@ inline const unsigned char* ScanTo(const unsigned char* p, const unsigned char* 
 inline const unsigned char* SkipFieldsIn(const unsigned char* p, const unsigned char* end, int& n,
                                          SkipState& state, bool& lineEnd) {
   while (p != end && n > 0) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // Runs of plain fields eight bytes at a time: with no quote, carriage
+      // return, line feed or NUL among them, only the commas count.
+      constexpr uint64_t ones = 0x0101010101010101ULL, low7 = 0x7F7F7F7F7F7F7F7FULL;
+      auto zeros = [](uint64_t x) { return ~(((x & low7) + low7) | x | low7); };  // exact, every zero byte
+      while ((state == SkipState::Start || state == SkipState::Plain) && end - p >= 8) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        if (zeros(v ^ (ones * '"')) | zeros(v ^ (ones * '\r')) | zeros(v ^ (ones * '\n')) | zeros(v)) break;
+        uint64_t commas = zeros(v ^ (ones * ','));
+        // The flags are the bytes' high bits: their sum lands in the top byte.
+        const int c = static_cast<int>(((commas >> 7) * ones) >> 56);
+        if (c >= n) {
+          for (; n > 1; --n) commas &= commas - 1;
+          n = 0;
+          state = SkipState::Start;
+          return p + (std::countr_zero(commas) >> 3) + 1;
+        }
+        n -= c;
+        state = (v >> 56) == ',' ? SkipState::Start : SkipState::Plain;
+        p += 8;
+      }
+      if (p == end) break;
+    }
     // Inside a field only its terminator and the line end matter.
     if (state == SkipState::Plain || state == SkipState::Quoted) {
       p = ScanTo(p, end, state == SkipState::Plain ? ',' : '"');
@@ -180,11 +194,19 @@ inline void ReadFieldWith(Next next, Ended ended, std::string* out) {
 }  // namespace
 
 TFieldReader::TFieldReader(plat::File& file)
-    : file_(file), buf_(std::make_unique<unsigned char[]>(kBufSize)) {}
+    : read_([&file](void* buf, size_t n) { return file.Read(buf, n); }),
+      buf_(std::make_unique<unsigned char[]>(kBufSize)) {}
+
+TFieldReader::TFieldReader(plat::os::File& file)
+    : read_([&file](void* buf, size_t n) {
+        size_t got = 0;
+        return file.Read(buf, n, &got) ? got : 0;
+      }),
+      buf_(std::make_unique<unsigned char[]>(kBufSize)) {}
 
 bool TFieldReader::Fill() {
   pos_ = 0;
-  len_ = file_.Read(buf_.get(), kBufSize);
+  len_ = read_(buf_.get(), kBufSize);
   return len_ > 0;
 }
 
@@ -266,6 +288,13 @@ std::string TrimUpper(std::string_view s) {
   return plat::UpperAZ(s.substr(b, e - b));
 }
 
+// The last c in [p, end), nullptr when there is none.
+inline const unsigned char* LastOf(const unsigned char* p, const unsigned char* end, unsigned char c) {
+  while (end != p)
+    if (*--end == c) return end;
+  return nullptr;
+}
+
 // The reader over the whole source in memory (the mapped file): the same
 // reading as TFieldReader, with no buffer to refill or copy.
 class TMemoryReader {
@@ -275,10 +304,10 @@ class TMemoryReader {
       : base_(data), p_(data + from), end_(data + to), lastStop_(p_) {
     // Past the last line feed or NUL of the range: scans that start before
     // it end at a terminator, so they need no bound.
-    const void* lf = memrchr(p_, '\n', to - from);
-    const unsigned char* after = lf ? static_cast<const unsigned char*>(lf) + 1 : p_;
-    const void* nul = memrchr(after, 0, static_cast<size_t>(end_ - after));
-    if (nul) lastStop_ = static_cast<const unsigned char*>(nul) + 1;
+    const unsigned char* lf = LastOf(p_, end_, '\n');
+    const unsigned char* after = lf ? lf + 1 : p_;
+    const unsigned char* nul = LastOf(after, end_, 0);
+    if (nul) lastStop_ = nul + 1;
     else if (lf) lastStop_ = after;
   }
   bool AtEnd = false;
@@ -319,6 +348,28 @@ class TMemoryReader {
     if (AtLineEnd || AtEnd) return std::string();
     return ReadField();
   }
+  // ReadFieldInLine's text appended to out after a byte with its length, a
+  // plain field straight from the data without a string of its own.
+  void AppendFieldInLine(std::string& out) {
+    if (!AtLineEnd && !AtEnd && p_ != end_ && *p_ != '"' && *p_ != '\r') {
+      const unsigned char* q = ScanTo(p_, end_, ',');
+      const size_t len = static_cast<size_t>(q - p_);
+      if (q != end_ && len <= kFieldLimit && !std::memchr(p_, '\r', len)) {
+        const unsigned char* b = p_;
+        const unsigned char* e = q;
+        while (b < e && *b <= 32) ++b;
+        while (e > b && e[-1] <= 32) --e;
+        out.push_back(static_cast<char>(e - b));
+        for (; b != e; ++b) out.push_back(static_cast<char>(*b >= 'a' && *b <= 'z' ? *b - 'a' + 'A' : *b));
+        AtLineEnd = *q != ',';
+        p_ = q + 1;
+        return;
+      }
+    }
+    const std::string s = ReadFieldInLine();
+    out.push_back(static_cast<char>(s.size()));
+    out.append(s);
+  }
   void SkipFields(int n) {
     SkipState state = SkipState::Start;
     while (n > 0 && !AtLineEnd && !AtEnd) {
@@ -337,7 +388,11 @@ class TMemoryReader {
       }
       if (p_ < lastStop_) {
         // A line feed or NUL lies ahead: one scan finds whichever comes first.
+#if defined(__GLIBC__)
         p_ = reinterpret_cast<const unsigned char*>(strchrnul(reinterpret_cast<const char*>(p_), '\n')) + 1;
+#else
+        p_ = ScanTo(p_, lastStop_, '\n') + 1;
+#endif
         AtLineEnd = true;
       } else {
         p_ = LineEndIn(p_, end_, AtLineEnd);
@@ -369,104 +424,15 @@ class TMemoryReader {
 };
 
 int64_t PositionOf(const TFieldReader& r) { return r.Position; }
+void AppendFieldInLine(TFieldReader& r, std::string& out) {
+  const std::string s = r.ReadFieldInLine();
+  out.push_back(static_cast<char>(s.size()));
+  out.append(s);
+}
+void AppendFieldInLine(TMemoryReader& r, std::string& out) { r.AppendFieldInLine(out); }
 int64_t PositionOf(const TMemoryReader& r) { return r.Pos(); }
 bool HeaderField(TFieldReader& r) { return r.ReadField() == "H"; }
 bool HeaderField(TMemoryReader& r) { return r.HeaderField(); }
-
-// The source mapped read-only for both passes. The file is held open without
-// sharing for the whole call, so its size is taken once. A file up to
-// kDirectLimit may have all of it mapped in at once (clean page cache pages,
-// shared and reclaimable); the passes over a larger one give back the pages
-// behind them (Release).
-class TSourceMap {
- public:
-  TSourceMap() = default;
-  TSourceMap(const TSourceMap&) = delete;
-  TSourceMap& operator=(const TSourceMap&) = delete;
-  ~TSourceMap() { Close(); }
-
-  // Maps the file at path when it is still the one found there before the
-  // exclusive open (same device, inode and size); false otherwise, and the
-  // caller reads through the open file instead.
-  bool Open(const std::string& path, const struct stat& before, int64_t size) {
-    if (size <= 0 || plat::FaultHit(plat::Op::Open)) return false;
-    if constexpr (sizeof(size_t) < sizeof(int64_t))
-      if (static_cast<uint64_t>(size) > static_cast<uint64_t>(static_cast<size_t>(-1))) return false;
-    fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) return false;
-    // A mapped file that another program shortens would end this process
-    // (SIGBUS). A read lease held while the mapping lives makes any open for
-    // writing or truncation by another program wait until we are done (up to
-    // the kernel's lease-break time); its notice comes as SIGURG, which is
-    // ignored by default. Without the lease, the file is read, not mapped.
-    fcntl(fd_, F_SETSIG, SIGURG);
-    if (fcntl(fd_, F_SETLEASE, F_RDLCK) != 0) {
-      Close();
-      return false;
-    }
-    struct stat st;
-    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != before.st_dev || st.st_ino != before.st_ino ||
-        st.st_size != size) {
-      Close();
-      return false;
-    }
-    // Should the lease still be broken (after the kernel's lease-break time),
-    // the guarded mapping keeps a shortened file from ending the process and
-    // the pass fails instead (see Damaged).
-    if (!mapping_.Map(fd_, static_cast<size_t>(size))) {
-      Close();
-      return false;
-    }
-    data_ = mapping_.Data();
-    size_ = mapping_.Size();
-    madvise(const_cast<unsigned char*>(data_), size_, MADV_SEQUENTIAL);
-    return true;
-  }
-
-  // Maps every page in at once; the page cache holds them or reads them in.
-  void Populate() {
-#ifdef MADV_POPULATE_READ
-    if (madvise(const_cast<unsigned char*>(data_), size_, MADV_POPULATE_READ) == 0) return;
-#endif
-    static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    unsigned char sum = 0;
-    for (size_t i = 0; i < size_; i += page) sum = static_cast<unsigned char>(sum + data_[i]);
-    touched_ = sum;
-  }
-
-  // Another program shortened the file while it was mapped.
-  bool Damaged() const { return mapping_.Damaged(); }
-
-  void Close() {
-    mapping_.Unmap();
-    data_ = nullptr;
-    size_ = 0;
-    if (fd_ >= 0) {
-      fcntl(fd_, F_SETLEASE, F_UNLCK);
-      close(fd_);
-    }
-    fd_ = -1;
-  }
-
-  const unsigned char* Data() const { return data_; }
-  size_t Size() const { return size_; }
-
-  // Drops the pages wholly inside [from, to) from this process (the page
-  // cache keeps them); a later access maps them again.
-  void Release(size_t from, size_t to) {
-    static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    from = (from + page - 1) / page * page;
-    to = to >= size_ ? size_ : to / page * page;
-    if (from < to) madvise(const_cast<unsigned char*>(data_) + from, to - from, MADV_DONTNEED);
-  }
-
- private:
-  int fd_ = -1;
-  volatile unsigned char touched_ = 0;  // keeps the touching loop of Populate
-  plat::GuardedMapping mapping_;
-  const unsigned char* data_ = nullptr;
-  size_t size_ = 0;
-};
 
 // Appends s so that the concatenation of several encoded texts compares,
 // byte by byte, like the texts one after the other: NUL becomes 00 01 and
@@ -485,22 +451,58 @@ void AppendKey(std::string& arena, const std::string& s) {
 }
 
 struct Shipment {
-  int64_t origin;   // offset of the header line
-  uint64_t keyOff;  // encoded keys in the arena
-  uint32_t keyLen;
+  int64_t origin;    // offset of the header line
+  uint64_t dataOff;  // its field texts after the header scan, its encoded keys once derived
+  uint32_t dataLen;
 };
 
-// The whole-file pass: one Shipment per header line, its keys in the arena.
-// lineDone runs after every line and stops the pass by returning false.
+// Shipments in source order and the bytes their data points into.
+struct TShipmentList {
+  std::vector<Shipment> items;
+  std::string data;
+
+  // Takes over the shipments of a later part of the source, which is left empty.
+  void Append(TShipmentList&& later) {
+    for (Shipment& x : later.items) x.dataOff += data.size();
+    items.insert(items.end(), later.items.begin(), later.items.end());
+    data += later.data;
+    later = TShipmentList();
+  }
+};
+
+// The header line's fields a key can come from, in line order, each with the
+// number of fields between it and the one before.
+struct LineField {
+  TSortField field;
+  int gap;
+};
+constexpr LineField kLineFields[] = {
+    {sfCustomerId, 2},   {sfCustomerName, 0}, {sfPostalCode, 7},  {sfProvinceCode, 0}, {sfShipmentRef1, 59},
+    {sfShipmentRef2, 0}, {sfPackageRef1, 0},  {sfPackageRef2, 0}, {sfPackageRef3, 0},  {sfPackageRef4, 0},
+};
+
+// The line fields a pass reads: those its order uses, and the postal and
+// province codes its derived keys come from.
+class TFieldPlan {
+ public:
+  explicit TFieldPlan(const TFieldsInUse& used) {
+    const bool derive = used.Zone() || used[sfProvinceLocation];
+    for (const LineField& f : kLineFields)
+      need_[f.field] = used[f.field] || (derive && (f.field == sfPostalCode || f.field == sfProvinceCode));
+  }
+  bool Need(TSortField f) const { return need_[f]; }
+
+ private:
+  std::array<bool, SortFieldCount> need_{};
+};
+
+// Step "read headers": one Shipment per header line of what r reads, with
+// the texts of the fields plan needs (a byte saying whether the line reaches
+// its postal code, then each needed field as a length byte and its bytes); no key is derived yet, so the scan does
+// not wait for the zones. lineDone runs after every line and stops the scan
+// by returning false.
 template <typename Reader, typename LineDone>
-bool ReadShipments(Reader& r, const TKeyDeriver& keys, const TSortOrderArray& order, std::vector<Shipment>& items,
-                   std::string& arena, LineDone lineDone) {
-  const TFieldsInUse& used = keys.Fields();
-  const bool derive = used.Zone() || used[sfProvinceLocation];
-  auto need = [&](TSortField f) {
-    return used[f] || (derive && (f == sfPostalCode || f == sfProvinceCode));
-  };
-  TItem item;
+bool ReadHeaders(Reader& r, const TFieldPlan& plan, TShipmentList& out, LineDone lineDone) {
   while (!r.AtEnd) {
     const int64_t p = PositionOf(r);
     if (!HeaderField(r)) {
@@ -508,36 +510,54 @@ bool ReadShipments(Reader& r, const TKeyDeriver& keys, const TSortOrderArray& or
       if (!lineDone()) return false;
       continue;
     }
-    for (auto& v : item.Values) v.clear();
+    const size_t off = out.data.size();
     // Every read stops at the end of the header line, so a short header line
     // never takes fields from the line after it and still starts its block.
     // Runs of fields that are not needed are skipped in one go.
     int pending = 0;
-    auto field = [&](TSortField f) {
-      if (!need(f)) {
+    for (const LineField& f : kLineFields) {
+      pending += f.gap;
+      if (f.field == sfPostalCode) {
+        // The keys come from what the line has, also when it ends at 13 or 14.
+        r.SkipFields(pending);
+        pending = 0;
+        out.data.push_back(!r.AtLineEnd && !r.AtEnd ? 1 : 0);
+      }
+      if (!plan.Need(f.field)) {
         ++pending;
-        return;
+        continue;
       }
       r.SkipFields(pending);
       pending = 0;
-      item.Values[f] = r.ReadFieldInLine();
-    };
-    pending = 2;
-    field(sfCustomerId);
-    field(sfCustomerName);
-    pending += 7;
-    r.SkipFields(pending);
-    pending = 0;
-    const bool hasPostal = !r.AtLineEnd && !r.AtEnd;
-    field(sfPostalCode);
-    field(sfProvinceCode);
-    // The keys come from what the line has, also when it ends at 13 or 14.
-    if (hasPostal) keys.Derive(item);
-    pending += 59;
-    for (int f = sfShipmentRef1; f <= sfPackageRef4; ++f) field(static_cast<TSortField>(f));
+      AppendFieldInLine(r, out.data);
+    }
     r.SkipLine();
+    out.items.push_back({p, off, static_cast<uint32_t>(out.data.size() - off)});
+    if (!lineDone()) return false;
+  }
+  return true;
+}
 
-    Shipment s{p, arena.size(), 0};
+// Step "derive keys" for count shipments from their field texts in texts:
+// the zone and province locations derived, every key of the order encoded
+// into arena, and each shipment's data pointing there afterwards.
+void DeriveKeys(const TKeyDeriver& keys, const TFieldPlan& plan, const TSortOrderArray& order,
+                const std::string& texts, Shipment* items, size_t count, std::string& arena) {
+  TItem item;
+  for (size_t i = 0; i < count; ++i) {
+    Shipment& s = items[i];
+    for (auto& v : item.Values) v.clear();
+    const char* p = texts.data() + s.dataOff;
+    bool hasPostal = false;
+    for (const LineField& f : kLineFields) {
+      if (f.field == sfPostalCode) hasPostal = *p++ != 0;
+      if (!plan.Need(f.field)) continue;
+      const size_t len = static_cast<unsigned char>(*p++);
+      item.Values[f.field].assign(p, len);
+      p += len;
+    }
+    if (hasPostal) keys.Derive(item);
+    s.dataOff = arena.size();
     for (size_t k = 0; k < order.size(); ++k) {
       const size_t from = arena.size();
       AppendKey(arena, item.Values[order[k]]);
@@ -546,11 +566,83 @@ bool ReadShipments(Reader& r, const TKeyDeriver& keys, const TSortOrderArray& or
       if (order.Descending(k))
         for (size_t b = from; b < arena.size(); ++b) arena[b] = static_cast<char>(~arena[b]);
     }
-    s.keyLen = static_cast<uint32_t>(arena.size() - s.keyOff);
-    items.push_back(s);
-    if (!lineDone()) return false;
+    s.dataLen = static_cast<uint32_t>(arena.size() - s.dataOff);
   }
-  return true;
+}
+
+// The keys of every shipment in list, on two threads for a large list: each
+// half into its own arena, the later one appended.
+void DeriveAllKeys(const TKeyDeriver& keys, const TFieldPlan& plan, const TSortOrderArray& order,
+                   TShipmentList& list) {
+  std::string arena;
+  const size_t n = list.items.size();
+  if (n >= kParallelSortMin) {
+    const size_t mid = n / 2;
+    std::string later;
+    BothAtOnce([&] { DeriveKeys(keys, plan, order, list.data, list.items.data(), mid, arena); },
+               [&] { DeriveKeys(keys, plan, order, list.data, list.items.data() + mid, n - mid, later); });
+    for (size_t i = mid; i < n; ++i) list.items[i].dataOff += arena.size();
+    arena += later;
+  } else {
+    DeriveKeys(keys, plan, order, list.data, list.items.data(), n, arena);
+  }
+  list.data = std::move(arena);
+}
+
+// Step "sort": positions of list's shipments in output order. Sorted by the
+// first 20 key bytes held beside the index (most keys are not much longer),
+// the full keys only for ties there.
+std::vector<uint32_t> SortByKeys(const TShipmentList& list, bool reverse) {
+  const std::vector<Shipment>& items = list.items;
+  const std::string& arena = list.data;
+  constexpr size_t kHeadBytes = 20;
+  struct SortEntry {
+    uint64_t head0, head1;
+    uint32_t head2;
+    uint32_t index;
+  };
+  std::vector<SortEntry> entries(items.size());
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    const Shipment& x = items[i];
+    unsigned char bytes[kHeadBytes] = {};
+    std::memcpy(bytes, arena.data() + x.dataOff, std::min<size_t>(x.dataLen, sizeof bytes));
+    auto word = [&](size_t from, size_t n) {
+      uint64_t v = 0;
+      for (size_t b = from; b < from + n; ++b) v = (v << 8) | bytes[b];
+      return v;
+    };
+    entries[i] = {word(0, 8), word(8, 8), static_cast<uint32_t>(word(16, 4)), i};
+  }
+  // Equal keys keep file order: the index decides last, so the unstable
+  // sort gives the stable order, and no two entries are ever equal: halves
+  // sorted side by side and merged give the same order as one sort.
+  auto less = [&](const SortEntry& a, const SortEntry& b) {
+    if (a.head0 != b.head0) return a.head0 < b.head0;
+    if (a.head1 != b.head1) return a.head1 < b.head1;
+    if (a.head2 != b.head2) return a.head2 < b.head2;
+    const Shipment& x = items[a.index];
+    const Shipment& y = items[b.index];
+    // A key that ends within the head bytes ties only with an equal key.
+    if (x.dataLen > kHeadBytes && y.dataLen > kHeadBytes) {
+      const int c = std::memcmp(arena.data() + x.dataOff, arena.data() + y.dataOff, std::min(x.dataLen, y.dataLen));
+      if (c != 0) return c < 0;
+      if (x.dataLen != y.dataLen) return x.dataLen < y.dataLen;
+    }
+    return a.index < b.index;
+  };
+  std::vector<uint32_t> sorted(entries.size());
+  if (entries.size() >= kParallelSortMin) {
+    const auto mid = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
+    BothAtOnce([&] { std::sort(entries.begin(), mid, less); }, [&] { std::sort(mid, entries.end(), less); });
+    // Merged straight into the positions: no second copy of the entries.
+    auto a = entries.begin(), b = mid;
+    for (uint32_t& out : sorted) out = (b == entries.end() || (a != mid && less(*a, *b)) ? a++ : b++)->index;
+  } else {
+    std::sort(entries.begin(), entries.end(), less);
+    for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
+  }
+  if (reverse) std::reverse(sorted.begin(), sorted.end());
+  return sorted;
 }
 
 // Builds the sorted result window by window: each window of the result is
@@ -599,224 +691,258 @@ bool CopyBlocks(plat::File& dst, const std::vector<Shipment>& items, const std::
   return true;
 }
 
+// The pass's two files, both held without sharing from the first step to the
+// last, and the source's read-only mapping when one can be had.
+struct TPassFiles {
+  std::unique_ptr<plat::os::File> source;
+  std::unique_ptr<plat::File> result;
+  int64_t size = -1;
+  // The source's pages read as zeros past an end another program cut, and
+  // the mapping then says it is damaged. A file up to kDirectLimit may have
+  // all of it mapped in at once (clean page cache pages, shared and
+  // reclaimable); the passes over a larger one give back the pages behind
+  // them.
+  std::unique_ptr<plat::os::Mapping> map;
+  bool mapped = false;
+  // Mapped and small enough to stay mapped in whole from the scan to the
+  // copy: giving its pages back would only fault them in again.
+  bool direct = false;
+};
+
+// Step "open and map". Both passes go over a read-only mapping of the source
+// when one can be had: parsed in place and blocks copied straight from it.
+// Reading through the open file is the fallback, with the same result.
+bool OpenPassFiles(const std::string& sourceFile, const std::string& resultFile, TPassFiles& f) {
+  if (!plat::FileExists(sourceFile)) return false;
+  const std::string sourcePath = plat::NativePath(sourceFile);
+  if (sourcePath.empty()) return false;
+  // Read access is enough: the source is only read, then deleted, and a
+  // writable handle of our own would keep the mapping's hold on it (a read
+  // lease on POSIX) from being taken.
+  plat::os::OpenRequest how;
+  how.exclusive = true;
+  f.source = plat::os::Os().Open(sourcePath, how);
+  if (!f.source) return false;
+  // The exclusive open of the result is the gate: a result that another
+  // program holds open is left alone. How the sorted content takes its place
+  // is TResultFile's business.
+  f.result = plat::OpenExclusive(resultFile, plat::OpenMode::WriteOnly);
+  if (!f.result) {
+    f.source->Close();
+    return false;
+  }
+  // The file held is the one mapped: the mapping is refused when the name
+  // stands for another file by now, and the pass reads the held one instead.
+  plat::os::FileInfo info;
+  uint64_t size = 0;
+  if (f.source->Info(&info)) {
+    size = info.size;
+    if (size > 0 && size <= std::numeric_limits<size_t>::max() && size <= uint64_t{INT64_MAX})
+      f.map = plat::os::Os().MapReadOnly(sourcePath, info);
+  } else if (!f.source->Size(&size)) {
+    return true;  // size stays unknown: the reading fails
+  }
+  f.size = size <= uint64_t{INT64_MAX} ? static_cast<int64_t>(size) : -1;
+  f.mapped = f.map != nullptr;
+  f.direct = f.mapped && f.map->Size() <= kDirectLimit;
+  return true;
+}
+
+// Line-aligned parts of a mapped source for the header scan, as bounds
+// [b[i], b[i + 1]): a part ends just past a line feed or NUL, so each part
+// read on its own gives, one after the other, the same shipments as the whole.
+std::vector<size_t> ScanParts(const unsigned char* data, size_t size, bool split) {
+  std::vector<size_t> bounds{0};
+  if (split && size >= kSplitMin) {
+    const size_t step = size / kScanParts;
+    for (size_t at = step; at < size;) {
+      const unsigned char* end = data + size;
+      const unsigned char* lf = static_cast<const unsigned char*>(std::memchr(data + at, '\n', size - at));
+      if (!lf) lf = end;
+      const unsigned char* nul = static_cast<const unsigned char*>(std::memchr(data + at, 0, static_cast<size_t>(lf - (data + at))));
+      const unsigned char* stop = nul ? nul : lf;
+      if (stop == end) break;
+      const size_t next = static_cast<size_t>(stop - data) + 1;
+      if (next < size) bounds.push_back(next);
+      at = next + step;
+    }
+  }
+  bounds.push_back(size);
+  return bounds;
+}
+
+// Step "read headers" over the mapping, while this thread loads the zones:
+// the other thread maps a directly copied source in (which takes its page
+// faults off the scan) and starts on the parts; this one joins in once the
+// zones are loaded. Every part goes to whichever thread is free.
+bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& plan, TShipmentList& out) {
+  plat::os::Mapping& map = *f.map;
+  const bool direct = f.direct;
+  // The bytes [from, to) into part; pages behind the scan go back as it
+  // moves on.
+  auto readPart = [&](size_t from, size_t to, TShipmentList& part) {
+    TMemoryReader r(map.Data(), from, to);
+    size_t released = from;
+    return ReadHeaders(r, plan, part, [&] {
+      const size_t at = static_cast<size_t>(r.Pos());
+      if (!direct && at - released >= kReleaseStep) {
+        map.Release(released, at);
+        released = at / kReleaseStep * kReleaseStep;
+      }
+      return true;
+    });
+  };
+  const std::vector<size_t> bounds = ScanParts(map.Data(), map.Size(), direct);
+  const size_t n = bounds.size() - 1;
+  bool ok = true;
+  if (map.Size() < kSplitMin) {
+    deriver.PrepareZones();
+    ok = readPart(0, map.Size(), out);
+  } else {
+    std::vector<TShipmentList> parts(n);
+    std::unique_ptr<std::atomic<bool>[]> partOk(new std::atomic<bool>[n]);
+    std::atomic<size_t> next{0};
+    auto take = [&] {
+      for (size_t i; (i = next.fetch_add(1)) < n;) partOk[i] = readPart(bounds[i], bounds[i + 1], parts[i]);
+    };
+    BothAtOnce(
+        [&] {
+          deriver.PrepareZones();
+          take();
+        },
+        [&] {
+          if (direct) map.Populate();
+          take();
+        });
+    size_t items = 0, bytes = 0;
+    for (const TShipmentList& part : parts) {
+      items += part.items.size();
+      bytes += part.data.size();
+    }
+    out.items.reserve(items);
+    out.data.reserve(bytes);
+    for (size_t i = 0; i < n; ++i) {
+      ok = ok && partOk[i];
+      out.Append(std::move(parts[i]));
+    }
+  }
+  if (!direct) map.Release(0, map.Size());
+  return ok;
+}
+
+// Step "copy": the blocks in sorted order into to.
+bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::vector<uint32_t>& sorted,
+                 plat::File& to) {
+  if (f.direct) {
+    const plat::os::Mapping& map = *f.map;
+    // Runs of blocks that follow each other in the source go as one piece,
+    // written straight from the mapping in large gathered writes.
+    const size_t n = items.size();
+    auto blockEnd = [&](size_t k) { return k + 1 < n ? static_cast<size_t>(items[k + 1].origin) : map.Size(); };
+    std::vector<plat::Piece> pieces;
+    pieces.reserve(std::min(n, kGatherBatch));
+    bool ok = true;
+    for (size_t i = 0; ok && i < n;) {
+      const size_t from = static_cast<size_t>(items[sorted[i]].origin);
+      size_t end = blockEnd(sorted[i]);
+      for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == end; ++i) end = blockEnd(sorted[i]);
+      pieces.push_back({map.Data() + from, end - from});
+      if (pieces.size() == kGatherBatch || i == n) {
+        ok = to.WriteGather(pieces.data(), pieces.size());
+        pieces.clear();
+      }
+    }
+    return ok;
+  }
+  if (f.mapped) {
+    // Within a window the source is taken in order, so pages behind go back.
+    plat::os::Mapping& map = *f.map;
+    size_t released = 0;
+    return CopyBlocks(
+        to, items, sorted, f.size,
+        [&](int64_t s, int64_t e, char* dest) {
+          std::memcpy(dest, map.Data() + s, static_cast<size_t>(e - s));
+          if (static_cast<size_t>(s) - released >= kReleaseStep) {
+            map.Release(released, static_cast<size_t>(s));
+            released = static_cast<size_t>(s) / kReleaseStep * kReleaseStep;
+          }
+          return true;
+        },
+        [&] {
+          map.Release(0, map.Size());
+          released = 0;
+        });
+  }
+  plat::os::File& src = *f.source;
+  std::vector<char> buf(kCopyChunk);
+  int64_t chunkFrom = -1, chunkTo = -1;  // source range held in buf (none yet)
+  return CopyBlocks(
+      to, items, sorted, f.size,
+      [&](int64_t s, int64_t e, char* dest) {
+        while (s < e) {
+          if (s < chunkFrom || s >= chunkTo) {
+            if (s != chunkTo && !src.Seek(static_cast<uint64_t>(s))) return false;
+            size_t got = 0;
+            if (!src.Read(buf.data(), buf.size(), &got) || got == 0) return false;  // or the file ended inside a block
+            chunkFrom = s;
+            chunkTo = s + static_cast<int64_t>(got);
+          }
+          const int64_t m = std::min(e, chunkTo);
+          std::memcpy(dest, buf.data() + (s - chunkFrom), static_cast<size_t>(m - s));
+          dest += m - s;
+          s = m;
+        }
+        return true;
+      },
+      [] {});
+}
+
+// Step "commit": the source goes only once the complete result is durable in
+// its place.
+bool Commit(TPassFiles& f, const std::string& sourceFile, TResultFile& out, plat::File* temp, bool ok) {
+  // Bytes of a source shortened under the mapping are not the shipments.
+  if (f.mapped && f.map->Damaged()) ok = false;
+  f.map.reset();
+  if (temp) ok = out.Finish(ok);
+  f.result->Close();
+  f.source->Close();
+  return ok && plat::DeleteFile(sourceFile);
+}
+
 }  // namespace
 
 bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resultFile,
                           const TProvinceArray& provinces, const TSortOrderArray& order, size_t* written) {
-  if (!plat::FileExists(sourceFile)) return false;
-  const std::string sourcePath = plat::NativePath(sourceFile);
-  struct stat before;
-  const bool known = stat(sourcePath.c_str(), &before) == 0;
-  // Read access is enough: the source is only read, then deleted, and a
-  // writable handle of our own would keep the read lease below from being taken.
-  auto src = plat::OpenExclusive(sourceFile, plat::OpenMode::Read);
-  if (!src) return false;
-  // The exclusive open of the result is the gate: a result that another
-  // program holds open is left alone. How the sorted content takes its place
-  // is TResultFile's business.
-  auto result = plat::OpenExclusive(resultFile, plat::OpenMode::WriteOnly);
-  if (!result) {
-    src->Close();
-    return false;
-  }
+  TPassFiles files;
+  if (!OpenPassFiles(sourceFile, resultFile, files)) return false;
 
-  // Both passes go over a read-only mapping of the source when one can be
-  // had: parsed in place and blocks copied straight from it. Reading through
-  // the open file is the fallback, with the same result.
-  const int64_t size = src->Size();
-  TSourceMap map;
-  const bool mapped = known && map.Open(sourcePath, before, size);
-
-  // Held only for the reading: the zone index is not needed once every
-  // shipment has its keys. A large source copied directly is mapped in while
-  // the zones load, which takes its page faults off the reading.
-  auto deriver = std::make_unique<TKeyDeriver>(provinces, order);
-  const TKeyDeriver& keys = *deriver;
-  if (mapped && map.Size() >= kSplitMin && map.Size() <= kDirectLimit)
-    BothAtOnce([&] { deriver->PrepareZones(); }, [&] { map.Populate(); });
-  else
-    deriver->PrepareZones();
-
-  std::vector<Shipment> items;
-  std::string arena;
+  TShipmentList list;
   bool ok;
-  // A source copied directly keeps its pages mapped from the reading to the
-  // copy: giving them back would only fault them in again.
-  const bool direct = mapped && map.Size() <= kDirectLimit;
-  if (mapped) {
-    // The bytes [from, to) into items and arena. A read fault where the
-    // buffered reader would read; pages behind the pass go back as it moves on.
-    auto readPart = [&](size_t from, size_t to, std::vector<Shipment>& partItems, std::string& partArena) {
-      TMemoryReader r(map.Data(), from, to);
-      size_t nextRead = from, released = from;
-      return ReadShipments(r, keys, order, partItems, partArena, [&] {
-        const size_t at = static_cast<size_t>(r.Pos());
-        for (; nextRead < at; nextRead += kBufSize)
-          if (plat::FaultHit(plat::Op::Read)) return false;
-        if (!direct && at - released >= kReleaseStep) {
-          map.Release(released, at);
-          released = at / kReleaseStep * kReleaseStep;
-        }
-        return true;
-      });
-    };
-    // Each line is read on its own, so the two halves of a file split after a
-    // line end give, one after the other, the same items as the whole.
-    const size_t split = direct ? LineSplit(map.Data(), map.Size()) : map.Size();
-    if (split < map.Size()) {
-      std::vector<Shipment> later;
-      std::string laterArena;
-      bool laterOk = false;
-      ok = false;
-      BothAtOnce([&] { ok = readPart(0, split, items, arena); },
-                 [&] { laterOk = readPart(split, map.Size(), later, laterArena); });
-      ok = ok && laterOk;
-      for (Shipment& x : later) x.keyOff += arena.size();
-      items.insert(items.end(), later.begin(), later.end());
-      arena += laterArena;
+  {
+    // Held only until every shipment has its keys.
+    TKeyDeriver keys(provinces, order);
+    const TFieldPlan plan(keys.Fields());
+    if (files.mapped) {
+      ok = ReadMappedHeaders(files, keys, plan, list);
     } else {
-      ok = readPart(0, map.Size(), items, arena);
+      keys.PrepareZones();
+      TFieldReader r(*files.source);
+      ReadHeaders(r, plan, list, [] { return true; });
+      ok = files.size >= 0 && files.size == r.Position;  // a read that failed before the end
     }
-    if (!direct) map.Release(0, map.Size());
-  } else {
-    TFieldReader r(*src);
-    ReadShipments(r, keys, order, items, arena, [] { return true; });
-    ok = size >= 0 && size == r.Position;  // a read that failed before the end
+    if (ok) DeriveAllKeys(keys, plan, order, list);
   }
-  deriver.reset();
+  const std::vector<uint32_t> sorted = ok ? SortByKeys(list, order.Reverse) : std::vector<uint32_t>();
+  std::string().swap(list.data);
 
-  // Sorted by the first 24 key bytes held beside the index (most keys are
-  // shorter), the full keys only for ties there.
-  constexpr uint32_t kHeadWords = 3;
-  struct SortEntry {
-    uint64_t head[kHeadWords];
-    uint32_t index;
-  };
-  std::vector<SortEntry> entries(ok ? items.size() : 0);
-  for (uint32_t i = 0; i < entries.size(); ++i) {
-    const Shipment& x = items[i];
-    SortEntry& e = entries[i];
-    unsigned char bytes[kHeadWords * 8] = {};
-    std::memcpy(bytes, arena.data() + x.keyOff, std::min<size_t>(x.keyLen, sizeof bytes));
-    for (uint32_t h = 0; h < kHeadWords; ++h) {
-      uint64_t v = 0;
-      for (uint32_t b = 0; b < 8; ++b) v = (v << 8) | bytes[h * 8 + b];
-      e.head[h] = v;
-    }
-    e.index = i;
-  }
-  // Equal keys keep file order: the index decides last, so the unstable
-  // sort gives the stable order, and no two entries are ever equal: halves
-  // sorted side by side and merged give the same order as one sort.
-  auto less = [&](const SortEntry& a, const SortEntry& b) {
-    for (uint32_t h = 0; h < kHeadWords; ++h)
-      if (a.head[h] != b.head[h]) return a.head[h] < b.head[h];
-    const Shipment& x = items[a.index];
-    const Shipment& y = items[b.index];
-    // A key that ends within the head bytes ties only with an equal key.
-    if (x.keyLen > kHeadWords * 8 && y.keyLen > kHeadWords * 8) {
-      const int c = std::memcmp(arena.data() + x.keyOff, arena.data() + y.keyOff, std::min(x.keyLen, y.keyLen));
-      if (c != 0) return c < 0;
-      if (x.keyLen != y.keyLen) return x.keyLen < y.keyLen;
-    }
-    return a.index < b.index;
-  };
-  if (entries.size() >= kParallelSortMin) {
-    const auto mid = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
-    BothAtOnce([&] { std::sort(entries.begin(), mid, less); }, [&] { std::sort(mid, entries.end(), less); });
-    std::inplace_merge(entries.begin(), mid, entries.end(), less);
-  } else {
-    std::sort(entries.begin(), entries.end(), less);
-  }
-  std::vector<uint32_t> sorted(entries.size());
-  for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
-  if (order.Reverse) std::reverse(sorted.begin(), sorted.end());
-  std::vector<SortEntry>().swap(entries);
-  std::string().swap(arena);
-
-  TResultFile out(resultFile, *result);
+  TResultFile out(resultFile, *files.result);
   plat::File* temp = nullptr;
   if (ok) {
     temp = out.Begin();
     ok = temp != nullptr;
   }
-  if (ok && !items.empty()) {
-    if (direct) {
-      // Blocks in sorted order, runs of blocks that follow each other in the
-      // source as one piece, written straight from the mapping in large
-      // gathered writes; a read fault where each piece would be read.
-      const size_t n = items.size();
-      auto blockEnd = [&](size_t k) { return k + 1 < n ? static_cast<size_t>(items[k + 1].origin) : map.Size(); };
-      std::vector<plat::Piece> pieces;
-      pieces.reserve(std::min(n, kGatherBatch));
-      for (size_t i = 0; ok && i < n;) {
-        const size_t from = static_cast<size_t>(items[sorted[i]].origin);
-        size_t to = blockEnd(sorted[i]);
-        for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == to; ++i) to = blockEnd(sorted[i]);
-        ok = !plat::FaultHit(plat::Op::Read);
-        pieces.push_back({map.Data() + from, to - from});
-        if (ok && (pieces.size() == kGatherBatch || i == n)) {
-          ok = temp->WriteGather(pieces.data(), pieces.size());
-          pieces.clear();
-        }
-      }
-    } else if (mapped) {
-      // A read fault where the buffered copy would read a chunk; within a
-      // window the source is taken in order, so pages behind go back.
-      int64_t chunk = -1;
-      size_t released = 0;
-      ok = CopyBlocks(
-          *temp, items, sorted, size,
-          [&](int64_t s, int64_t e, char* to) {
-            for (int64_t c = s / static_cast<int64_t>(kCopyChunk); c <= (e - 1) / static_cast<int64_t>(kCopyChunk); ++c) {
-              if (c == chunk) continue;
-              if (plat::FaultHit(plat::Op::Read)) return false;
-              chunk = c;
-            }
-            std::memcpy(to, map.Data() + s, static_cast<size_t>(e - s));
-            if (static_cast<size_t>(s) - released >= kReleaseStep) {
-              map.Release(released, static_cast<size_t>(s));
-              released = static_cast<size_t>(s) / kReleaseStep * kReleaseStep;
-            }
-            return true;
-          },
-          [&] {
-            map.Release(0, map.Size());
-            chunk = -1;
-            released = 0;
-          });
-    } else {
-      std::vector<char> buf(kCopyChunk);
-      int64_t chunkFrom = -1, chunkTo = -1;  // source range held in buf (none yet)
-      ok = CopyBlocks(
-          *temp, items, sorted, size,
-          [&](int64_t s, int64_t e, char* to) {
-            while (s < e) {
-              if (s < chunkFrom || s >= chunkTo) {
-                if (s != chunkTo && !src->Seek(static_cast<uint64_t>(s))) return false;
-                const size_t got = src->Read(buf.data(), buf.size());
-                if (got == 0) return false;  // the file ended inside a block
-                chunkFrom = s;
-                chunkTo = s + static_cast<int64_t>(got);
-              }
-              const int64_t m = std::min(e, chunkTo);
-              std::memcpy(to, buf.data() + (s - chunkFrom), static_cast<size_t>(m - s));
-              to += m - s;
-              s = m;
-            }
-            return true;
-          },
-          [] {});
-    }
-  }
-  // Bytes of a source shortened under the mapping are not the shipments.
-  if (mapped && map.Damaged()) ok = false;
-  map.Close();
-  // The source goes only once the complete result is durable in its place.
-  if (temp) ok = out.Finish(ok);
-  result->Close();
-  src->Close();
-  if (ok) ok = plat::DeleteFile(sourceFile);
-  if (written) *written = ok ? items.size() : 0;
+  if (ok && !list.items.empty()) ok = CopyInOrder(files, list.items, sorted, *temp);
+  ok = Commit(files, sourceFile, out, temp, ok);
+  if (written) *written = ok ? list.items.size() : 0;
   return ok;
 }

@@ -150,11 +150,15 @@ bool TakeOutSorted(std::vector<TItem>& items, const TSortOrderArray& order,
 // Reading state over an open shipment file. Buffered: bytes are fetched from
 // the file in large blocks, and Position counts every byte consumed.
 
-namespace plat { class File; }
+namespace plat {
+class File;
+namespace os { class File; }
+}  // namespace plat
 
 class TFieldReader {
  public:
   explicit TFieldReader(plat::File& file);
+  explicit TFieldReader(plat::os::File& file);
   int64_t Position = 0;
   bool AtEnd = false;
   bool AtLineEnd = false;
@@ -174,7 +178,7 @@ class TFieldReader {
   int NextChar();  // next character of the line, -1 at the end of line or file
   bool ReadFieldImpl(std::string* out);
   bool Fill();
-  plat::File& file_;
+  std::function<size_t(void*, size_t)> read_;  // bytes read, 0 at the end or on failure
   std::unique_ptr<unsigned char[]> buf_;
   size_t pos_ = 0, len_ = 0;
 };
