@@ -588,10 +588,20 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
   }
   // Tidying up: should it fail, the removed records stay in the file marked
   // deleted (the next pack takes them), and the remove has still happened.
+  bool counted = false;
   try {
     WriteHeaderCount(kept, true);
-    WriteEofMark(kept);
+    counted = true;
   } catch (const XBaseError&) {
+  }
+  if (counted) {
+    // The new count is on the disk before the file is cut: a file cut short
+    // of the count it states does not open. A failed sync is reported.
+    io::Sync(*file_, path_);
+    try {
+      WriteEofMark(kept);
+    } catch (const XBaseError&) {
+    }
   }
   return count - kept;
 }
