@@ -80,7 +80,7 @@ std::string DefaultPrinter() {
 
 class SpoolerJob final : public PrintJob {
  public:
-  explicit SpoolerJob(HANDLE printer) : printer_(printer) {}
+  SpoolerJob(HANDLE printer, DWORD jobId) : printer_(printer), jobId_(jobId) {}
   ~SpoolerJob() override {
     if (printer_) End(false);
   }
@@ -106,13 +106,13 @@ class SpoolerJob final : public PrintJob {
     bool accepted = false;
     if (ok && !failed_ && sent_ == 0) {
       // Nothing to print: withdrawn, and done.
-      AbortPrinter(printer_);
+      Withdraw();
       accepted = true;
     } else if (ok && !failed_) {
       accepted = EndDocPrinter(printer_) != 0;
-      if (!accepted) AbortPrinter(printer_);
+      if (!accepted) Withdraw();
     } else {
-      AbortPrinter(printer_);
+      Withdraw();
     }
     ClosePrinter(printer_);
     printer_ = nullptr;
@@ -120,7 +120,15 @@ class SpoolerJob final : public PrintJob {
   }
 
  private:
+  // Deleting the job by its id takes it out of the queue on every spooler;
+  // AbortPrinter then ends the document this handle has open.
+  void Withdraw() {
+    SetJobW(printer_, jobId_, 0, nullptr, JOB_CONTROL_DELETE);
+    AbortPrinter(printer_);
+  }
+
   HANDLE printer_;
+  DWORD jobId_;
   bool failed_ = false;
   size_t sent_ = 0;
 };
@@ -155,11 +163,12 @@ class SpoolerPrinterService final : public PrinterService {
     doc.pDocName = docName.data();
     doc.pOutputFile = nullptr;
     doc.pDatatype = raw;
-    if (StartDocPrinterW(h, 1, reinterpret_cast<BYTE*>(&doc)) == 0) {
+    const DWORD jobId = StartDocPrinterW(h, 1, reinterpret_cast<BYTE*>(&doc));
+    if (jobId == 0) {
       ClosePrinter(h);
       return nullptr;
     }
-    return std::make_unique<SpoolerJob>(h);
+    return std::make_unique<SpoolerJob>(h, jobId);
   }
 };
 
