@@ -104,7 +104,8 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
   si.hStdError = childErr;
   PROCESS_INFORMATION pi{};
   if (childOut && childOut != INVALID_HANDLE_VALUE &&
-      CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+      // No separate program name: the system then adds ".exe" where it is missing.
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     impl_->process = pi.hProcess;
     CloseHandle(pi.hThread);
     impl_->started = true;
