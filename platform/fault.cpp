@@ -44,21 +44,20 @@ const char* OpName(Op op) {
   return names[static_cast<int>(op)];
 }
 
-void CountFaults() {
+void fault_detail::StartCounting() {
   g_armedOp = -1;
   for (auto& c : g_calls) c = 0;
   g_fired = false;
   g_active = true;
 }
 
-void FailAt(Op op, long n, bool sticky) {
-  CountFaults();
+void fault_detail::Arm(Op op, long n, bool sticky) {
   g_armedAt = n;
   g_sticky = sticky;
   g_armedOp = static_cast<int>(op);
 }
 
-void ResetFaults() {
+void fault_detail::StopCounting() {
   g_active = false;
   g_armedOp = -1;
   for (auto& c : g_calls) c = 0;

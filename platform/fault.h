@@ -1,8 +1,10 @@
 #pragma once
-// Fault injection for the reliability tests. The file, ini and table layers
-// call FaultHit beside every system call of the kinds below; when a test has
-// armed that kind, the chosen call fails the way the system call would (errno
-// set, nothing done). Unarmed, FaultHit is one relaxed atomic load.
+// Fault injection for the reliability tests. Every call that reaches the OS
+// seam is counted by the kinds below (the wrapper in tests/support does it);
+// code not yet on the seam calls FaultHit beside its system calls. When a test
+// has armed a kind, the chosen call fails the way the system call would
+// (errno and the seam's last error set, nothing done). Unarmed, FaultHit is
+// one relaxed atomic load.
 //
 // A test first counts how many calls of each kind an operation makes
 // (CountFaults, run it, FaultCalls), then runs it once per injection point
@@ -29,7 +31,14 @@ bool FaultFired();
 
 namespace fault_detail {
 extern std::atomic<bool> g_active;
+// Counts a call of op; true when it must fail (errno set).
 bool Hit(Op op);
+// The counters behind CountFaults, FailAt and ResetFaults, which the test
+// support defines: they also install the fault-injecting wrapper of the OS
+// seam, so every call that reaches the seam is a fault point.
+void StartCounting();
+void Arm(Op op, long n, bool sticky);
+void StopCounting();
 }  // namespace fault_detail
 
 // True when this call must fail (errno is set then).

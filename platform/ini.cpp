@@ -16,20 +16,16 @@
 // programs expect).
 #include "platform/ini.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <optional>
+#include <random>
 #include <set>
 
 #include "platform/error.h"
-#include "platform/fault.h"
 #include "platform/file.h"
+#include "platform/os.h"
 
 namespace plat {
 
@@ -95,22 +91,17 @@ IniFile Load(const std::string& nativePath, bool* complete = nullptr) {
   std::string data;
   bool ok = true;
   if (!nativePath.empty()) {
-    int fd = FaultHit(Op::Open) ? -1 : open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-      ok = errno == ENOENT || errno == ENOTDIR;
+    os::OpenRequest how;
+    how.plainOnly = true;
+    auto file = os::Os().Open(nativePath, how);
+    if (!file) {
+      // Missing, or no plain file: read as empty.
+      const os::Fail kind = os::LastError().kind;
+      ok = kind == os::Fail::NotFound || kind == os::Fail::NotPlain;
     } else {
-      struct stat st;
-      if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        char buf[65536];
-        for (;;) {
-          ssize_t n = FaultHit(Op::Read) ? -1 : read(fd, buf, sizeof buf);
-          if (n < 0 && errno == EINTR) continue;
-          if (n < 0) ok = false;
-          if (n <= 0) break;
-          data.append(buf, static_cast<size_t>(n));
-        }
-      }
-      close(fd);
+      char buf[65536];
+      size_t got = 0;
+      while ((ok = file->Read(buf, sizeof buf, &got)) && got > 0) data.append(buf, got);
     }
   }
   if (complete) *complete = ok;
@@ -170,23 +161,35 @@ std::string OneLine(const std::string& s) { return s.substr(0, s.find_first_of(s
 
 std::atomic<unsigned> g_tmpCounter{0};
 
+// Distinguishes this process's temporary names from another's.
+const std::string& ProcessTag() {
+  static const std::string tag = std::to_string(std::random_device{}() % 1000000000u);
+  return tag;
+}
+
 void Store(const std::string& file, const IniFile& f) {
   std::string target = NativePath(file);
   const Error failure("Unable to write to " + file);
   if (target.empty()) throw failure;
+  os::Env& sys = os::Os();
   // Keep a symbolic link and write through to the file it names.
-  struct stat st;
-  bool exists = lstat(target.c_str(), &st) == 0;
-  if (exists && S_ISLNK(st.st_mode)) {
-    if (char* real = realpath(target.c_str(), nullptr)) {
+  os::FileInfo st;
+  bool exists = sys.Stat(target, false, &st);
+  if (exists && st.kind == os::Kind::Other) {
+    const std::string real = sys.Resolve(target);
+    if (!real.empty()) {
       target = real;
-      free(real);
-      exists = stat(target.c_str(), &st) == 0;
+      exists = sys.Stat(target, true, &st);
     }
   }
+  if (exists && st.kind != os::Kind::Plain) throw failure;
   // A read-only file stays unwritten, as on Windows, although the rename
   // would get past it.
-  if (exists && (!S_ISREG(st.st_mode) || access(target.c_str(), W_OK) != 0)) throw failure;
+  if (exists) {
+    os::OpenRequest probe;
+    probe.access = os::Access::Write;
+    if (!sys.Open(target, probe)) throw failure;
+  }
 
   std::string data = f.bom;
   for (const Line& l : f.lines) {
@@ -194,40 +197,27 @@ void Store(const std::string& file, const IniFile& f) {
     data += l.eol;
   }
 
-  size_t slash = target.rfind('/');
-  std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  std::string tmp = dir + "." + target.substr(slash == std::string::npos ? 0 : slash + 1) + "." +
-                    std::to_string(getpid()) + "." + std::to_string(g_tmpCounter++) + ".tmp";
-  int fd = FaultHit(Op::Open) ? -1 : open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-  if (fd < 0) throw failure;
-  bool ok = true;
-  if (exists) fchmod(fd, st.st_mode & 07777);
-  const char* p = data.data();
-  size_t n = data.size();
-  while (ok && n > 0) {
-    ssize_t w = FaultHit(Op::Write) ? -1 : write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) ok = false;
-    else {
-      p += w;
-      n -= static_cast<size_t>(w);
-    }
-  }
-  if (ok && (FaultHit(Op::Flush) || fsync(fd) != 0)) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && (FaultHit(Op::Rename) || rename(tmp.c_str(), target.c_str()) != 0)) ok = false;
+  const size_t sep = target.find_last_of(os::kWindowsNames ? "\\/" : "/");
+  const std::string dir = sep == std::string::npos ? "" : target.substr(0, sep + 1);
+  const std::string tmp = dir + "." + target.substr(sep == std::string::npos ? 0 : sep + 1) + "." + ProcessTag() +
+                          "." + std::to_string(g_tmpCounter++) + ".tmp";
+  os::OpenRequest create;
+  create.access = os::Access::Write;
+  create.disposition = os::Disposition::CreateNew;
+  auto out = sys.Open(tmp, create);
+  if (!out) throw failure;
+  if (exists) out->TakeAccessOf(target);  // keeps the file's permissions; ours where not allowed
+  bool ok = out->Write(data.data(), data.size()) && out->Sync();
+  if (!out->Close()) ok = false;
+  out.reset();
+  if (ok && !sys.RenameReplace(tmp, target)) ok = false;
   if (!ok) {
-    if (!FaultHit(Op::Delete)) unlink(tmp.c_str());
+    sys.Remove(tmp);
     throw failure;
   }
   // The rename reaches the disk before the caller goes on: a power cut must
   // not bring back the old settings after a sort or print went by the new.
-  int dirFd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ok = !FaultHit(Op::Flush) && fsync(dirFd) == 0;
-    close(dirFd);
-    if (!ok) throw failure;
-  }
+  if (!sys.SyncFolder(dir.empty() ? "." : dir)) throw failure;
 }
 
 }  // namespace

@@ -1,25 +1,33 @@
 #include "platform/localtime.h"
 
-#include <time.h>
+#include <ctime>
+
+#include "platform/os.h"
 
 namespace plat {
 
+namespace {
+
+bool Local(std::chrono::system_clock::time_point t, std::tm* out) {
+  return os::Os().LocalTime(std::chrono::system_clock::to_time_t(t), out);
+}
+
+}  // namespace
+
 std::string LocalTimeIso8601() {
-  const time_t now = time(nullptr);
-  struct tm local {};
-  if (!localtime_r(&now, &local)) return "";
+  std::tm local{};
+  if (!Local(os::Os().Now(), &local)) return "";
   char date[32], zone[8];
-  if (strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local) == 0) return "";
+  if (std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local) == 0) return "";
   // strftime gives +hhmm; ISO 8601's extended format wants +hh:mm.
-  if (strftime(zone, sizeof zone, "%z", &local) != 5) return date;
+  if (std::strftime(zone, sizeof zone, "%z", &local) != 5) return date;
   return std::string(date) + zone[0] + zone[1] + zone[2] + ':' + zone[3] + zone[4];
 }
 
 std::string LocalDateTime(std::chrono::system_clock::time_point t) {
-  const time_t secs = std::chrono::system_clock::to_time_t(t);
-  struct tm local {};
+  std::tm local{};
   char buf[32];
-  if (!localtime_r(&secs, &local) || strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local) == 0) return "";
+  if (!Local(t, &local) || std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local) == 0) return "";
   return buf;
 }
 

@@ -1,15 +1,12 @@
 #include "platform/port.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
 #include "platform/ini.h"
+#include "platform/os.h"
 
 namespace plat {
 namespace {
@@ -28,13 +25,13 @@ int LptNumber(const std::string& name) {
   return static_cast<int>(n);
 }
 
-class FdPort final : public Port {
+class FilePort final : public Port {
  public:
-  explicit FdPort(int fd) : fd_(fd) {}
-  ~FdPort() override { Close(); }
+  explicit FilePort(std::unique_ptr<os::File> file) : file_(std::move(file)) {}
+  ~FilePort() override { Close(); }
 
   bool Write(const void* buf, size_t n) override {
-    if (fd_ < 0 || failed_) return false;
+    if (!file_ || failed_) return false;
     const char* p = static_cast<const char*>(buf);
     // Small writes gather in the buffer; the device sees large ones.
     if (buffer_.size() + n > kBuffer && !Drain()) return false;
@@ -44,10 +41,10 @@ class FdPort final : public Port {
   }
 
   bool Close() override {
-    if (fd_ < 0) return false;
+    if (!file_) return false;
     bool ok = !failed_ && Drain();
-    if (close(fd_) != 0) ok = false;
-    fd_ = -1;
+    if (!file_->Close()) ok = false;
+    file_.reset();
     return ok;
   }
 
@@ -61,20 +58,11 @@ class FdPort final : public Port {
   }
 
   bool WriteAll(const char* p, size_t n) {
-    while (n > 0) {
-      ssize_t w = write(fd_, p, n);
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        failed_ = true;
-        return false;
-      }
-      p += w;
-      n -= static_cast<size_t>(w);
-    }
-    return true;
+    if (n > 0 && !file_->Write(p, n)) failed_ = true;
+    return !failed_;
   }
 
-  int fd_;
+  std::unique_ptr<os::File> file_;
   bool failed_ = false;
   std::vector<char> buffer_;
 };
@@ -88,22 +76,20 @@ std::string PortDevicePath(const std::string& name, const std::string& settingsF
   if (!configured.empty()) return NativePath(configured);
   int n = LptNumber(name);
   if (n < 1) return "";
-  return "/dev/lp" + std::to_string(n - 1);
+  return os::Os().DefaultPortDevice(n);
 }
 
 std::unique_ptr<Port> OpenPort(const std::string& name, const std::string& settingsFile) {
   std::string path = PortDevicePath(name, settingsFile);
   if (path.empty()) return nullptr;
-  // O_NONBLOCK only for the open itself: a FIFO without a reader fails (ENXIO)
-  // instead of hanging the pass. O_APPEND: a file port collects every document.
-  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return nullptr;
-  int flags = fcntl(fd, F_GETFL);
-  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    close(fd);
-    return nullptr;
-  }
-  return std::make_unique<FdPort>(fd);
+  // Opening never waits: a FIFO without a reader fails instead of hanging the
+  // pass. Appending: a file port collects every document.
+  os::OpenRequest how;
+  how.access = os::Access::Write;
+  how.append = true;
+  auto file = os::Os().Open(path, how);
+  if (!file) return nullptr;
+  return std::make_unique<FilePort>(std::move(file));
 }
 
 }  // namespace plat

@@ -15,6 +15,8 @@
 
 #include <unistd.h>
 
+#include "tests/support/files.h"
+
 namespace vvtest {
 
 struct CapturedJob {
@@ -29,10 +31,7 @@ inline const char* CaptureDir() {
   return d && *d ? d : nullptr;
 }
 
-inline std::string ReadWhole(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline std::string ReadWhole(const std::filesystem::path& p) { return vvtest::ReadFile(p.string()); }
 
 // Ids of the jobs whose capture is complete.
 inline std::set<int> DoneJobs() {

@@ -18,30 +18,17 @@
 #include "platform/text.h"
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "tools/demo_data.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string t = (fs::temp_directory_path() / "vv-demo-XXXXXX").string();
-    path = mkdtemp(t.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
+using TempDir = vvtest::TempDir;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string ReadAll(const fs::path& p) { return vvtest::ReadFile(p.string()); }
 
 // Every record of a table in record order, fields joined by '|'.
 std::vector<std::string> Dump(const std::string& table) {
@@ -76,7 +63,7 @@ class DemoTest : public ::testing::Test {
     plat::SetPrinting(plat::MakeFixedPrinterList({}, false));
     ASSERT_NE(OpenData(), 0);
     dir_ = new TempDir;
-    model_ = new demo::Model(demo::BuildModel((dir_->path / "kavlo").string(), 11));
+    model_ = new demo::Model(demo::BuildModel(*dir_ / "kavlo", 11));
     std::string error;
     ASSERT_TRUE(demo::WriteModel(AppEngine, *model_, error)) << error;
     // Reference tables have no index of their own: the program adds its tags.
@@ -91,7 +78,7 @@ class DemoTest : public ::testing::Test {
   }
   void SetUp() override {
     // The program finds the host folder through its own settings file.
-    prog_ = dir_->path / "prog";
+    prog_ = *dir_ / "prog";
     fs::create_directories(prog_);
     std::ofstream(prog_ / "Vadoviver.ini") << "[Paths]\nDesko=" << model_->root << "\n";
     setup_ = std::make_unique<TSetup>(prog_.string());
@@ -305,7 +292,7 @@ TEST(DemoProgram, DeterministicAndRefusesFullFolder) {
   plat::SetPrinting(plat::MakeFixedPrinterList({}, false));
   ASSERT_NE(OpenData(), 0);
   TempDir dir;
-  const std::string one = (dir.path / "one").string(), two = (dir.path / "two").string();
+  const std::string one = dir / "one", two = dir / "two";
   ASSERT_EQ(RunCommand(std::string(VV_DEMO_BIN) + " --out " + one + " --seed 42 >/dev/null"), 0);
   ASSERT_EQ(RunCommand(std::string(VV_DEMO_BIN) + " --out " + two + " --seed 42 >/dev/null"), 0);
   for (const char* t : {"/Rating\\Provinces", "/Rating\\Postal", "/Rating\\USZip", "/Data\\Shipment",

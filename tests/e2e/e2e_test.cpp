@@ -17,6 +17,8 @@
 #include "setup/TableAccess.h"
 #include "tests/cups_capture.h"
 #include "tests/e2e/demo_expect.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "tools/demo_data.h"
 
 namespace fs = std::filesystem;
@@ -25,17 +27,9 @@ namespace {
 
 const std::string kCli = VV_BINARY_DIR "/cli/vadoviver-cli";
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string ReadAll(const fs::path& p) { return vvtest::ReadFile(p.string()); }
 
-void WriteAll(const fs::path& p, const std::string& text) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << text;
-}
+void WriteAll(const fs::path& p, const std::string& text) { vvtest::WriteFile(p.string(), text); }
 
 struct CliRun {
   int status = -1;
@@ -59,32 +53,25 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 // Vadoviver.ini points at it and sends LPT1 to a file.
 class Installation {
  public:
-  fs::path dir;
+  vvtest::TempDir dir;
   demo::Model model;
   std::string home, port;
   bool ok = false;  // written
 
   // edit may change the model (documents, for instance) before it is written.
   explicit Installation(uint32_t seed, const std::function<void(demo::Model&)>& edit = nullptr) {
-    std::string t = (fs::temp_directory_path() / "vv-e2e-XXXXXX").string();
-    dir = ::mkdtemp(t.data());
-    model = demo::BuildModel((dir / "kavlo").string(), seed);
+    model = demo::BuildModel(dir / "kavlo", seed);
     if (edit) edit(model);
     std::string error;
     ok = demo::WriteModel(AppEngine, model, error);
     EXPECT_TRUE(ok) << error;
-    home = (dir / "program").string();
+    home = dir / "program";
     fs::create_directories(home);
-    port = (dir / "eltron.prn").string();
+    port = dir / "eltron.prn";
     WriteAll(port, "");  // the port writes only to a file that exists
     WriteAll(fs::path(home) / "Vadoviver.ini",
              "[Paths]\r\nDesko=" + model.root + "\r\n[Ports]\r\nLPT1=" + port + "\r\n");
   }
-  ~Installation() {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-
   CliRun Cli(const std::string& args) const { return RunCli("--home " + Quote(home) + " " + args); }
 
   // Kavlo Desko's printer setup names the given printers.

@@ -30,20 +30,18 @@ class Cli : public ::testing::Test {
   std::string out, err;
 
   void SetUp() override {
-    const std::string home = dir.path.string();
+    const std::string home = dir.path();
     Write(dir / "Vadoviver.ini", "[Paths]\nDesko=" + home + "\n");
     Write(dir / "Mondarix.ini",
           "[System Directories]\nRating=" + home + "\nMulti-Shipper=" + home + "\nData=" + home + "\n");
     const auto fixtures = std::filesystem::path(VV_FIXTURES) / "xbase" / "small";
     for (const char* t : {"Provinces.dbf", "Provinces.cdx", "Postal.dbf", "USZip.dbf"}) {
-      std::filesystem::copy_file(fixtures / t, dir.path / t);
-      std::filesystem::permissions(dir.path / t, std::filesystem::perms::owner_write,
-                                   std::filesystem::perm_options::add);
+      ASSERT_TRUE(vvtest::CopyFile((fixtures / t).string(), dir / t)) << t;
     }
   }
 
   int Run(const std::string& args) {
-    const std::string cmd = std::string(VV_BINARY_DIR) + "/cli/vadoviver-cli --home '" + dir.path.string() + "' " +
+    const std::string cmd = std::string(VV_BINARY_DIR) + "/cli/vadoviver-cli --home '" + dir.path() + "' " +
                             args + " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
     const int status = std::system(cmd.c_str());
     out = Read(dir / "out");
@@ -54,8 +52,8 @@ class Cli : public ::testing::Test {
   // Two zones saved through the zone model, as the zone editor would.
   void SaveZones() {
     OpenData();
-    AppSetup = new TSetup(dir.path.string());
-    AppSetup->MultiShipperPath = dir.path.string();
+    AppSetup = new TSetup(dir.path());
+    AppSetup->MultiShipperPath = dir.path();
     TZone z1;
     z1.Zone = "Z1";
     z1.Name = "Ontario";
@@ -146,7 +144,7 @@ TEST_F(Cli, ShipmentsFailures) {
 
 // A watcher that cannot start says why at once and ends non-zero.
 TEST_F(Cli, WatchRefusesToStart) {
-  const std::string home = dir.path.string();
+  const std::string home = dir.path();
   Write(dir / "good.qry", "[Keys]\nKey1=5\n");
   auto ini = [&](const std::string& query, const std::string& source, const std::string& result) {
     Write(dir / "Vadoviver.ini", "[Paths]\nDesko=" + home + "\nSource=" + source + "\nResult=" + result +
@@ -217,8 +215,8 @@ TEST_F(Cli, ZonesCoverage) {
 
   // One zone of every province whole: nothing to report.
   OpenData();
-  AppSetup = new TSetup(dir.path.string());
-  AppSetup->MultiShipperPath = dir.path.string();
+  AppSetup = new TSetup(dir.path());
+  AppSetup->MultiShipperPath = dir.path();
   TProvinceArray provinces;
   LoadProvinces(provinces);
   TZone all;
@@ -249,7 +247,7 @@ TEST_F(Cli, ZonesCoverage) {
   EXPECT_EQ(count("zones"), 3);
 
   // Without the zip codes the report would be incomplete: refused.
-  std::filesystem::remove(dir.path / "USZip.dbf");
+  std::filesystem::remove(dir / "USZip.dbf");
   EXPECT_EQ(Run("zones --coverage"), 1);
   EXPECT_NE(err.find("Unable to open table"), std::string::npos) << err;
   EXPECT_EQ(out, "");

@@ -23,6 +23,7 @@
 
 #include "label_docs.h"
 #include "setup/TableAccess.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -39,12 +40,7 @@ void WaitForStdinToClose() {
 
 void Pause(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  return close(fd) == 0 && ok;
-}
+using vvtest::WriteFile;
 
 // The Labels record goes in under the table lock, waiting while a pass holds it.
 bool AddRow(int engine, const std::string& table, const std::vector<std::pair<std::string, std::string>>& row,

@@ -203,7 +203,7 @@ class LabelsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(OpenData(), 0);
-    for (const char* sub : {"prog", "multi", "data", "docs"}) fs::create_directories(dir.path / sub);
+    for (const char* sub : {"prog", "multi", "data", "docs"}) fs::create_directories(dir / sub);
     printer = std::make_shared<RecordingPrinter>();
     plat::SetPrinting(printer);
     setup = std::make_unique<TSetup>(dir / "prog");
@@ -337,7 +337,7 @@ TEST_F(LabelsTest, DoubledBackslashesAreUndone) {
   for (const auto& c : cases) EXPECT_EQ(UndoubleBackslashes(c.in), c.out) << c.in;
 
   // A host path with a drive letter and doubled backslashes reaches the file.
-  fs::create_directories(dir.path / "drive/LABELS");
+  fs::create_directories(dir / "drive/LABELS");
   plat::SetDriveMap({{'K', dir / "drive"}});
   Write(dir / "drive/LABELS/0001.LBL", "^XA^XZ\r\n");
   EXPECT_TRUE(PrintLabelDocument("K:\\\\LABELS\\\\0001.LBL", 0));
@@ -349,16 +349,16 @@ TEST_F(LabelsTest, DoubledBackslashesAreUndone) {
 
 TEST_F(LabelsTest, OnlyPlainFilesThatNobodyHoldsArePrinted) {
   const std::string target = Doc("target.lbl", "secret");
-  fs::create_directories(dir.path / "docs/folder.lbl");
+  fs::create_directories(dir / "docs/folder.lbl");
   ASSERT_EQ(mkfifo((dir / "docs/fifo.lbl").c_str(), 0600), 0);
-  fs::create_symlink(target, dir.path / "docs/link.lbl");
+  fs::create_symlink(target, dir / "docs/link.lbl");
   for (const char* name : {"folder.lbl", "fifo.lbl", "link.lbl", "missing.lbl"}) {
     SCOPED_TRACE(name);
     EXPECT_FALSE(PrintLabelDocument(dir / (std::string("docs/") + name), 0));
   }
-  EXPECT_TRUE(fs::exists(dir.path / "docs/folder.lbl"));
-  EXPECT_TRUE(fs::is_fifo(dir.path / "docs/fifo.lbl"));
-  EXPECT_TRUE(fs::is_symlink(dir.path / "docs/link.lbl"));
+  EXPECT_TRUE(fs::exists(dir / "docs/folder.lbl"));
+  EXPECT_TRUE(fs::is_fifo(dir / "docs/fifo.lbl"));
+  EXPECT_TRUE(fs::is_symlink(dir / "docs/link.lbl"));
   EXPECT_EQ(Read(target), "secret");
   // Still being written by someone else.
   {

@@ -161,9 +161,8 @@ TEST_F(PassLog, LogSettings) {
 // At the limit the log becomes <log>.1, replacing the one before; no line is
 // lost or split, and a line goes whole into one file or the other.
 TEST(PassLogRotation, KeepsOneOldFile) {
-  rel::fs::path dir = rel::fs::temp_directory_path() / ("vv_log_" + std::to_string(::getpid()));
-  rel::fs::create_directories(dir);
-  const std::string file = (dir / "Vadoviver.log").string();
+  vvtest::TempDir dir;
+  const std::string file = dir / "Vadoviver.log";
   TPassLog log(file, 1000);
   TLabelLine label;
   label.FileName = "C:\\LABELS\\0001.LBL";
@@ -194,7 +193,6 @@ TEST(PassLogRotation, KeepsOneOldFile) {
   ASSERT_FALSE(cur.empty());
   EXPECT_EQ(std::stoi(Fields(cur[0])[1]), std::stoi(Fields(old.back())[1]) + 1);
   EXPECT_EQ(std::stoi(Fields(cur.back())[1]), written);
-  rel::fs::remove_all(dir);
 }
 
 }  // namespace

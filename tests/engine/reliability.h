@@ -25,6 +25,8 @@
 #include "platform/printing.h"
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -32,17 +34,9 @@ namespace rel {
 
 namespace fs = std::filesystem;
 
-inline void Write(const std::string& file, const std::string& bytes) {
-  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
-inline std::string Read(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-inline bool Exists(const std::string& file) {
-  struct stat st;
-  return lstat(file.c_str(), &st) == 0;
-}
+inline void Write(const std::string& file, const std::string& bytes) { vvtest::WriteFile(file, bytes); }
+inline std::string Read(const std::string& file) { return vvtest::ReadFile(file); }
+using vvtest::Exists;
 
 // Keeps only what matters for the invariants: which labels came out whole, in
 // order, and how often. Jobs that were cancelled or refused do not count.
@@ -85,19 +79,15 @@ class RecordingPrinter : public plat::PrinterService {
 };
 
 struct Installation {
-  fs::path root;
+  vvtest::TempDir temp;  // owns root and everything in it
+  fs::path root = temp.path();
   std::string prog, host, multi, data, rating, docs, in, out, sortFile, fifo;
   size_t docSize = 300;
 
   // printer: the host's setting for package labels ("Label Printer" or
   // "Direct To Eltron"); fifo: where LPT1 goes, when given.
   explicit Installation(const std::string& printer = "Label Printer", bool withFifo = false) {
-    char tmpl[] = "/tmp/vv_rel_XXXXXX";
-    root = mkdtemp(tmpl);
-    auto sub = [&](const char* n) {
-      fs::create_directories(root / n);
-      return (root / n).string();
-    };
+    auto sub = [&](const char* n) { return temp.Sub(n); };
     prog = sub("prog");
     host = sub("host");
     multi = sub("multi");
@@ -119,10 +109,6 @@ struct Installation {
                                       "\r\nRating=" + rating + "\r\n[Printer Setup]\r\nPackagePrinter=" + printer +
                                       "\r\nCommInvoicePrinter=" + printer + "\r\nKeyentryPrinter=" + printer +
                                       "\r\n[Direct To Eltron Setup]\r\nPort=1\r\n");
-  }
-  ~Installation() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
   }
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -212,11 +198,7 @@ struct Installation {
     for (const auto& [path, bytes] : files) Write(path, bytes);
   }
 
-  std::vector<std::string> DocsLeft() const {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(docs)) out.push_back(e.path().filename().string());
-    return out;
-  }
+  std::vector<std::string> DocsLeft() const { return vvtest::ListDir(docs); }
 };
 
 // The Labels records and documents, for failure messages.

@@ -55,7 +55,7 @@ TEST_F(Sequencing, MovesWholeBlocksIntoOrder) {
   ASSERT_TRUE(Run(beta + acme, {sfCustomerName}));
   EXPECT_EQ(Read(result), acme + beta);
   EXPECT_FALSE(testfiles::Exists(source));
-  EXPECT_EQ(testfiles::Names(dir.path), std::vector<std::string>{"ORDER.TXT"});  // nothing left behind
+  EXPECT_EQ(testfiles::Names(dir.path()), std::vector<std::string>{"ORDER.TXT"});  // nothing left behind
 }
 
 // The result keeps what the user set on it, and no other file of its folder
@@ -162,7 +162,7 @@ TEST_F(Sequencing, ResultKeepsWhatTheUserSet) {
 TEST_F(Sequencing, ZoneSortWithoutZoneTablesCreatesNone) {
   ASSERT_NE(OpenData(), 0);
   TSetup setup(dir / "prog");
-  setup.MultiShipperPath = dir.path.string();
+  setup.MultiShipperPath = dir.path();
   AppSetup = &setup;
   const std::string b = Header({{5, "B"}, {13, "K1A0B1"}, {14, "ON"}}), a = Header({{5, "A"}, {13, "K1A0B1"}, {14, "ON"}});
   const bool ok = Run(b + a, {sfZoneCode, sfZoneLocation, sfCustomerName});
@@ -170,7 +170,7 @@ TEST_F(Sequencing, ZoneSortWithoutZoneTablesCreatesNone) {
   CloseData(AppEngine);
   ASSERT_TRUE(ok);
   EXPECT_EQ(Read(result), a + b);
-  EXPECT_EQ(testfiles::Names(dir.path), std::vector<std::string>{"ORDER.TXT"});
+  EXPECT_EQ(testfiles::Names(dir.path()), std::vector<std::string>{"ORDER.TXT"});
 }
 
 TEST_F(Sequencing, DropsLinesBeforeFirstHeaderAndKeepsTiesInFileOrder) {

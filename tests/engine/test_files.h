@@ -6,47 +6,22 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
 namespace testfiles {
 
-struct TempDir {
-  std::filesystem::path path;
-  TempDir() {
-    char tmpl[] = "/tmp/vv_engine_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path / name).string(); }
-};
+using TempDir = vvtest::TempDir;
 
-inline void Write(const std::string& file, const std::string& bytes) {
-  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-inline std::string Read(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline bool Exists(const std::string& file) { return std::filesystem::exists(file); }
-
+inline void Write(const std::string& file, const std::string& bytes) { vvtest::WriteFile(file, bytes); }
+inline std::string Read(const std::string& file) { return vvtest::ReadFile(file); }
+using vvtest::Exists;
 // Names in a folder, sorted.
-inline std::vector<std::string> Names(const std::string& folder) {
-  std::vector<std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(folder)) out.push_back(e.path().filename().string());
-  std::sort(out.begin(), out.end());
-  return out;
-}
+inline std::vector<std::string> Names(const std::string& folder) { return vvtest::ListDir(folder); }
 
 // A folder that takes no new file (and lets none be removed) while its files
 // stay writable, also for root: write permission is taken off the folder and,

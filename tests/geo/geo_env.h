@@ -2,7 +2,6 @@
 // A table engine and settings whose rating and multi-shipper folders are a
 // fresh temporary folder, with helpers to create and fill tables there.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <map>
@@ -11,28 +10,26 @@
 
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 class GeoEnv : public ::testing::Test {
  protected:
-  std::filesystem::path dir;
+  vvtest::TempDir dir;
 
   void SetUp() override {
-    char tmpl[] = "/tmp/vv_geo_XXXXXX";
-    dir = mkdtemp(tmpl);
     OpenData();
-    AppSetup = new TSetup(dir.string());
-    AppSetup->RatingPath = dir.string();
-    AppSetup->MultiShipperPath = dir.string();
+    AppSetup = new TSetup(dir.path());
+    AppSetup->RatingPath = dir.path();
+    AppSetup->MultiShipperPath = dir.path();
   }
   void TearDown() override {
     delete AppSetup;
     AppSetup = nullptr;
     CloseData(AppEngine);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
 
-  std::string Path(const std::string& table) const { return dir.string() + "\\" + table; }
+  std::string Path(const std::string& table) const { return dir.path() + "\\" + table; }
 
   // Copies tables of the small fixture set into the folder, writable.
   void CopyFixtures(std::initializer_list<const char*> tables) {
@@ -41,9 +38,7 @@ class GeoEnv : public ::testing::Test {
       for (const char* ext : {".dbf", ".cdx"}) {
         const auto src = from / (std::string(t) + ext);
         if (!std::filesystem::exists(src)) continue;
-        const auto dst = dir / (std::string(t) + ext);
-        std::filesystem::copy_file(src, dst);
-        std::filesystem::permissions(dst, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+        ASSERT_TRUE(vvtest::CopyFile(src.string(), dir / (std::string(t) + ext))) << t;
       }
   }
 

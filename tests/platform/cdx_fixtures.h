@@ -1,9 +1,5 @@
 #pragma once
 // Readers for the xBase fixtures' expected dumps, shared by the index tests.
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -18,39 +14,18 @@
 #include <vector>
 
 #include "platform/xbase/cdx.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace cdxtest {
 
 inline std::string XbaseDir() { return std::string(VV_FIXTURES) + "/xbase"; }
 
-inline std::vector<std::string> ListDir(const std::string& dir, const std::string& suffix) {
-  std::vector<std::string> out;
-  if (DIR* d = ::opendir(dir.c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      std::string n = e->d_name;
-      if (n.size() > suffix.size() && n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0) {
-        out.push_back(n);
-      }
-    }
-    ::closedir(d);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
+using vvtest::ListDir;
 
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
+// The index tests read fixtures that must be there: a missing one throws.
+inline std::string ReadFile(const std::string& path) { return vvtest::ReadFileOrThrow(path); }
+inline void WriteFile(const std::string& path, const std::string& bytes) { vvtest::WriteFileOrThrow(path, bytes); }
 
 // "\xHH" escapes back to bytes.
 inline std::string Unescape(const std::string& text) {
@@ -243,25 +218,7 @@ struct MiniDbf {
   }
 };
 
-// A scratch directory removed with its files at the end of a test.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/cdxtest.XXXXXX";
-    if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-  }
-  ~TempDir() {
-    for (const auto& n : ListDir(path_, "")) ::unlink((path_ + "/" + n).c_str());
-    ::rmdir(path_.c_str());
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = vvtest::TempDir;
 
 // Every tag of an index as data ready for writing, with the pad byte each tag
 // needs (0 for numeric keys, judged from the table's field types).

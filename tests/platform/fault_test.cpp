@@ -16,7 +16,10 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/ini.h"
+#include "platform/os.h"
 #include "tests/fault_points.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -24,29 +27,14 @@ namespace {
 
 class Faults : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vv_fault_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  void TearDown() override {
-    plat::ResetFaults();
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { plat::ResetFaults(); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  static void Put(const std::string& file, const std::string& bytes) {
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-  }
-  static std::string Get(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  static void Put(const std::string& file, const std::string& bytes) { vvtest::WriteFile(file, bytes); }
+  static std::string Get(const std::string& file) { return vvtest::ReadFile(file); }
   // Files of the folder other than the given ones (temporary files left behind).
   std::vector<std::string> Others(const std::vector<std::string>& known) const {
     std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dir_)) {
-      const std::string n = e.path().filename().string();
+    for (const auto& n : vvtest::ListDir(dir_)) {
       if (std::find(known.begin(), known.end(), n) == known.end()) out.push_back(n);
     }
     return out;
@@ -67,7 +55,8 @@ class Faults : public ::testing::Test {
     return f->Close() && ok;
   }
 
-  std::string dir_;
+  vvtest::TempDir temp_;
+  std::string dir_ = temp_.path();
 };
 
 TEST_F(Faults, CountsCallsAndFailsExactlyTheArmedOne) {
@@ -156,6 +145,58 @@ TEST_F(Faults, EveryKindReachesTheFileLayer) {
     EXPECT_TRUE(plat::FaultFired());
     plat::ResetFaults();
   }
+}
+
+// Through the seam itself: a fired fault does nothing and reports the kind a
+// caller acts on (a full disk for writes, a held lock for locks).
+TEST_F(Faults, SeamCallsFailAsTheOsWould) {
+  namespace os = plat::os;
+  const std::string a = Path("a"), b = Path("b");
+  auto open = [](const std::string& p, os::Access access, bool exclusive = false) {
+    os::OpenRequest how;
+    how.access = access;
+    how.exclusive = exclusive;
+    return os::Os().Open(p, how);
+  };
+  struct Case {
+    plat::Op op;
+    os::Fail kind;
+    std::function<bool(os::File&)> call;  // on a of "abc", opened to read and write
+  };
+  char buf[8];
+  size_t got = 0;
+  bool held = false;
+  os::FileInfo info;
+  const std::vector<Case> cases = {
+      {plat::Op::Open, os::Fail::Other, [&](os::File&) { return !!open(b, os::Access::Read); }},
+      {plat::Op::Open, os::Fail::Other, [&](os::File& f) { return f.Info(&info) && !!os::Os().MapReadOnly(a, info); }},
+      {plat::Op::Lock, os::Fail::Busy, [&](os::File&) { return !!open(b, os::Access::ReadWrite, true); }},
+      {plat::Op::Read, os::Fail::Other, [&](os::File& f) { return f.ReadAt(0, buf, 3, &got); }},
+      {plat::Op::Write, os::Fail::NoSpace, [&](os::File& f) { return f.WriteAt(0, "xyz", 3); }},
+      {plat::Op::Write, os::Fail::NoSpace, [&](os::File& f) { return f.Truncate(0); }},
+      {plat::Op::Flush, os::Fail::Other, [&](os::File& f) { return f.Sync(); }},
+      {plat::Op::Flush, os::Fail::Other, [&](os::File&) { return os::Os().SyncFolder(dir_); }},
+      {plat::Op::Lock, os::Fail::Busy, [&](os::File& f) { return f.TryLock(os::kLockTop, 1, os::LockKind::Exclusive); }},
+      {plat::Op::Lock, os::Fail::Busy, [&](os::File& f) { return f.OthersHold(os::kLockTop, 1, &held); }},
+      {plat::Op::Rename, os::Fail::Other, [&](os::File&) { return os::Os().RenameReplace(b, Path("c")); }},
+      {plat::Op::Delete, os::Fail::Other, [&](os::File&) { return os::Os().Remove(b); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(plat::OpName(c.op));
+    Put(a, "abc");
+    Put(b, "def");
+    plat::FailAt(c.op, c.op == plat::Op::Open ? 2 : 1);  // opening a is Open #1
+    auto f = open(a, os::Access::ReadWrite);
+    ASSERT_TRUE(f);
+    EXPECT_FALSE(c.call(*f));
+    EXPECT_TRUE(plat::FaultFired());
+    EXPECT_EQ(os::LastError().kind, c.kind);
+    plat::ResetFaults();
+    f.reset();
+    EXPECT_EQ(Get(a), "abc");
+    EXPECT_EQ(Get(b), "def");
+  }
+  EXPECT_EQ(&plat::os::Os(), &plat::os::RealOs()) << "ResetFaults leaves the wrapper installed";
 }
 
 // A failed write, flush or close is never reported as success by the file layer.

@@ -11,30 +11,21 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string Slurp(const std::string& path) { return vvtest::ReadFile(path); }
 
 class Files : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/vv_file_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  void Put(const std::string& name, const std::string& bytes) {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string dir_;
+  void Put(const std::string& name, const std::string& bytes) { vvtest::WriteFile(Path(name), bytes); }
+  vvtest::TempDir temp_;
+  std::string dir_ = temp_.path();
 };
 
 TEST_F(Files, BufferedReadsAndWritesKeepEveryByte) {

@@ -11,6 +11,8 @@
 
 #include "platform/error.h"
 #include "platform/file.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -19,24 +21,17 @@ namespace {
 class Ini : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vv_ini_XXXXXX";
-    dir_ = mkdtemp(tmpl);
     file_ = dir_ + "/test.ini";
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  void Put(const std::string& bytes) { std::ofstream(file_, std::ios::binary) << bytes; }
-  std::string Get() const {
-    std::ifstream in(file_, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  void Put(const std::string& bytes) { vvtest::WriteFile(file_, bytes); }
+  std::string Get() const { return vvtest::ReadFile(file_); }
   std::string Read(const std::string& sec, const std::string& key) {
     return plat::IniReadString(file_, sec, key, "<def>");
   }
 
-  std::string dir_, file_;
+  vvtest::TempDir temp_;
+  std::string dir_ = temp_.path(), file_;
 };
 
 TEST_F(Ini, NamesMatchRegardlessOfCaseAndValuesStayAsTyped) {

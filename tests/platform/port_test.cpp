@@ -12,32 +12,22 @@
 #include <string>
 
 #include "platform/port.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct PortDir {
-  fs::path path;
-  PortDir() {
-    char tmpl[] = "/tmp/vv_port_XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~PortDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  std::string operator/(const std::string& n) const { return (path / n).string(); }
+// A scratch folder with a settings file naming the ports.
+struct PortDir : vvtest::TempDir {
   std::string Ini(const std::string& body) const {
-    std::ofstream(path / "Vadoviver.ini") << body;
-    return (path / "Vadoviver.ini").string();
+    vvtest::WriteFile(*this / "Vadoviver.ini", body);
+    return *this / "Vadoviver.ini";
   }
 };
 
-std::string ReadAll(const std::string& f) {
-  std::ifstream in(f, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+std::string ReadAll(const std::string& f) { return vvtest::ReadFile(f); }
 
 TEST(PortDevicePath, SettingsEntryElseParallelDevice) {
   PortDir dir;
@@ -101,7 +91,7 @@ TEST(OpenPort, FailuresAreReported) {
   const std::string fifo = dir / "noreader.fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string ini =
-      dir.Ini("[Ports]\nLPT1=" + fifo + "\nLPT2=" + (dir / "absent.prn") + "\nLPT3=/dev/full\nLPT4=" + dir.path.string() + "\n");
+      dir.Ini("[Ports]\nLPT1=" + fifo + "\nLPT2=" + (dir / "absent.prn") + "\nLPT3=/dev/full\nLPT4=" + dir.path() + "\n");
   // A FIFO nobody reads fails at once instead of hanging.
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(plat::OpenPort("LPT1", ini), nullptr);

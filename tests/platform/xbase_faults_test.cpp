@@ -203,7 +203,7 @@ struct Files {
   }
 };
 
-bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+using vvtest::Exists;
 
 TEST(XBaseRemoveAtomic, AllOrNothingUnderEveryFault) {
   struct Case {

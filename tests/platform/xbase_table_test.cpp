@@ -154,16 +154,8 @@ TEST(XbaseTableFixtures, ExpressionsGiveTheFixtureEnginesKeys) {
 }
 
 TEST(XbaseTableFixtures, MultiLevelTagsWalkInTheFixtureOrder) {
-  std::vector<std::string> orders;
-  if (DIR* d = ::opendir((FixtureDir("medium") + "/expected").c_str())) {
-    while (dirent* e = ::readdir(d)) {
-      std::string n = e->d_name;
-      if (n.size() > 6 && n.compare(n.size() - 6, 6, ".order") == 0) orders.push_back(n);
-    }
-    ::closedir(d);
-  }
+  const std::vector<std::string> orders = vvtest::ListDir(FixtureDir("medium") + "/expected", ".order");
   ASSERT_FALSE(orders.empty());
-  std::sort(orders.begin(), orders.end());
   std::map<std::string, std::unique_ptr<Table>> open;
   for (const auto& file : orders) {
     SCOPED_TRACE(file);

@@ -1,7 +1,6 @@
 #pragma once
 // Shared pieces of the xBase tests: scratch folders, copies of the fixture
 // tables, the fixture engine's dump files, and the Perl readers.
-#include <dirent.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,6 +13,9 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace xbtest {
 
@@ -65,53 +67,15 @@ struct HelperProcess {
   ~HelperProcess() { Finish(); }
 };
 
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/vv_xbase_XXXXXX";
-    char* p = ::mkdtemp(tmpl);
-    path_ = p ? p : "";
-  }
-  ~TempDir() { Remove(path_); }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  static void Remove(const std::string& p) {
-    if (p.empty()) return;
-    if (DIR* d = ::opendir(p.c_str())) {
-      while (dirent* e = ::readdir(d)) {
-        std::string n = e->d_name;
-        if (n == "." || n == "..") continue;
-        Remove(p + "/" + n);
-      }
-      ::closedir(d);
-      ::rmdir(p.c_str());
-    } else {
-      ::unlink(p.c_str());
-    }
-  }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using TempDir = vvtest::TempDir;
+using vvtest::ReadFile;
+using vvtest::WriteFile;
 
 // Copies name.dbf and name.cdx (when present) of a fixture set into dir.
 inline void CopyTable(const std::string& set, const std::string& name, const std::string& dir) {
   for (const char* ext : {".dbf", ".cdx"}) {
-    std::string src = FixtureDir(set) + "/" + name + ext;
-    if (::access(src.c_str(), F_OK) == 0) WriteFile(dir + "/" + name + ext, ReadFile(src));
+    const std::string src = FixtureDir(set) + "/" + name + ext;
+    if (vvtest::Exists(src)) vvtest::CopyFile(src, dir + "/" + name + ext);
   }
 }
 

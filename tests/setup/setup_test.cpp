@@ -12,6 +12,8 @@
 #include "platform/ini.h"
 #include "platform/printing.h"
 #include "setup/TableAccess.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -20,8 +22,6 @@ namespace {
 class Setup : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/vv_setup_XXXXXX";
-    dir_ = mkdtemp(tmpl);
     fs::create_directory(dir_ + "/prog");
     fs::create_directory(dir_ + "/host");
     prog_ = dir_ + "/prog";
@@ -31,23 +31,16 @@ class Setup : public ::testing::Test {
   void TearDown() override {
     plat::SetPrinting(nullptr);
     plat::SetDriveMap({});
-    fs::remove_all(dir_);
   }
   void Printers(std::vector<std::string> names, bool hasDefault) {
     plat::SetPrinting(plat::MakeFixedPrinterList(std::move(names), hasDefault));
   }
-  static void Put(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  }
+  static void Put(const std::string& path, const std::string& bytes) { vvtest::WriteFile(path, bytes); }
+  static std::string Get(const std::string& path) { return vvtest::ReadFile(path); }
   void PointToHost() { Put(prog_ + "/Vadoviver.ini", "[Paths]\r\nDesko=" + host_ + "\r\n"); }
 
-  std::string dir_, prog_, host_;
+  vvtest::TempDir temp_;
+  std::string dir_ = temp_.path(), prog_, host_;
 };
 
 TEST_F(Setup, FirstStartWithoutSettingsFile) {

@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -15,24 +14,16 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 #include "tests/ui/scripted_ui_support.h"
 #include "ui/fMain.h"
 
 namespace mwt {
 
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+inline std::string ReadAll(const std::string& path) { return vvtest::ReadFile(path); }
+inline void WriteAll(const std::string& path, const std::string& text) { vvtest::WriteFile(path, text); }
+using vvtest::Exists;
 
 // A sort file as the sort-order window writes it.
 inline void WriteSortFile(const std::string& path, const std::vector<int>& codes) {
@@ -55,7 +46,7 @@ struct StatusEntry {
 // and one folder for the host's tables.
 class World {
  public:
-  QTemporaryDir root;
+  vvtest::TempDir root;
   std::string program, host, tables;
 
   World() {
@@ -64,12 +55,8 @@ class World {
     tables = Sub("tables");
   }
 
-  std::string Sub(const char* name) {
-    const std::string path = (root.path() + "/" + name).toStdString();
-    std::filesystem::create_directories(path);
-    return path;
-  }
-  std::string Path(const std::string& name) const { return root.path().toStdString() + "/" + name; }
+  std::string Sub(const char* name) { return root.Sub(name); }
+  std::string Path(const std::string& name) const { return root / name; }
 
   void WriteVadoviverIni(const std::string& source, const std::string& result, const std::string& query) {
     WriteAll(program + "/Vadoviver.ini", "[Paths]\r\nDesko=" + host + "\r\nSource=" + source + "\r\nResult=" +
@@ -89,8 +76,7 @@ class World {
     const std::filesystem::path from = std::filesystem::path(VV_FIXTURES) / "xbase" / "small";
     for (const auto& entry : std::filesystem::directory_iterator(from)) {
       if (!entry.is_regular_file()) continue;
-      std::filesystem::copy_file(entry.path(), std::filesystem::path(tables) / entry.path().filename(),
-                                 std::filesystem::copy_options::overwrite_existing);
+      vvtest::CopyFile(entry.path().string(), tables + "/" + entry.path().filename().string());
     }
   }
 };

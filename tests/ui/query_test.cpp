@@ -13,22 +13,14 @@
 
 #include "engine/uSequncr.h"
 #include "platform/ini.h"
+#include "tests/support/files.h"
 #include "tests/ui/scripted_ui_support.h"
 #include "ui/fQuery.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
+std::string ReadAll(const std::string& path) { return vvtest::ReadFile(path); }
+void WriteAll(const std::string& path, const std::string& text) { vvtest::WriteFile(path, text); }
 
 std::vector<int> Order(const std::string& file) {
   TSortOrderArray order;

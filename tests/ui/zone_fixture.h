@@ -33,6 +33,7 @@
 #include "scripted_ui_support.h"
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
+#include "tests/support/temp_dir.h"
 #include "ui/fZone.h"
 
 // The editing state behind the window.
@@ -173,9 +174,6 @@ inline void Append(int t, const std::vector<std::pair<const char*, std::string>>
 class World {
  public:
   World() {
-    char tmpl[] = "/tmp/vv_zone_XXXXXX";
-    if (!mkdtemp(tmpl)) qFatal("mkdtemp");
-    dir = tmpl;
     std::ofstream(dir + "/Mondarix.ini") << "[System Directories]\r\nData=" << dir << "\r\nMulti-Shipper=" << dir
                                           << "\r\nRating=" << dir << "\r\n";
     AppEngine = 0;
@@ -211,8 +209,6 @@ class World {
     delete AppSetup;
     AppSetup = nullptr;
     CloseData(AppEngine);
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
   World(const World&) = delete;
   World& operator=(const World&) = delete;
@@ -244,7 +240,8 @@ class World {
     return std::string();
   }
 
-  std::string dir;
+  vvtest::TempDir temp;
+  std::string dir = temp.path();
 };
 
 // Holds the file lock of a table from a second process until destroyed.

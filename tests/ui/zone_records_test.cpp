@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "engine/uSequncr.h"
+#include "tests/support/files.h"
 #include "zone_fixture.h"
 
 using ui::MsgButtons;
@@ -507,8 +508,7 @@ class ZoneRecordsTest : public QObject {
     LoadProvinces(provinces);
     QVERIFY(SequenceShipmentFile(src, dst, provinces, TSortOrderArray{sfZoneCode}));
     FreeProvinces(provinces);
-    std::ifstream in(dst, std::ios::binary);
-    const std::string out((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string out = vvtest::ReadFile(dst);
     QCOMPARE(out, c3 + b + a);  // no zone, then Z0 (10002 only), then Z1 (all of Ontario)
   }
 };
