@@ -4,8 +4,6 @@
 // that agrees with the records.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -289,10 +287,10 @@ TEST(XBaseRemoveAtomic, KilledAtRandomMomentsLeavesBeforeOrAfter) {
     std::string said = h.ReadLine();
     if (said == "ready") {
       const auto released = std::chrono::steady_clock::now();
-      (void)!::write(h.in, "g", 1);
+      h.Write("g");
       if (kill) {
         std::this_thread::sleep_for(delay);
-        ::kill(h.pid, SIGKILL);
+        h.Kill();
       }
       said = h.ReadLine();
       span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - released);
