@@ -11,8 +11,6 @@
 #include <map>
 #include <random>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "platform/xbase/error.h"
 #include "tests/platform/xbase_test_util.h"
