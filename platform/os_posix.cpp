@@ -532,7 +532,7 @@ class PosixEnv final : public Env {
     Describe(st, &now);
     if (now.kind != Kind::Plain || now.device != expected.device || now.id != expected.id || now.size != expected.size) {
       // Replaced or changed since the caller looked: not the file it means.
-      Failed(Fail::Busy, EBUSY);
+      SetLastError(Fail::Other, "The file changed while it was being opened");
       return nullptr;
     }
     // Should the lease still be broken (after the lease-break time), the guard
