@@ -35,6 +35,29 @@ std::string Process::ReadAll() {
   return all;
 }
 
+std::vector<std::string> SplitArgs(const std::string& line) {
+  std::vector<std::string> args;
+  std::string cur;
+  bool any = false, quoted = false;
+  for (char c : line) {
+    if (quoted) {
+      if (c == '\'') quoted = false;
+      else cur += c;
+    } else if (c == '\'') {
+      quoted = any = true;
+    } else if (c == ' ') {
+      if (any) args.push_back(cur);
+      cur.clear();
+      any = false;
+    } else {
+      cur += c;
+      any = true;
+    }
+  }
+  if (any) args.push_back(cur);
+  return args;
+}
+
 int RunProgram(const std::vector<std::string>& argv, std::string* output) {
   ProcessOptions options;
   options.discardStdout = output == nullptr;

@@ -16,6 +16,8 @@ struct ProcessOptions {
   // Standard output goes nowhere (overrides stdoutFile).
   bool discardStdout = false;
   enum class Err { Inherit, Discard, ToStdout } stderrTo = Err::Inherit;
+  // Standard error to a file of that name instead (created or emptied).
+  std::string stderrFile;
 };
 
 class Process {
@@ -52,6 +54,10 @@ class Process {
   std::string buffered_;
   bool ended_ = false;
 };
+
+// Splits a command line at spaces; '...' quotes as a POSIX shell does, so
+// tests keep writing their command lines as they would type them.
+std::vector<std::string> SplitArgs(const std::string& line);
 
 // Runs a program to its end; its exit code (-1 when killed, -2 when it could
 // not start). *output receives its standard output and error together.

@@ -40,7 +40,9 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
   else
     posix_spawn_file_actions_addopen(&fa, 1, options.discardStdout ? "/dev/null" : options.stdoutFile.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (options.stderrTo == ProcessOptions::Err::Discard)
+  if (!options.stderrFile.empty())
+    posix_spawn_file_actions_addopen(&fa, 2, options.stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  else if (options.stderrTo == ProcessOptions::Err::Discard)
     posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
   else if (options.stderrTo == ProcessOptions::Err::ToStdout)
     posix_spawn_file_actions_adddup2(&fa, 1, 2);

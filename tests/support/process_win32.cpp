@@ -85,10 +85,14 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
   } else if (CreatePipe(&impl_->out, &childOut, &sa, 0)) {
     SetHandleInformation(impl_->out, HANDLE_FLAG_INHERIT, 0);
   }
-  switch (options.stderrTo) {
-    case ProcessOptions::Err::Inherit: childErr = GetStdHandle(STD_ERROR_HANDLE); break;
-    case ProcessOptions::Err::Discard: childErr = OpenForChild(L"NUL", OPEN_EXISTING); break;
-    case ProcessOptions::Err::ToStdout: childErr = childOut; break;
+  bool ownErr = true;  // a handle of our own, closed once the child has its copy
+  if (!options.stderrFile.empty()) {
+    childErr = OpenForChild(Wide(options.stderrFile).c_str(), CREATE_ALWAYS);
+  } else if (options.stderrTo == ProcessOptions::Err::Discard) {
+    childErr = OpenForChild(L"NUL", OPEN_EXISTING);
+  } else {
+    ownErr = false;
+    childErr = options.stderrTo == ProcessOptions::Err::ToStdout ? childOut : GetStdHandle(STD_ERROR_HANDLE);
   }
   std::wstring program = Wide(argv[0]);
   std::replace(program.begin(), program.end(), L'/', L'\\');
@@ -111,7 +115,7 @@ Process::Process(const std::vector<std::string>& argv, const ProcessOptions& opt
     impl_->started = true;
   }
   // The child holds its own copies; ours would keep the pipes from ending.
-  if (options.stderrTo == ProcessOptions::Err::Discard) CloseIf(childErr);
+  if (ownErr) CloseIf(childErr);
   CloseIf(childIn);
   CloseIf(childOut);
   if (!impl_->started) {
