@@ -101,6 +101,13 @@ TPassResult FromLabelRun(const TLabelRun& run, bool automatic) {
       break;
   }
   if (automatic && r.Outcome != TOutcome::Success) r.Message = Warning(kLabelsUnable, "Error Occured");
+  // A refused document is the record's fault, not a passing one: every pass
+  // says which document and why, or the same label would stop it unexplained.
+  if (run.State == TLabelRun::Failed && !LastLabelRefusal().empty()) {
+    r.Refusal = LastLabelRefusal();
+    r.Message = Warning(kLabelsUnable, "Error Occured");
+    r.Message.Text += "\n\nLabel refused: " + r.Refusal;
+  }
   // A manual pass that found no label says its success all the same.
   if (!automatic && run.State == TLabelRun::Done && run.Printed == 0) r.Outcome = TOutcome::Nothing;
   return r;
@@ -150,7 +157,9 @@ TPassMessage FailureWarning(TPassKind kind, TPassReason reason) {
 std::string LoggedMessage(TPassKind kind, const TPassResult& r, const TPassView& view) {
   TPassMessage m = r.Shown ? r.Message : TPassMessage{};
   if (m.Empty() && r.Outcome == TOutcome::Failed && view.TellsEveryFailure()) m = FailureWarning(kind, r.Reason);
+  if (m.Empty() && !r.Refusal.empty()) m = FailureWarning(kind, r.Reason);
   if (m.Empty()) return {};
+  if (!r.Refusal.empty()) return m.Caption + ": label refused: " + r.Refusal;
   return m.Icon == TPassIcon::Warning ? m.Caption + ": " + m.Text : m.Text;
 }
 

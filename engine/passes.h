@@ -49,6 +49,8 @@ struct TPassResult {
   bool Shown = false;
   int Count = 0;         // labels printed, or shipments written
   bool Stopped = false;  // a stop request ended the pass early
+  // Why a label was refused (a document a label may not name), "" otherwise.
+  std::string Refusal;
 };
 
 // What a pass shows while it runs. ShowStatus shows (or changes) the status

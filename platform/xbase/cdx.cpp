@@ -4,7 +4,7 @@
 // ends in an XBaseError rather than a crash, a loop or a wrong order.
 //
 // Reading while another program writes. A writer (the host's engine, or our
-// own WriteCdx) holds a one-byte lock on kLockByte of the .cdx for as long as
+// own WriteCdx) holds a one-byte lock on kLockTop of the .cdx for as long as
 // it changes pages, and bumps the big-endian change counter in the header
 // before it lets go. Readers take no lock; every open, seek and step from one
 // leaf to the next runs optimistically:
@@ -20,6 +20,11 @@
 //      those of the state found in step 1.
 // The order of the tests matters: a change that starts after step 1 either
 // still holds the byte at step 4 or has moved the counter by then.
+// A check that passed (step 1 or 4) does the work of the next call's step 1
+// for as long as the counter stays where it was: that call reads at once
+// and only checks at the end, and a call served from the cache alone reads
+// just the counter, to know its state is still the file's. So a run of
+// seeks on a quiet file costs one probe and one counter read each at most.
 // A cursor keeps the leaf it stands on; a step off that leaf follows the
 // sibling link only when the counter is still the one the leaf was read
 // under, else it seeks anew to the entry after (or before) the last one
@@ -28,27 +33,21 @@
 // Waiting is bounded by IndexBusyWait(); then the call fails with XBaseBusy.
 #include "platform/xbase/cdx.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <list>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 #include <utility>
 
+#include "platform/os.h"
 #include "platform/xbase/cdx_format.h"
 #include "platform/xbase/error.h"
-#include "platform/fault.h"
 
 namespace xbase {
 
@@ -166,9 +165,6 @@ struct Where {
 class CdxCore {
  public:
   explicit CdxCore(std::string path) : path_(std::move(path)) {}
-  ~CdxCore() {
-    if (fd_ >= 0) ::close(fd_);
-  }
   CdxCore(const CdxCore&) = delete;
   CdxCore& operator=(const CdxCore&) = delete;
 
@@ -199,14 +195,9 @@ class CdxCore {
 
   void ReadAt(uint32_t offset, uint8_t* buf, size_t len, const Where& where) const {
     ++reads_;
-    size_t done = 0;
-    while (done < len) {
-      ssize_t n = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, buf + done, len - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) Fail(where, std::string("read failed: ") + std::strerror(errno));
-      if (n == 0) Fail(where, "file ends inside the page (changed since it was opened?)");
-      done += static_cast<size_t>(n);
-    }
+    size_t got = 0;
+    if (!file_->ReadAt(offset, buf, len, &got)) Fail(where, "read failed: " + plat::os::LastError().text);
+    if (got < len) Fail(where, "file ends inside the page (changed since it was opened?)");
   }
 
   // Decodes and checks one node page.
@@ -220,7 +211,7 @@ class CdxCore {
   std::vector<CdxEntry> Collect(uint32_t root, int keyLen, char pad, bool checkOrder, const Where& where);
 
   const std::string path_;
-  int fd_ = -1;
+  std::unique_ptr<plat::os::File> file_;
   uint64_t size_ = 0;
   uint32_t counter_ = 0;
   std::vector<TagInfo> tags_;
@@ -234,16 +225,14 @@ class CdxCore {
   }
   // Whether another open of the file holds the writers' lock byte.
   bool WriterActive() const {
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = kLockByte;
-    fl.l_len = 1;
     // Where locks are not supported (some network shares) nobody can hold
     // it, and the counter alone tells of changes.
-    return ::fcntl(fd_, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+    bool held = false;
+    if (!file_->OthersHold(plat::os::kLockTop, 1, &held)) Fail("cannot test the lock byte: " + plat::os::LastError().text);
+    return held;
   }
   bool Settled(uint32_t counter) const { return !WriterActive() && DiskCounter() == counter; }
+  bool settled_ = false;  // see Consistent
   // Brings size, roots and cache to the state the counter names.
   void Refresh(uint32_t counter);
   void Drop() {
@@ -265,39 +254,57 @@ class CdxCore {
 
 template <class Op>
 auto CdxCore::Consistent(Op&& op) -> decltype(op(uint32_t{})) {
-  const auto start = std::chrono::steady_clock::now();
-  const auto wait = std::chrono::milliseconds(IndexBusyWait());
-  for (int nap = 1;; nap = std::min(nap * 2, 16)) {
-    const uint32_t counter = DiskCounter();
-    if (!WriterActive()) {
+  plat::os::Env& os = plat::os::Os();
+  // The wait counts from the first nap: a call that never waits reads no clock.
+  std::chrono::steady_clock::time_point start;
+  bool waiting = false;
+  for (int nap = 1;;) {
+    // Settled: the lock byte was last found free and every counter read since
+    // gave state_, so a writer that started since cannot finish unseen (it
+    // still holds the byte at the next check or has moved the counter).
+    // Steps 1 and 2 are then already done for state_.
+    const bool settled = settled_;
+    const uint32_t counter = settled ? state_ : DiskCounter();
+    if (settled || !WriterActive()) {
       try {
         const uint64_t readsBefore = reads_;
         Refresh(counter);
+        settled_ = true;
         auto result = op(counter);
-        // Pages all from the cache belong to the state just checked.
-        if (reads_ == readsBefore || Settled(counter)) return result;
+        if (reads_ == readsBefore) {
+          // Pages all from the cache belong to state_; it only has to be the
+          // file's state still.
+          if (!settled || DiskCounter() == counter) return result;
+        } else if (Settled(counter)) {
+          return result;
+        }
       } catch (const XBaseError&) {
         // A page caught half written reads as damage; only an error met in a
         // state that held still is the file's.
         if (Settled(counter)) throw;
       }
+      settled_ = false;
       Drop();
       nap = 1;
+      if (settled) continue;  // the state was an old one: look afresh before waiting
     }
-    if (std::chrono::steady_clock::now() - start >= wait) {
+    const auto now = os.Monotonic();
+    if (!waiting) start = now;
+    waiting = true;
+    const auto wait = std::chrono::milliseconds(IndexBusyWait());
+    if (now - start >= wait) {
       throw XBaseBusy("The index " + path_ + " is busy: another program has been changing it for more than " +
                       std::to_string(wait.count()) + " ms");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+    os.Sleep(std::chrono::milliseconds(nap));
+    nap = std::min(nap * 2, 16);
   }
 }
 
 void CdxCore::Refresh(uint32_t counter) {
   if (stateKnown_ && counter == state_) return;
   Drop();
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) Fail(std::string("cannot stat: ") + std::strerror(errno));
-  size_ = static_cast<uint64_t>(st.st_size);
+  if (!file_->Size(&size_)) Fail("cannot stat: " + plat::os::LastError().text);
   // A writer may have grown a new root.
   for (TagInfo& t : tags_) {
     const Where where{"tag", t.header.name};
@@ -365,6 +372,9 @@ Node CdxCore::Decode(const uint8_t* p, uint32_t offset, int keyLen, char pad, co
   const int infoEnd = kLeafHeader + n.count * entryBytes;
   if (infoEnd > static_cast<int>(kPage)) Fail(where, "leaf claims " + std::to_string(n.count) + " keys");
 
+  // Sized once: a leaf is decoded on every page read of a seek.
+  n.keys.resize(static_cast<size_t>(n.count) * keyLen);
+  n.recnos.resize(n.count);
   int keyPos = kPage;  // key bytes are packed from the end of the page down
   for (int i = 0; i < n.count; ++i) {
     uint64_t v = 0;
@@ -379,13 +389,11 @@ Node CdxCore::Decode(const uint8_t* p, uint32_t offset, int keyLen, char pad, co
     const int stored = keyLen - dup - trail;
     if (keyPos - stored < infoEnd) Fail(where, "leaf key bytes overlap the entry table");
     keyPos -= stored;
-    const size_t base = n.keys.size();
-    n.keys.resize(base + keyLen);
-    char* dst = n.keys.data() + base;
+    char* dst = n.keys.data() + static_cast<size_t>(i) * keyLen;
     if (dup > 0) std::memcpy(dst, dst - keyLen, dup);
     std::memcpy(dst + dup, p + keyPos, stored);
     std::memset(dst + dup + stored, pad, trail);
-    n.recnos.push_back(recno);
+    n.recnos[i] = recno;
   }
   return n;
 }
@@ -483,13 +491,11 @@ std::vector<CdxEntry> CdxCore::Collect(uint32_t root, int keyLen, char pad, bool
 }
 
 void CdxCore::Open() {
-  fd_ = plat::FaultHit(plat::Op::Open) ? -1 : ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw XBaseError("cannot open index " + path_ + ": " + std::strerror(errno));
-  struct stat st;
-  if (::fstat(fd_, &st) != 0) Fail(std::string("cannot stat: ") + std::strerror(errno));
-  if (static_cast<uint64_t>(st.st_size) < kHeaderSize + kPage) {
-    Fail("file too short for an index (" + std::to_string(st.st_size) + " bytes)");
-  }
+  file_ = plat::os::Os().Open(path_, plat::os::OpenRequest{});
+  if (!file_) throw XBaseError("cannot open index " + path_ + ": " + plat::os::LastError().text);
+  uint64_t size = 0;
+  if (!file_->Size(&size)) Fail("cannot stat: " + plat::os::LastError().text);
+  if (size < kHeaderSize + kPage) Fail("file too short for an index (" + std::to_string(size) + " bytes)");
   // Kept apart until they are known whole: Refresh re-reads the roots of tags_.
   auto found = Consistent([&](uint32_t counter) {
     counter_ = counter;

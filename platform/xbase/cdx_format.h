@@ -11,8 +11,6 @@ constexpr uint32_t kHeaderSize = 1024;  // header page + expression pool page
 constexpr uint32_t kNone = 0xFFFFFFFFu;  // "no sibling"
 constexpr int kMaxKeyLen = 240;
 constexpr int kMaxDepth = 32;  // far more than 2^32 bytes of pages could need
-// A writer holds a one-byte lock here while it changes the index.
-constexpr int64_t kLockByte = 0x7FFFFFFE;
 
 // Node layout.
 constexpr uint16_t kAttrRoot = 1;

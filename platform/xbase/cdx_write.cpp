@@ -4,22 +4,17 @@
 // packed full; the layout of the compressed entries follows what the other
 // engine writes (at least 3 bytes per entry, duplicate and trailing counts just
 // wide enough for the key length).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string_view>
-#include <thread>
 
+#include "platform/os.h"
 #include "platform/xbase/cdx.h"
 #include "platform/xbase/cdx_format.h"
 #include "platform/xbase/error.h"
-#include "platform/fault.h"
 
 namespace xbase {
 
@@ -246,36 +241,26 @@ void CheckTag(const CdxTagData& t, const std::string& name) {
   }
 }
 
-void WriteAll(int fd, const uint8_t* data, size_t len, off_t at, const std::string& path) {
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = plat::FaultHit(plat::Op::Write) ? -1 : ::pwrite(fd, data + done, len - done, at + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw XBaseError("cannot write index " + path + ": " + std::strerror(n < 0 ? errno : EIO));
-    done += static_cast<size_t>(n);
-  }
+void WriteAll(plat::os::File& file, const uint8_t* data, size_t len, uint64_t at, const std::string& path) {
+  if (!file.WriteAt(at, data, len))
+    throw XBaseError("cannot write index " + path + ": " + plat::os::LastError().text);
 }
 
 // Takes the index's lock byte, waiting a bounded time for another writer.
-void LockIndexByte(int fd, const std::string& path) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(IndexBusyWait());
+void LockIndexByte(plat::os::File& file, const std::string& path) {
+  plat::os::Env& os = plat::os::Os();
+  const auto deadline = os.Monotonic() + std::chrono::milliseconds(IndexBusyWait());
   for (int nap = 1;; nap = std::min(nap * 2, 16)) {
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = kLockByte;
-    fl.l_len = 1;
-    if (::fcntl(fd, F_OFD_SETLK, &fl) == 0) return;
+    if (file.TryLock(plat::os::kLockTop, 1, plat::os::LockKind::Exclusive)) return;
+    const plat::os::Error& why = plat::os::LastError();
     // A file system without locks: nobody can hold the byte.
-    if (errno == ENOLCK || errno == EINVAL || errno == EOPNOTSUPP) return;
-    if (errno != EACCES && errno != EAGAIN && errno != EINTR) {
-      throw XBaseError("cannot lock index " + path + ": " + std::strerror(errno));
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
+    if (why.kind == plat::os::Fail::NoLocks) return;
+    if (why.kind != plat::os::Fail::Busy) throw XBaseError("cannot lock index " + path + ": " + why.text);
+    if (os.Monotonic() >= deadline) {
       throw XBaseBusy("The index " + path + " is busy: another program has been changing it for " +
                       "more than " + std::to_string(IndexBusyWait()) + " ms");
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(nap));
+    os.Sleep(std::chrono::milliseconds(nap));
   }
 }
 
@@ -330,29 +315,27 @@ void WriteCdx(const std::string& nativePath, const std::vector<CdxTagData>& tags
   // Readers (ours and the host's) trust pages only while the lock byte is
   // free and the counter stands still, so both are kept: the byte is held
   // for the whole rewrite and the counter ends above every earlier one.
-  const int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) throw XBaseError("cannot open index " + nativePath + " for writing: " + std::strerror(errno));
-  try {
-    LockIndexByte(fd, nativePath);
-    uint8_t old[4];
-    if (::pread(fd, old, sizeof old, kOffCounter) == static_cast<ssize_t>(sizeof old)) {
-      const uint32_t onDisk = GetBe32(old);
-      if (onDisk >= changeCounter && onDisk != 0xFFFFFFFFu) PutBe32(bytes.data() + kOffCounter, onDisk + 1);
-    }
-    // The header page (with the counter) goes last.
-    WriteAll(fd, bytes.data() + kPage, bytes.size() - kPage, kPage, nativePath);
-    WriteAll(fd, bytes.data(), kPage, 0, nativePath);
-    if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
-      throw XBaseError("cannot set the size of index " + nativePath + ": " + std::strerror(errno));
-    }
-    // On the disk before the tag definitions kept beside it may go.
-    if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd) != 0)
-      throw XBaseError("cannot flush index " + nativePath + ": " + std::strerror(errno));
-  } catch (...) {
-    ::close(fd);  // releases the lock byte with the open file
-    throw;
+  plat::os::OpenRequest how;
+  how.access = plat::os::Access::ReadWrite;
+  how.disposition = plat::os::Disposition::CreateOrOpen;
+  std::unique_ptr<plat::os::File> file = plat::os::Os().Open(nativePath, how);
+  if (!file) throw XBaseError("cannot open index " + nativePath + " for writing: " + plat::os::LastError().text);
+  // Closing the file (also when a step fails) releases the lock byte.
+  LockIndexByte(*file, nativePath);
+  uint8_t old[4];
+  size_t got = 0;
+  if (file->ReadAt(kOffCounter, old, sizeof old, &got) && got == sizeof old) {
+    const uint32_t onDisk = GetBe32(old);
+    if (onDisk >= changeCounter && onDisk != 0xFFFFFFFFu) PutBe32(bytes.data() + kOffCounter, onDisk + 1);
   }
-  if (::close(fd) != 0) throw XBaseError("cannot close index " + nativePath + ": " + std::strerror(errno));
+  // The header page (with the counter) goes last.
+  WriteAll(*file, bytes.data() + kPage, bytes.size() - kPage, kPage, nativePath);
+  WriteAll(*file, bytes.data(), kPage, 0, nativePath);
+  if (!file->Truncate(bytes.size()))
+    throw XBaseError("cannot set the size of index " + nativePath + ": " + plat::os::LastError().text);
+  // On the disk before the tag definitions kept beside it may go.
+  if (!file->Sync()) throw XBaseError("cannot flush index " + nativePath + ": " + plat::os::LastError().text);
+  if (!file->Close()) throw XBaseError("cannot close index " + nativePath + ": " + plat::os::LastError().text);
 }
 
 }  // namespace xbase

@@ -1,12 +1,9 @@
 #include "platform/xbase/dbf.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,19 +13,19 @@
 #include "platform/xbase/error.h"
 #include "platform/xbase/io.h"
 #include "platform/xbase/undo.h"
-#include "platform/fault.h"
 
 namespace xbase {
 
 namespace {
 
-using io::Errno;
 using io::Get16;
 using io::Get32;
-using io::PreadAll;
+using io::OsError;
 using io::Put16;
 using io::Put32;
-using io::PwriteAll;
+using io::ReadAll;
+using io::WriteAll;
+using plat::os::Os;
 
 bool KnownVersion(uint8_t v) {
   static const uint8_t known[] = {0x03, 0x04, 0x05, 0x30, 0x31, 0x32, 0x43, 0x63,
@@ -85,6 +82,16 @@ void CheckName(const std::string& name) {
   }
 }
 
+// Today in the local zone, as the header's last-update date stores it
+// (year since 1900 modulo 100, month, day); zeros when the zone is unknown.
+void Today(unsigned char ymd[3]) {
+  std::tm tm {};
+  if (!Os().LocalTime(std::chrono::system_clock::to_time_t(Os().Now()), &tm)) tm = std::tm{};
+  ymd[0] = static_cast<unsigned char>(tm.tm_year % 100);
+  ymd[1] = static_cast<unsigned char>(tm.tm_mon + 1);
+  ymd[2] = static_cast<unsigned char>(tm.tm_mday);
+}
+
 }  // namespace
 
 long DateToJulian(int y, int m, int d) {
@@ -136,37 +143,40 @@ std::string JulianToDateText(long julian) {
   return buf;
 }
 
-Dbf::~Dbf() {
-  if (fd_ >= 0) ::close(fd_);
-}
+Dbf::~Dbf() = default;
 
 std::unique_ptr<Dbf> Dbf::Open(const std::string& nativePath, bool readOnly) {
   std::unique_ptr<Dbf> t(new Dbf);
   t->path_ = nativePath;
-  // O_NONBLOCK so that a FIFO or device under the table's name cannot hang the open.
-  int fd = -1;
-  if (!readOnly) fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (!readOnly && errno != EACCES && errno != EROFS && errno != EPERM) throw XBaseError(Errno("Cannot open", nativePath));
-    fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw XBaseError(Errno("Cannot open", nativePath));
+  // Opening never waits, so a FIFO or device under the table's name cannot
+  // hang it; what it is shows below.
+  plat::os::OpenRequest how;
+  if (!readOnly) {
+    how.access = plat::os::Access::ReadWrite;
+    t->file_ = Os().Open(nativePath, how);
+    const plat::os::Fail why = plat::os::LastError().kind;
+    if (!t->file_ && why != plat::os::Fail::Denied && why != plat::os::Fail::ReadOnly)
+      throw XBaseError(OsError("Cannot open", nativePath));
+  }
+  if (!t->file_) {
+    how.access = plat::os::Access::Read;
+    t->file_ = Os().Open(nativePath, how);
+    if (!t->file_) throw XBaseError(OsError("Cannot open", nativePath));
     readOnly = true;
   }
-  t->fd_ = fd;
   t->readOnly_ = readOnly;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw XBaseError(Errno("Cannot examine", nativePath));
-  if (!S_ISREG(st.st_mode)) throw XBaseError(nativePath + " is not a regular file");
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  t->Parse(st.st_size);
+  plat::os::FileInfo info;
+  if (!t->file_->Info(&info)) throw XBaseError(OsError("Cannot examine", nativePath));
+  if (info.kind != plat::os::Kind::Plain) throw XBaseError(nativePath + " is not a regular file");
+  t->Parse(info.size);
   return t;
 }
 
-void Dbf::Parse(int64_t fileSize) {
+void Dbf::Parse(uint64_t fileSize) {
   const std::string bad = "Damaged table " + path_ + ": ";
   if (fileSize < 32) throw XBaseError(bad + "the file is shorter than a table header");
   unsigned char h[32];
-  PreadAll(fd_, h, 32, 0, path_);
+  ReadAll(*file_, h, 32, 0, path_);
   version_ = h[0];
   if (!KnownVersion(version_)) {
     char buf[64];
@@ -176,10 +186,10 @@ void Dbf::Parse(int64_t fileSize) {
   headerLen_ = Get16(h + 8);
   recordLen_ = Get16(h + 10);
   flags_ = h[28];
-  if (headerLen_ < 32 + 32 + 1 || headerLen_ > fileSize)
+  if (headerLen_ < 32 + 32 + 1 || static_cast<uint64_t>(headerLen_) > fileSize)
     throw XBaseError(bad + "header length " + std::to_string(headerLen_) + " does not fit the file");
   std::string hdr(static_cast<size_t>(headerLen_), '\0');
-  PreadAll(fd_, hdr.data(), hdr.size(), 0, path_);
+  ReadAll(*file_, hdr.data(), hdr.size(), 0, path_);
   const auto* p = reinterpret_cast<const unsigned char*>(hdr.data());
   int pos = 32;
   int offset = 1;
@@ -229,7 +239,7 @@ void Dbf::Parse(int64_t fileSize) {
     throw XBaseError(bad + "record length " + std::to_string(recordLen_) + " does not match the fields (" +
                      std::to_string(offset) + ")");
   uint32_t count = Get32(h + 4);
-  int64_t room = (fileSize - headerLen_) / recordLen_;
+  const int64_t room = static_cast<int64_t>((fileSize - static_cast<uint64_t>(headerLen_)) / static_cast<uint64_t>(recordLen_));
   // A count a few records ahead is an append in progress; reads stop at the
   // last whole record.
   if (count > room + kAppendsInFlight)
@@ -249,58 +259,36 @@ int Dbf::FieldIndex(std::string_view name) const {
   return -1;
 }
 
+// Whole records the file holds now.
+static int64_t RecordRoom(uint64_t fileSize, int headerLen, int recordLen) {
+  const auto head = static_cast<uint64_t>(headerLen);
+  return fileSize > head ? static_cast<int64_t>((fileSize - head) / static_cast<uint64_t>(recordLen)) : 0;
+}
+
 uint32_t Dbf::RecordCount() const {
   unsigned char b[4];
-  PreadAll(fd_, b, 4, 4, path_);
+  ReadAll(*file_, b, 4, 4, path_);
   uint32_t count = Get32(b);
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw XBaseError(Errno("Cannot examine", path_));
-  int64_t room = st.st_size > headerLen_ ? (st.st_size - headerLen_) / recordLen_ : 0;
+  const int64_t room = RecordRoom(io::SizeOf(*file_, path_), headerLen_, recordLen_);
   return count > room ? static_cast<uint32_t>(room) : count;
 }
 
 bool Dbf::MayBeAppending(uint32_t recno) const {
   unsigned char b[4];
-  PreadAll(fd_, b, 4, 4, path_);
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw XBaseError(Errno("Cannot examine", path_));
-  const int64_t room = st.st_size > headerLen_ ? (st.st_size - headerLen_) / recordLen_ : 0;
+  ReadAll(*file_, b, 4, 4, path_);
+  const int64_t room = RecordRoom(io::SizeOf(*file_, path_), headerLen_, recordLen_);
   const int64_t known = std::max<int64_t>(Get32(b), room);
   return recno > room && recno <= known + kAppendsInFlight;
 }
 
-bool Dbf::ReadRecord(uint32_t recno, std::string& buf) const {
-  if (recno == 0) return false;
-  buf.resize(static_cast<size_t>(recordLen_));
-  int64_t off = headerLen_ + static_cast<int64_t>(recno - 1) * recordLen_;
-  size_t n = buf.size();
-  char* p = buf.data();
-  while (n > 0) {
-    ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, p, n, off);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    p += got;
-    n -= static_cast<size_t>(got);
-    off += got;
-  }
-  return true;
-}
+bool Dbf::ReadRecord(uint32_t recno, std::string& buf) const { return ReadRecords(recno, 1, buf); }
 
 bool Dbf::ReadRecords(uint32_t first, uint32_t n, std::string& buf) const {
   if (first == 0) return false;
   buf.resize(static_cast<size_t>(n) * static_cast<size_t>(recordLen_));
-  int64_t off = headerLen_ + static_cast<int64_t>(first - 1) * recordLen_;
-  size_t left = buf.size();
-  char* p = buf.data();
-  while (left > 0) {
-    ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, p, left, off);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    p += got;
-    left -= static_cast<size_t>(got);
-    off += got;
-  }
-  return true;
+  const uint64_t off = static_cast<uint64_t>(headerLen_) + static_cast<uint64_t>(first - 1) * recordLen_;
+  size_t got = 0;
+  return file_->ReadAt(off, buf.data(), buf.size(), &got) && got == buf.size();
 }
 
 void Dbf::CheckWritable() {
@@ -317,7 +305,7 @@ void Dbf::CheckWritable() {
 void Dbf::WriteRecord(uint32_t recno, const std::string& buf) {
   CheckWritable();
   if (recno == 0 || buf.size() != static_cast<size_t>(recordLen_)) throw XBaseError("Bad record write on " + path_);
-  PwriteAll(fd_, buf.data(), buf.size(), headerLen_ + static_cast<int64_t>(recno - 1) * recordLen_, path_);
+  WriteAll(*file_, buf.data(), buf.size(), headerLen_ + static_cast<uint64_t>(recno - 1) * recordLen_, path_);
 }
 
 uint32_t Dbf::AppendRecord(const std::string& buf) {
@@ -325,7 +313,7 @@ uint32_t Dbf::AppendRecord(const std::string& buf) {
   uint32_t recno = RecordCount() + 1;
   std::string out = buf;
   out.push_back('\x1A');
-  PwriteAll(fd_, out.data(), out.size(), headerLen_ + static_cast<int64_t>(recno - 1) * recordLen_, path_);
+  WriteAll(*file_, out.data(), out.size(), headerLen_ + static_cast<uint64_t>(recno - 1) * recordLen_, path_);
   WriteHeaderCount(recno, false);
   return recno;
 }
@@ -499,24 +487,21 @@ void Dbf::SetField(std::string& rec, int field, std::string_view text) const {
 void Dbf::WriteHeaderCount(uint32_t count, bool withDate) {
   unsigned char b[8];
   if (withDate) {
-    std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    unsigned char d[3] = {static_cast<unsigned char>(tm.tm_year % 100), static_cast<unsigned char>(tm.tm_mon + 1),
-                          static_cast<unsigned char>(tm.tm_mday)};
-    PwriteAll(fd_, d, 3, 1, path_);
+    unsigned char d[3];
+    Today(d);
+    WriteAll(*file_, d, 3, 1, path_);
   }
   Put32(b, count);
-  PwriteAll(fd_, b, 4, 4, path_);
+  WriteAll(*file_, b, 4, 4, path_);
 }
 
 void Dbf::WriteEofMark(uint32_t count) {
-  int64_t end = headerLen_ + static_cast<int64_t>(count) * recordLen_;
+  const uint64_t end = headerLen_ + static_cast<uint64_t>(count) * recordLen_;
   // Cut first: when the cut fails, the mark must not land on a record that is
   // still in the file (it would overwrite that record's deleted flag).
-  if (plat::FaultHit(plat::Op::Write) || ::ftruncate(fd_, end) != 0) throw XBaseError(Errno("Cannot truncate", path_));
+  if (!file_->Truncate(end)) throw XBaseError(OsError("Cannot truncate", path_));
   const char eof = '\x1A';
-  PwriteAll(fd_, &eof, 1, end, path_);
+  WriteAll(*file_, &eof, 1, end, path_);
 }
 
 uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* ctx) {
@@ -531,14 +516,14 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
     for (uint32_t first = 1; first <= count; first += static_cast<uint32_t>(chunkRecs)) {
       uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunkRecs, count - first + 1));
       in.resize(static_cast<size_t>(n) * recordLen_);
-      PreadAll(fd_, in.data(), in.size(), headerLen_ + static_cast<int64_t>(first - 1) * recordLen_, path_);
+      ReadAll(*file_, in.data(), in.size(), headerLen_ + static_cast<uint64_t>(first - 1) * recordLen_, path_);
       out.clear();
       uint32_t inPlace = 0;  // leading kept records of the chunk that do not move
       for (uint32_t i = 0; i < n; ++i) {
         rec.assign(in, static_cast<size_t>(i) * recordLen_, static_cast<size_t>(recordLen_));
         if (drop(ctx, first + i, rec)) {
           // Everything from the first removed record on may be rewritten.
-          if (!saved) SaveUndo(undo, fd_, path_, headerLen_ + static_cast<int64_t>(first - 1 + i) * recordLen_);
+          if (!saved) SaveUndo(undo, *file_, path_, headerLen_ + static_cast<int64_t>(first - 1 + i) * recordLen_);
           saved = true;
           continue;
         }
@@ -565,7 +550,7 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
         flag = '*';
       }
       if (out.empty()) {
-        if (marks) PwriteAll(fd_, tail.data(), tail.size(), headerLen_ + static_cast<int64_t>(from) * recordLen_, path_);
+        if (marks) WriteAll(*file_, tail.data(), tail.size(), headerLen_ + static_cast<uint64_t>(from) * recordLen_, path_);
         kept = end;
         continue;
       }
@@ -573,9 +558,9 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
         out += tail;
         tail.clear();
       }
-      PwriteAll(fd_, out.data(), out.size(), headerLen_ + static_cast<int64_t>(kept) * recordLen_, path_);
+      WriteAll(*file_, out.data(), out.size(), headerLen_ + static_cast<uint64_t>(kept) * recordLen_, path_);
       if (!tail.empty())
-        PwriteAll(fd_, tail.data(), tail.size(), headerLen_ + static_cast<int64_t>(from) * recordLen_, path_);
+        WriteAll(*file_, tail.data(), tail.size(), headerLen_ + static_cast<uint64_t>(from) * recordLen_, path_);
       kept = end;
     }
     if (!saved) {
@@ -587,14 +572,14 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
     // table already reads as packed: the undo file goes before the count is
     // cut. Once the count is cut, another program may append behind it, and
     // putting the old bytes back would overwrite what it wrote.
-    if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd_) != 0) throw XBaseError(Errno("Cannot flush", path_));
+    io::Sync(*file_, path_);
     DiscardUndo(undo);
   } catch (...) {
     // Back to the records as they were; when even that fails, the undo file
     // stays, every later write tries again first, and so does the next open.
     if (saved) {
       try {
-        ApplyUndo(undo, fd_, path_);
+        ApplyUndo(undo, *file_, path_);
       } catch (const XBaseError&) {
         undoPending_ = true;
       }
@@ -612,12 +597,11 @@ uint32_t Dbf::RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* 
 }
 
 void Dbf::Restore() {
-  ApplyUndo(UndoPathFor(path_), fd_, path_);
+  ApplyUndo(UndoPathFor(path_), *file_, path_);
   undoPending_ = false;
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) throw XBaseError(Errno("Cannot examine", path_));
+  const uint64_t size = io::SizeOf(*file_, path_);
   fields_.clear();
-  Parse(st.st_size);
+  Parse(size);
 }
 
 uint32_t Dbf::Zap(uint32_t first, uint32_t last) {
@@ -631,7 +615,7 @@ uint32_t Dbf::Pack() {
 void Dbf::SetIndexFlag(bool on) {
   CheckWritable();
   flags_ = static_cast<uint8_t>(on ? (flags_ | 0x01) : (flags_ & ~0x01));
-  PwriteAll(fd_, &flags_, 1, 28, path_);
+  WriteAll(*file_, &flags_, 1, 28, path_);
 }
 
 void Dbf::Flush() {
@@ -639,13 +623,13 @@ void Dbf::Flush() {
   CheckWritable();
   uint32_t count = RecordCount();
   WriteHeaderCount(count, true);
-  int64_t end = headerLen_ + static_cast<int64_t>(count) * recordLen_;
+  const uint64_t end = headerLen_ + static_cast<uint64_t>(count) * recordLen_;
   char c = 0;
-  ssize_t got = plat::FaultHit(plat::Op::Read) ? -1 : ::pread(fd_, &c, 1, end);
-  if (got != 1 || c != '\x1A') WriteEofMark(count);
+  size_t got = 0;
+  if (!file_->ReadAt(end, &c, 1, &got) || got != 1 || c != '\x1A') WriteEofMark(count);
   // Callers rely on what they wrote being on the disk once this returns (a
   // printed label's mark, say): a sync that fails is their failure too.
-  if (plat::FaultHit(plat::Op::Flush) || ::fsync(fd_) != 0) throw XBaseError(Errno("Cannot flush", path_));
+  io::Sync(*file_, path_);
 }
 
 std::unique_ptr<Dbf> Dbf::Create(const std::string& nativePath, const std::vector<DbfFieldDef>& defs, bool hasIndex) {
@@ -695,12 +679,7 @@ std::unique_ptr<Dbf> Dbf::Create(const std::string& nativePath, const std::vecto
   std::string hdr(static_cast<size_t>(headerLen) + 1, '\0');
   auto* h = reinterpret_cast<unsigned char*>(hdr.data());
   h[0] = version;
-  std::time_t now = std::time(nullptr);
-  std::tm tm {};
-  localtime_r(&now, &tm);
-  h[1] = static_cast<unsigned char>(tm.tm_year % 100);
-  h[2] = static_cast<unsigned char>(tm.tm_mon + 1);
-  h[3] = static_cast<unsigned char>(tm.tm_mday);
+  Today(h + 1);
   Put16(h + 8, static_cast<uint32_t>(headerLen));
   Put16(h + 10, static_cast<uint32_t>(offset));
   h[28] = hasIndex ? 0x01 : 0x00;
@@ -715,26 +694,30 @@ std::unique_ptr<Dbf> Dbf::Create(const std::string& nativePath, const std::vecto
   h[headerLen - 1] = 0x0D;
   h[headerLen] = 0x1A;
 
-  int fd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(nativePath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) throw XBaseError(Errno("Cannot create", nativePath));
+  plat::os::OpenRequest how;
+  how.access = plat::os::Access::ReadWrite;
+  how.disposition = plat::os::Disposition::CreateNew;
   std::unique_ptr<Dbf> t(new Dbf);
-  t->fd_ = fd;
+  t->file_ = Os().Open(nativePath, how);
+  if (!t->file_) throw XBaseError(OsError("Cannot create", nativePath));
   t->path_ = nativePath;
   try {
-    PwriteAll(fd, hdr.data(), hdr.size(), 0, nativePath);
+    WriteAll(*t->file_, hdr.data(), hdr.size(), 0, nativePath);
     if (memo) {
       std::string fpt = nativePath.substr(0, nativePath.size() >= 4 ? nativePath.size() - 4 : nativePath.size()) + ".fpt";
       std::string mh(512, '\0');
       mh[3] = 8;   // next free block (big-endian), after the 512-byte header
       mh[7] = 64;  // block size (big-endian)
-      int mfd = plat::FaultHit(plat::Op::Open) ? -1 : ::open(fpt.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-      if (mfd < 0) throw XBaseError(Errno("Cannot create", fpt));
-      bool ok = !plat::FaultHit(plat::Op::Write) && ::write(mfd, mh.data(), mh.size()) == static_cast<ssize_t>(mh.size());
-      ::close(mfd);
-      if (!ok) throw XBaseError(Errno("Cannot write", fpt));
+      plat::os::OpenRequest memoHow;
+      memoHow.access = plat::os::Access::Write;
+      memoHow.disposition = plat::os::Disposition::CreateOrTruncate;
+      std::unique_ptr<plat::os::File> memoFile = Os().Open(fpt, memoHow);
+      if (!memoFile) throw XBaseError(OsError("Cannot create", fpt));
+      if (!memoFile->WriteAt(0, mh.data(), mh.size())) throw XBaseError(OsError("Cannot write", fpt));
     }
   } catch (...) {
-    if (!plat::FaultHit(plat::Op::Delete)) ::unlink(nativePath.c_str());
+    t.reset();  // closed first: some systems remove no open file
+    Os().Remove(nativePath);
     throw;
   }
   t->version_ = version;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/os.h"
+
 namespace xbase {
 
 struct DbfField {
@@ -58,7 +60,8 @@ class Dbf {
   uint8_t Version() const { return version_; }
   bool IndexFlag() const { return (flags_ & 0x01) != 0; }
   bool ReadOnly() const { return readOnly_; }
-  int Fd() const { return fd_; }
+  // The open table file (for the table's own header flags and locks).
+  plat::os::File& Handle() const { return *file_; }
 
   // Records in the table, read from the file header each time (another program
   // may have appended), limited to the records the file really holds.
@@ -113,14 +116,14 @@ class Dbf {
 
  private:
   Dbf() = default;
-  void Parse(int64_t fileSize);
+  void Parse(uint64_t fileSize);
   void WriteHeaderCount(uint32_t count, bool withDate);
   void WriteEofMark(uint32_t count);
   uint32_t RemoveIf(bool (*drop)(void*, uint32_t, const std::string&), void* ctx);
   void CheckWritable();
 
   std::string path_;
-  int fd_ = -1;
+  std::unique_ptr<plat::os::File> file_;
   bool readOnly_ = false;
   bool undoPending_ = false;  // a failed remove is still to be undone
   uint8_t version_ = 0x03;

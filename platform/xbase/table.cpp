@@ -23,32 +23,11 @@ namespace xbase {
 
 namespace {
 
-// FoxPro's convention: lock bytes count down from 0x7FFFFFFE (record n at
-// 0x7FFFFFFE - n); the whole-table lock covers that entire area, so it
-// conflicts with every record lock and with other whole-table locks.
-constexpr off_t kLockStart = 0x40000000;
-constexpr off_t kLockLength = 0x3FFFFFFF;  // up to and including 0x7FFFFFFE
-
-// Sets (F_WRLCK) or clears (F_UNLCK) the whole-table lock; fcntl's result.
-int SetLockRegion(int fd, short type) {
-  struct flock fl {};
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockStart;
-  fl.l_len = kLockLength;
-  return ::fcntl(fd, F_OFD_SETLK, &fl);
+// Whether another open of the table holds its lock (also on a read-only file).
+bool OtherHoldsLock(plat::os::File& file) {
+  bool held = false;
+  return !file.OthersHold(plat::os::kTableLockStart, plat::os::kTableLockLength, &held) || held;
 }
-
-// Whether another open of the table holds its lock (also on a read-only fd).
-bool OtherHoldsLock(int fd) {
-  struct flock fl {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockStart;
-  fl.l_len = kLockLength;
-  return ::fcntl(fd, F_OFD_GETLK, &fl) != 0 || fl.l_type != F_UNLCK;
-}
-
 
 // Keys gathered flat (keyLen bytes each, in record order), sorted through a
 // permutation: far cheaper than sorting strings in place.
@@ -345,8 +324,9 @@ std::unique_ptr<Table> Table::Open(const std::string& basePath, bool readOnly) {
     // A change that did not reach the index file (failed write, killed
     // process): its tags are rebuilt from the records before any use.
     unsigned char flag = 0;
-    if (plat::FaultHit(plat::Op::Read) || ::pread(t->dbf_->Fd(), &flag, 1, kPendingFlagOffset) != 1)
-      throw XBaseError("Cannot read " + dbfPath + ": " + std::strerror(errno));
+    size_t got = 0;
+    if (!t->dbf_->Handle().ReadAt(kPendingFlagOffset, &flag, 1, &got) || got != 1)
+      throw XBaseError("Cannot read " + dbfPath + ": " + plat::os::LastError().text);
     if ((flag != 0 || rebuild) && !t->tags_.empty()) {
       t->indexStale_ = true;
       t->pendingOnDisk_ = true;
@@ -383,7 +363,7 @@ void Table::RecoverRemove() {
   if (::access(undo.c_str(), F_OK) != 0) return;
   if (dbf_->ReadOnly()) {
     // A read-only handle cannot take the lock; it can see whether one is held.
-    if (OtherHoldsLock(dbf_->Fd())) return;
+    if (OtherHoldsLock(dbf_->Handle())) return;
     if (CheckUndo(undo) == UndoState::Ready)
       throw XBaseError("The table " + dbf_->Path() +
                        " was left half way through removing records; it is put right when opened with write access");
@@ -557,16 +537,16 @@ void Table::SyncTags() {
 void Table::MarkIndexPending() {
   if (tags_.empty() || pendingOnDisk_ || dbf_->ReadOnly()) return;
   const unsigned char on = 1;
-  if (plat::FaultHit(plat::Op::Write) || ::pwrite(dbf_->Fd(), &on, 1, kPendingFlagOffset) != 1)
-    throw XBaseError("Cannot write " + dbf_->Path() + ": " + std::strerror(errno));
+  if (!dbf_->Handle().WriteAt(kPendingFlagOffset, &on, 1))
+    throw XBaseError("Cannot write " + dbf_->Path() + ": " + plat::os::LastError().text);
   pendingOnDisk_ = true;
 }
 
 void Table::ClearIndexPending() {
   if (!pendingOnDisk_ || dbf_->ReadOnly()) return;
   const unsigned char off = 0;
-  if (plat::FaultHit(plat::Op::Write) || ::pwrite(dbf_->Fd(), &off, 1, kPendingFlagOffset) != 1)
-    throw XBaseError("Cannot write " + dbf_->Path() + ": " + std::strerror(errno));
+  if (!dbf_->Handle().WriteAt(kPendingFlagOffset, &off, 1))
+    throw XBaseError("Cannot write " + dbf_->Path() + ": " + plat::os::LastError().text);
   pendingOnDisk_ = false;
 }
 
@@ -1133,9 +1113,9 @@ void Table::Flush() {
 bool Table::LockFile() {
   if (locked_) return true;
   if (dbf_->ReadOnly()) throw XBaseError("The table " + dbf_->Path() + " is open read-only and cannot be locked");
-  if (plat::FaultHit(plat::Op::Lock) || SetLockRegion(dbf_->Fd(), F_WRLCK) != 0) {
-    if (errno == EACCES || errno == EAGAIN) return false;
-    throw XBaseError("Cannot lock " + dbf_->Path() + ": " + std::strerror(errno));
+  if (!dbf_->Handle().TryLock(plat::os::kTableLockStart, plat::os::kTableLockLength, plat::os::LockKind::Exclusive)) {
+    if (plat::os::LastError().kind == plat::os::Fail::Busy) return false;
+    throw XBaseError("Cannot lock " + dbf_->Path() + ": " + plat::os::LastError().text);
   }
   locked_ = true;
   return true;
@@ -1154,7 +1134,7 @@ void Table::Unlock() {
 }
 
 void Table::ReleaseLock() {
-  SetLockRegion(dbf_->Fd(), F_UNLCK);
+  dbf_->Handle().Unlock(plat::os::kTableLockStart, plat::os::kTableLockLength);
   locked_ = false;
 }
 

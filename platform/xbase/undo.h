@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/os.h"
+
 namespace xbase {
 
 // Name of the undo file of a table file.
@@ -18,7 +20,7 @@ std::string UndoPathFor(const std::string& tablePath);
 // Saves the file's first 32 bytes and every byte from `from` to its end,
 // with its size, into undoPath, and forces it to disk. On failure nothing is
 // left behind and XBaseError is raised (the table is untouched).
-void SaveUndo(const std::string& undoPath, int fd, const std::string& tablePath, int64_t from);
+void SaveUndo(const std::string& undoPath, plat::os::File& table, const std::string& tablePath, int64_t from);
 
 enum class UndoState { None, Incomplete, Ready };
 // Whether an undo file exists and is whole (an incomplete one was cut short
@@ -28,7 +30,7 @@ UndoState CheckUndo(const std::string& undoPath);
 // Puts back what the undo file saved (bytes, size), forces the table to disk
 // and removes the undo file. An incomplete undo file is just removed. Raises
 // XBaseError when the table cannot be written; the undo file stays then.
-void ApplyUndo(const std::string& undoPath, int fd, const std::string& tablePath);
+void ApplyUndo(const std::string& undoPath, plat::os::File& table, const std::string& tablePath);
 
 // Removes the undo file once the change it guards is on disk.
 void DiscardUndo(const std::string& undoPath);

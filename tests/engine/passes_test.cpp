@@ -17,6 +17,9 @@ using passes::RecordingView;
 const std::string kOrders = "H,1,2,3,B\r\nD,b\r\nH,1,2,3,A\r\nD,a\r\n";
 const std::string kSorted = "H,1,2,3,A\r\nD,a\r\nH,1,2,3,B\r\nD,b\r\n";
 
+class Passes;
+void OnlyLabelFolder(Passes& t, TPassInput&);
+
 class Passes : public ::testing::Test {
  public:
   void SetUp() override {
@@ -49,6 +52,14 @@ class Passes : public ::testing::Test {
   std::unique_ptr<TSetup> setup;
   RecordingView view;
 };
+
+// Settings that let label documents print only from a folder that holds none.
+void OnlyLabelFolder(Passes& t, TPassInput&) {
+  rel::Write(t.inst.prog + "/Vadoviver.ini",
+             rel::Read(t.inst.prog + "/Vadoviver.ini") + "[Labels]\r\nFolders=" + t.inst.out + "\r\n");
+  t.setup = std::make_unique<TSetup>(t.inst.prog);
+  AppSetup = t.setup.get();
+}
 
 TEST_F(Passes, OutcomesAndWhatEachShows) {
   const std::string sortingLabels = "status Sorting Package Labels ...";
@@ -103,6 +114,15 @@ TEST_F(Passes, OutcomesAndWhatEachShows) {
        {"message Unable to create new file|Unable to create the sorted result text file."}},
       {"manual shipments, source missing: nothing said", TPassKind::Shipment, false, nullptr, TOutcome::Failed,
        TPassReason::Sequence, 0, {sortingFile, "hide"}},
+      // A refused document is said, with why, also by the manual pass.
+      {"auto labels, documents outside the label folders", TPassKind::Package, true, OnlyLabelFolder,
+       TOutcome::Failed, TPassReason::Sequence, 0,
+       {waiting, sortingLabels, "message Error Occured|Unable to process package label sort.\n\nLabel refused: {refusal}",
+        "hide"}},
+      {"manual labels, documents outside the label folders", TPassKind::Package, false, OnlyLabelFolder,
+       TOutcome::Failed, TPassReason::Sequence, 0,
+       {sortingLabels, "message Error Occured|Unable to process package label sort.\n\nLabel refused: {refusal}",
+        "hide"}},
   };
   const auto snapshot = inst.Snapshot();
   for (const Case& c : cases) {
@@ -112,12 +132,22 @@ TEST_F(Passes, OutcomesAndWhatEachShows) {
     view.shown.clear();
     printer->printed.clear();
     TPassInput in = Input(c.automatic);
+    setup = std::make_unique<TSetup>(inst.prog);  // the settings as restored
+    AppSetup = setup.get();
     if (c.prepare) c.prepare(*this, in);
     const TPassResult r = processing->Pass(c.kind, c.automatic, in, view);
+    std::vector<std::string> shown = c.shown;
+    for (std::string& s : shown)
+      if (const size_t at = s.find("{refusal}"); at != std::string::npos) {
+        EXPECT_NE(r.Refusal, "");
+        s.replace(at, 9, r.Refusal);
+        EXPECT_NE(rel::Read(inst.prog + "/Vadoviver.log").find("label refused: " + r.Refusal), std::string::npos)
+            << "the log says why";
+      }
     EXPECT_EQ(OutcomeWord(r.Outcome), std::string(OutcomeWord(c.outcome)));
     EXPECT_EQ(static_cast<int>(r.Reason), static_cast<int>(c.reason));
     EXPECT_EQ(r.Count, c.count);
-    EXPECT_EQ(view.shown, c.shown);
+    EXPECT_EQ(view.shown, shown);
     EXPECT_EQ(r.Shown, !r.Message.Empty());
     if (c.kind == TPassKind::Package) {
       EXPECT_EQ(static_cast<int>(printer->printed.size()), c.count);

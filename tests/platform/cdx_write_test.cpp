@@ -395,9 +395,17 @@ TEST(CdxWrite, RewritesInPlaceAndShrinks) {
   plat::os::FileInfo before, after;
   ASSERT_TRUE(plat::os::Os().Stat(path, true, &before));
   auto held = CdxFile::Open(path);  // another reader keeps the file open
+  auto cursor = held->OpenCursor(0);
+  // Twice: the second seek is served from pages read before.
+  ASSERT_TRUE(cursor->Seek(""));
+  ASSERT_TRUE(cursor->Seek(""));
 
   const std::vector<CdxTagData> small = {MakeTag("BIG", "X", 12, ' ', CharEntries(10, 12, rng))};
   WriteCdx(path, small, 2);
+  // The reader that kept the file open sees the new index, not its cache.
+  ASSERT_TRUE(cursor->Seek(""));
+  EXPECT_EQ(cursor->Key(), small[0].entries.front().key);
+  EXPECT_EQ(cursor->Recno(), small[0].entries.front().recno);
   ASSERT_TRUE(plat::os::Os().Stat(path, true, &after));
   EXPECT_EQ(after.id, before.id);
   EXPECT_LT(after.size, before.size);

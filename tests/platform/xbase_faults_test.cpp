@@ -340,7 +340,11 @@ TEST(XBaseRemoveAtomic, UndoFileFoundAtOpen) {
     // A remove first marks the table's index as not to be trusted.
     const char pending = 1;
     ASSERT_EQ(::pwrite(fd, &pending, 1, 14), 1);
-    xbase::SaveUndo(undo, fd, dbf, headerLen + recordLen * 3);
+    plat::os::OpenRequest how;
+    how.access = plat::os::Access::ReadWrite;
+    const auto file = plat::os::Os().Open(dbf, how);
+    ASSERT_TRUE(file);
+    xbase::SaveUndo(undo, *file, dbf, headerLen + recordLen * 3);
     const std::string junk(recordLen * 10, 'x');
     ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), headerLen + recordLen * 3), static_cast<ssize_t>(junk.size()));
     ::close(fd);
