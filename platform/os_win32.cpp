@@ -3,9 +3,10 @@
 // Names arrive as 8-bit Windows-1252 text and go to the wide (UTF-16) calls;
 // names coming back are converted the other way ('?' for what 1252 lacks).
 //
-// "Without sharing" is the file system's own share mode 0: no other open of the
-// file, of this process or another, while it is held. Other opens share read,
-// write and delete, so renaming a file over one that is open still works.
+// "Without sharing" is the file system's own share mode: no other open of the
+// file for reading or writing, of this process or another, while it is held;
+// only deleting or replacing its name is shared (the holder does both). Other
+// opens share read, write and delete, so renaming over an open file works.
 //
 // Byte-range locks are LockFileEx on the very bytes the POSIX build locks (the
 // host's engine locks those on Windows too). Windows locks do not merge and do
@@ -451,7 +452,10 @@ class Win32Env final : public Env {
       // write at the end, also when other processes append.
       access |= how.append ? (FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE) : GENERIC_WRITE;
     }
-    const DWORD share = how.exclusive ? 0 : (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    // Held without sharing, a file still lets its name be deleted or replaced
+    // (as on POSIX systems): the holder itself removes or replaces it while
+    // it holds it, and nobody else can read or write it meanwhile.
+    const DWORD share = how.exclusive ? FILE_SHARE_DELETE : (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     DWORD disposition = OPEN_EXISTING;
     switch (how.disposition) {
       case Disposition::OpenExisting: disposition = OPEN_EXISTING; break;
