@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/os.h"
+
 // Writes through to the held result and keeps the length of the new content,
 // so that the old content's tail can be cut off.
 class TResultFile::Overwrite final : public plat::File {
@@ -55,7 +57,9 @@ plat::File* TResultFile::Begin() {
   begun_ = true;
   target_ = plat::ResolvedPath(result_);
   if (target_.empty()) return nullptr;
-  if (plat::LinkCount(target_) <= 1) {
+  // Windows refuses to replace a file that is open, and the result stays held
+  // for the whole pass: there it is written in place.
+  if (!plat::os::kWindowsNames && plat::LinkCount(target_) <= 1) {
     bool refuses = false;
     out_ = plat::CreateBeside(target_, &tempName_, &refuses);
     if (out_) return out_.get();

@@ -3,8 +3,6 @@
 // file, the printed labels) is checked against the order worked out from the
 // generator's data in tests/e2e/demo_expect.h.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +16,7 @@
 #include "tests/cups_capture.h"
 #include "tests/e2e/demo_expect.h"
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 #include "tools/demo_data.h"
 
@@ -36,14 +35,12 @@ struct CliRun {
   std::string output;
 };
 
+// args as a POSIX shell would split them (see vvtest::SplitArgs).
 CliRun RunCli(const std::string& args) {
   CliRun r;
-  FILE* p = ::popen((kCli + " " + args + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
-  const int rc = ::pclose(p);
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  std::vector<std::string> argv = {kCli};
+  for (std::string& a : vvtest::SplitArgs(args)) argv.push_back(std::move(a));
+  r.status = vvtest::RunProgram(argv, &r.output);
   return r;
 }
 

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <map>
@@ -8,6 +7,7 @@
 #include "setup/TableAccess.h"
 #include "setup/uSetup.h"
 #include "test_files.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -41,12 +41,17 @@ class Cli : public ::testing::Test {
   }
 
   int Run(const std::string& args) {
-    const std::string cmd = std::string(VV_BINARY_DIR) + "/cli/vadoviver-cli --home '" + dir.path() + "' " +
-                            args + " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
-    const int status = std::system(cmd.c_str());
+    std::vector<std::string> argv = {std::string(VV_BINARY_DIR) + "/cli/vadoviver-cli", "--home", dir.path()};
+    for (std::string& a : vvtest::SplitArgs(args)) argv.push_back(std::move(a));
+    vvtest::ProcessOptions options;
+    options.stdoutFile = dir / "out";
+    options.stderrFile = dir / "err";
+    vvtest::Process cli(argv, options);
+    cli.CloseInput();
+    const int status = cli.Started() ? cli.Wait() : -2;
     out = Read(dir / "out");
     err = Read(dir / "err");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
   }
 
   // Two zones saved through the zone model, as the zone editor would.

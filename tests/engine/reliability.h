@@ -3,12 +3,14 @@
 // Vadoviver.ini, the host folder with Mondarix.ini, the host's Labels,
 // Shipment and Package tables, label documents, a sort file and the shipment
 // folders; plus a printer that records which labels came out whole.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -99,11 +101,15 @@ struct Installation {
     sortFile = (root / "cust.qry").string();
     Write(sortFile, "[Keys]\r\nKey1=5\r\n");  // by customer name
     std::string ini = "[Paths]\r\nDesko=" + host + "\r\nSource=" + in + "\r\nResult=" + out + "\r\n";
+#ifndef _WIN32  // only the POSIX-only tests print to a FIFO
     if (withFifo) {
       fifo = (root / "lpt1").string();
       EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
       ini += "[Ports]\r\nLPT1=" + fifo + "\r\n";
     }
+#else
+    (void)withFifo;
+#endif
     Write(prog + "/Vadoviver.ini", ini);
     Write(host + "/Mondarix.ini", "[System Directories]\r\nData=" + data + "\r\nMulti-Shipper=" + multi +
                                       "\r\nRating=" + rating + "\r\n[Printer Setup]\r\nPackagePrinter=" + printer +
@@ -236,6 +242,9 @@ inline void ExpectEachLabelOnce(const std::map<int, int>& counts, int n, int all
   EXPECT_LE(twice, allowedTwice) << "labels printed twice";
 }
 
+#ifndef _WIN32
+// Processes ended by signals at chosen moments, /proc: the crash and
+// contention tests that use these stay POSIX-only.
 // Runs the command-line tool to its end; its exit status (-1 when killed).
 // stdoutTo: a file that receives its standard output (quiet or not).
 inline pid_t SpawnCli(const std::vector<std::string>& args, bool quiet = true, const std::string& stdoutTo = "") {
@@ -307,5 +316,7 @@ inline int OpenFds() {
   for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
   return n;
 }
+
+#endif
 
 }  // namespace rel

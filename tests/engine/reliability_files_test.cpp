@@ -59,6 +59,7 @@ TEST(ShipmentReliability, SequencingUnderEveryFault) {
     Write(source, content);
     Write(result, old);
     std::unique_ptr<testfiles::LockedFolder> locked;
+    if (inPlace && !testfiles::kCanLockFolders) continue;
     if (inPlace) {
       locked = std::make_unique<testfiles::LockedFolder>(inst.out);
       ASSERT_FALSE(locked->TakesNewFiles());

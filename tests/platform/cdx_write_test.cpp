@@ -2,8 +2,6 @@
 // trees, the file kept in place, refused input, and agreement with an
 // independent reader (Debian's index_dump).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <functional>
@@ -12,6 +10,7 @@
 #include <set>
 
 #include "cdx_fixtures.h"
+#include "platform/os.h"
 #include "platform/xbase/cdx.h"
 #include "platform/xbase/error.h"
 
@@ -393,8 +392,8 @@ TEST(CdxWrite, RewritesInPlaceAndShrinks) {
   std::mt19937 rng(4);
   const std::string path = dir.File("place.cdx");
   WriteCdx(path, {MakeTag("BIG", "X", 12, ' ', CharEntries(20000, 12, rng))}, 1);
-  struct stat before;
-  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  plat::os::FileInfo before, after;
+  ASSERT_TRUE(plat::os::Os().Stat(path, true, &before));
   auto held = CdxFile::Open(path);  // another reader keeps the file open
   auto cursor = held->OpenCursor(0);
   // Twice: the second seek is served from pages read before.
@@ -407,11 +406,10 @@ TEST(CdxWrite, RewritesInPlaceAndShrinks) {
   ASSERT_TRUE(cursor->Seek(""));
   EXPECT_EQ(cursor->Key(), small[0].entries.front().key);
   EXPECT_EQ(cursor->Recno(), small[0].entries.front().recno);
-  struct stat after;
-  ASSERT_EQ(::stat(path.c_str(), &after), 0);
-  EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_LT(after.st_size, before.st_size);
-  EXPECT_EQ(after.st_size % 512, 0);
+  ASSERT_TRUE(plat::os::Os().Stat(path, true, &after));
+  EXPECT_EQ(after.id, before.id);
+  EXPECT_LT(after.size, before.size);
+  EXPECT_EQ(after.size % 512, 0u);
   ExpectHolds(path, small);
   EXPECT_EQ(CdxFile::Open(path)->ChangeCounter(), 2u);
   EXPECT_EQ(held->ChangeCounter(), 1u);

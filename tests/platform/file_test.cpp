@@ -1,9 +1,7 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#ifndef _WIN32
+#include <sys/stat.h>  // mkfifo
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +10,7 @@
 
 #include "platform/file.h"
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -170,23 +169,30 @@ TEST_F(Files, CloseReportsFailedWrites) {
 TEST_F(Files, KindsOfNames) {
   Put("file", "x");
   fs::create_directory(Path("dir"));
-  fs::create_symlink(Path("file"), Path("link"));
-  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
   struct Case {
     std::string path;
     bool exists, regular, directory;
-  } cases[] = {
-      {Path("file"), true, true, false},   {dir_ + "\\file", true, true, false},
-      {Path("dir"), true, false, true},    {Path("link"), true, false, false},
-      {Path("fifo"), true, false, false},  {"/dev/null", true, false, false},
-      {Path("missing"), false, false, false},
   };
+  std::vector<Case> cases = {
+      {Path("file"), true, true, false}, {dir_ + "\\file", true, true, false},
+      {Path("dir"), true, false, true},  {Path("missing"), false, false, false},
+  };
+#ifndef _WIN32
+  // Symbolic links, FIFOs and /dev are POSIX's.
+  fs::create_symlink(Path("file"), Path("link"));
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  cases.push_back({Path("link"), true, false, false});
+  cases.push_back({Path("fifo"), true, false, false});
+  cases.push_back({"/dev/null", true, false, false});
+#endif
   for (const Case& c : cases) {
     EXPECT_EQ(plat::FileExists(c.path), c.exists) << c.path;
     EXPECT_EQ(plat::IsRegularFile(c.path), c.regular) << c.path;
     EXPECT_EQ(plat::DirectoryExists(c.path), c.directory) << c.path;
   }
+#ifndef _WIN32
   EXPECT_FALSE(plat::CreateEmptyFile(Path("fifo")));  // no reader: must not hang
+#endif
   EXPECT_FALSE(plat::CreateEmptyFile(Path("dir")));
   EXPECT_TRUE(plat::CreateEmptyFile(Path("file")));   // kept as it is
   EXPECT_EQ(Slurp(Path("file")), "x");
@@ -205,47 +211,24 @@ TEST_F(Files, KindsOfNames) {
 // A second process that holds a file (see lockholder_helper.cpp).
 class Holder {
  public:
-  Holder(const std::string& how, const std::string& path) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      execl(VV_HELPER_lockholder_helper, "lockholder_helper", how.c_str(), path.c_str(), nullptr);
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    toChild_ = in[1];
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
-    close(out[0]);
-    ready_ = line == "ready";
-  }
-  ~Holder() { Release(); }
+  Holder(const std::string& how, const std::string& path)
+      : process_({VV_HELPER_lockholder_helper, how, path}), ready_(process_.ReadLine() == "ready") {}
   bool Ready() const { return ready_; }
   // Closes its input: the helper lets go and ends. Returns its exit status.
   int Release() {
-    if (pid_ <= 0) return -1;
-    close(toChild_);
-    int st = 0;
-    waitpid(pid_, &st, 0);
-    pid_ = -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    process_.CloseInput();
+    return process_.Wait();
   }
 
  private:
-  pid_t pid_ = -1;
-  int toChild_ = -1;
-  bool ready_ = false;
+  vvtest::Process process_;
+  bool ready_;
 };
 
 TEST_F(Files, ExclusiveOpenAgainstAnotherProcess) {
   Put("doc", "label");
   const std::string doc = Path("doc");
-  for (const char* how : {"write", "read", "exclusive", "posixlock"}) {
+  for (const char* how : {"write", "read", "exclusive", "lock"}) {
     Holder h(how, doc);
     ASSERT_TRUE(h.Ready()) << how;
     EXPECT_EQ(plat::OpenExclusive(doc, plat::OpenMode::ReadWrite), nullptr) << how;

@@ -1,8 +1,8 @@
 // Second process for the concurrent read tests: appends records to a table
 // the way the host's engine does while others read it. Each append writes the
 // record and the header count in either order (count first on even appends,
-// record first on odd ones) and changes the index in between: under a POSIX
-// record lock on the index's lock byte, the changed pages rewritten in place
+// record first on odd ones) and changes the index in between: under a record
+// lock on the index's lock byte, the changed pages rewritten in place
 // one by one in random order with a pause half way, the change counter bumped
 // with them. Keys are random,
 // so entries move in leaves all over the tree and the root moves too.
@@ -10,18 +10,20 @@
 // Usage: hostwriter_helper <native table path without extension> <seed>
 // Prints "ready" once it has read the table, appends until its standard input
 // closes, then prints "writes N" (or "failed <why>", exit 1).
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "platform/os.h"
 
 #include "platform/xbase/cdx.h"
 #include "platform/xbase/dbf.h"
@@ -31,28 +33,34 @@ namespace {
 
 using xbase::XBaseError;
 
-constexpr off_t kLockByte = 0x7FFFFFFE;
+constexpr uint64_t kLockByte = plat::os::kLockTop;
 constexpr size_t kPage = 512;
 
-void Lock(int fd, short type) {
-  struct flock fl {};
-  fl.l_type = type;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockByte;
-  fl.l_len = 1;
-  if (::fcntl(fd, F_SETLKW, &fl) != 0) throw XBaseError(std::string("lock: ") + std::strerror(errno));
+std::unique_ptr<plat::os::File> OpenForWriting(const std::string& path) {
+  plat::os::OpenRequest how;
+  how.access = plat::os::Access::ReadWrite;
+  auto f = plat::os::Os().Open(path, how);
+  if (!f) throw XBaseError("cannot open " + path + ": " + plat::os::LastError().text);
+  return f;
 }
 
-void Put(int fd, const void* p, size_t n, off_t at) {
-  if (::pwrite(fd, p, n, at) != static_cast<ssize_t>(n)) throw XBaseError(std::string("write: ") + std::strerror(errno));
+// Waits for the lock as the host's engine does.
+void Lock(plat::os::File& f) {
+  while (!f.TryLock(kLockByte, 1, plat::os::LockKind::Exclusive)) {
+    if (plat::os::LastError().kind != plat::os::Fail::Busy) throw XBaseError("lock: " + plat::os::LastError().text);
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
 }
 
-bool InputClosed() {
-  pollfd p{0, POLLIN, 0};
-  if (::poll(&p, 1, 0) <= 0) return false;
-  char buf[64];
-  return ::read(0, buf, sizeof buf) <= 0;
+void Put(plat::os::File& f, const void* p, size_t n, uint64_t at) {
+  if (!f.WriteAt(at, p, n)) throw XBaseError("write: " + plat::os::LastError().text);
 }
+
+void Pause(int us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
+
+// Set once standard input closes (read on a thread of its own: the same on
+// every OS).
+std::atomic<bool> g_inputClosed{false};
 
 }  // namespace
 
@@ -66,7 +74,7 @@ int main(int argc, char** argv) {
   try {
     auto dbf = xbase::Dbf::Open(base + ".dbf", true);
     const size_t recLen = static_cast<size_t>(dbf->RecordLength());
-    const off_t headerLen = dbf->HeaderLength();
+    const uint64_t headerLen = static_cast<uint64_t>(dbf->HeaderLength());
     const int keyLen = dbf->Fields().at(0).len;
     std::vector<xbase::CdxTagData> tags;
     {
@@ -79,21 +87,27 @@ int main(int argc, char** argv) {
       }
     }
     uint32_t count = dbf->RecordCount();
-    const int dfd = ::open((base + ".dbf").c_str(), O_RDWR | O_CLOEXEC);
-    const int cfd = ::open((base + ".cdx").c_str(), O_RDWR | O_CLOEXEC);
-    if (dfd < 0 || cfd < 0) throw XBaseError("cannot open the table for writing");
-    unsigned char c[4];
-    if (::pread(cfd, c, 4, 8) != 4) throw XBaseError("cannot read the counter");
-    uint32_t counter = (uint32_t{c[0]} << 24) | (uint32_t{c[1]} << 16) | (uint32_t{c[2]} << 8) | c[3];
-    std::vector<uint8_t> image(static_cast<size_t>(::lseek(cfd, 0, SEEK_END)));
-    if (::pread(cfd, image.data(), image.size(), 0) != static_cast<ssize_t>(image.size()))
+    auto dfd = OpenForWriting(base + ".dbf");
+    auto cfd = OpenForWriting(base + ".cdx");
+    uint64_t size = 0;
+    size_t got = 0;
+    if (!cfd->Size(&size)) throw XBaseError("cannot size the index");
+    std::vector<uint8_t> image(static_cast<size_t>(size));
+    if (!cfd->ReadAt(0, image.data(), image.size(), &got) || got != image.size() || got < 12)
       throw XBaseError("cannot read the index");
+    uint32_t counter = (uint32_t{image[8]} << 24) | (uint32_t{image[9]} << 16) | (uint32_t{image[10]} << 8) | image[11];
+    std::thread([] {
+      char buf[64];
+      while (std::fread(buf, 1, sizeof buf, stdin) > 0) {
+      }
+      g_inputClosed = true;
+    }).detach();
     std::puts("ready");
     std::fflush(stdout);
 
     unsigned long writes = 0;
     std::uniform_int_distribution<int> letter('A', 'Z');
-    while (!InputClosed()) {
+    while (!g_inputClosed) {
       std::string key(static_cast<size_t>(keyLen), ' ');
       for (auto& ch : key) ch = static_cast<char>(letter(rng));
       std::string rec(recLen, ' ');
@@ -104,9 +118,10 @@ int main(int argc, char** argv) {
                               static_cast<unsigned char>(recno >> 16), static_cast<unsigned char>(recno >> 24)};
       const bool countFirst = writes % 2 == 0;
 
-      if (countFirst) Put(dfd, cnt, 4, 4);
-      else Put(dfd, rec.data(), rec.size(), headerLen + static_cast<off_t>(count) * static_cast<off_t>(recLen));
-      Lock(cfd, F_WRLCK);
+      const uint64_t recAt = headerLen + uint64_t{count} * recLen;
+      if (countFirst) Put(*dfd, cnt, 4, 4);
+      else Put(*dfd, rec.data(), rec.size(), recAt);
+      Lock(*cfd);
 
       for (auto& t : tags) {
         auto at = std::upper_bound(t.entries.begin(), t.entries.end(), xbase::CdxEntry{key, recno},
@@ -123,18 +138,18 @@ int main(int argc, char** argv) {
       }
       std::shuffle(changed.begin(), changed.end(), rng);
       for (size_t i = 0; i < changed.size(); ++i) {
-        if (i == changed.size() / 2) ::usleep(200);
-        Put(cfd, &next[changed[i] * kPage], kPage, static_cast<off_t>(changed[i] * kPage));
+        if (i == changed.size() / 2) Pause(200);
+        Put(*cfd, &next[changed[i] * kPage], kPage, changed[i] * kPage);
       }
       image = std::move(next);
-      Lock(cfd, F_UNLCK);
-      ::usleep(100);
+      cfd->Unlock(kLockByte, 1);
+      Pause(100);
 
-      if (countFirst) Put(dfd, rec.data(), rec.size(), headerLen + static_cast<off_t>(count) * static_cast<off_t>(recLen));
-      else Put(dfd, cnt, 4, 4);
+      if (countFirst) Put(*dfd, rec.data(), rec.size(), recAt);
+      else Put(*dfd, cnt, 4, 4);
       count = recno;
       ++writes;
-      ::usleep(1000);  // the host does other work between appends
+      Pause(1000);  // the host does other work between appends
     }
     std::printf("writes %lu\n", writes);
   } catch (const std::exception& e) {

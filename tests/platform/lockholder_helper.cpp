@@ -1,50 +1,44 @@
-// Holds a file open in a second process for the exclusive-open tests.
-// Usage: lockholder_helper write|read|exclusive|posixlock <path>
-// Prints "ready" once it holds the file (or "failed" and exits 1), then holds
-// it until its standard input closes or a signal ends it.
-#include <fcntl.h>
-#include <unistd.h>
-
+// Holds a file open in a second process for the exclusive-open and lock tests.
+// Usage: lockholder_helper write|read|exclusive|lock <path>
+//        lockholder_helper shared|locked <path> <start> <length>
+//   write, read  an open for writing or reading
+//   exclusive    an open "without sharing"
+//   lock         an exclusive lock on every lock byte of the host's engine
+//   shared, locked  a shared or exclusive lock on [start, start + length)
+// Prints "ready" once it holds the file (or "failed <reason>" and exits 1),
+// then holds it until its standard input closes or it is ended.
 #include <cstdio>
-#include <cstring>
-#include <memory>
+#include <cstdlib>
+#include <string>
 
-#include "platform/file.h"
+#include "platform/os.h"
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s write|read|exclusive|posixlock path\n", argv[0]);
+  if (argc != 3 && argc != 5) {
+    std::fprintf(stderr, "usage: %s write|read|exclusive|lock|shared|locked path [start length]\n", argv[0]);
     return 2;
   }
-  const char* how = argv[1];
-  const char* path = argv[2];
-  int fd = -1;
-  std::unique_ptr<plat::File> held;
-  if (std::strcmp(how, "write") == 0) {
-    fd = open(path, O_WRONLY);
-  } else if (std::strcmp(how, "read") == 0) {
-    fd = open(path, O_RDONLY);
-  } else if (std::strcmp(how, "exclusive") == 0) {
-    held = plat::OpenExclusive(path, plat::OpenMode::ReadWrite);
-  } else if (std::strcmp(how, "posixlock") == 0) {
-    fd = open(path, O_RDWR);
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    if (fd >= 0 && fcntl(fd, F_SETLK, &fl) != 0) {
-      close(fd);
-      fd = -1;
-    }
+  using namespace plat::os;
+  const std::string how = argv[1];
+  OpenRequest request;
+  request.access = how == "read" ? Access::Read : how == "write" ? Access::Write : Access::ReadWrite;
+  request.exclusive = how == "exclusive";
+  auto file = Os().Open(argv[2], request);
+  bool ok = file != nullptr;
+  if (ok && how == "lock") ok = file->TryLock(0, kLockTop + 1, LockKind::Exclusive);
+  if (ok && argc == 5) {
+    const uint64_t start = std::strtoull(argv[3], nullptr, 0), length = std::strtoull(argv[4], nullptr, 0);
+    ok = file->TryLock(start, length, how == "shared" ? LockKind::Shared : LockKind::Exclusive);
   }
-  if (fd < 0 && !held) {
-    std::puts("failed");
+  if (!ok) {
+    std::printf("failed %s\n", LastError().text.c_str());
     std::fflush(stdout);
     return 1;
   }
   std::puts("ready");
   std::fflush(stdout);
   char buf[64];
-  while (read(0, buf, sizeof buf) > 0) {
+  while (std::fread(buf, 1, sizeof buf, stdin) > 0) {
   }
   return 0;
 }

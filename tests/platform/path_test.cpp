@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/file.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ TEST(Path, ExeFolderHoldsTheTestProgram) {
   ASSERT_FALSE(dir.empty());
   EXPECT_NE(dir.back(), '/');
   EXPECT_TRUE(plat::DirectoryExists(dir));
-  EXPECT_TRUE(plat::IsRegularFile(dir + "\\" + program_invocation_short_name));
+  EXPECT_TRUE(plat::IsRegularFile(dir + "\\test_platform" + (plat::os::kWindowsNames ? ".exe" : "")));
 }
 
 }  // namespace

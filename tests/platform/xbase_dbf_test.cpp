@@ -211,9 +211,11 @@ TEST(Dbf, DamagedHeadersFailClearly) {
       EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
     }
   }
-  // A FIFO under the table's name neither hangs nor opens.
+#ifndef _WIN32
+  // A FIFO under the table's name neither hangs nor opens (FIFOs are POSIX's).
   std::string fifo = dir / "fifo.dbf";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_THROW(Dbf::Open(fifo), XBaseError);
+#endif
   EXPECT_THROW(Dbf::Open(dir / "missing.dbf"), XBaseError);
 }

@@ -3,12 +3,9 @@
 // operation was not to remove, no end-of-file mark inside a record, and a tag
 // that agrees with the records.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <random>
 #include <thread>
@@ -198,8 +195,8 @@ struct Files {
   void Put(const std::string& base) const {
     xbtest::WriteFile(base + ".dbf", dbf);
     xbtest::WriteFile(base + ".cdx", cdx);
-    ::unlink(xbase::UndoPathFor(base + ".dbf").c_str());
-    ::unlink((base + ".cdx.tags").c_str());
+    std::remove(xbase::UndoPathFor(base + ".dbf").c_str());
+    std::remove((base + ".cdx.tags").c_str());
   }
 };
 
@@ -289,10 +286,10 @@ TEST(XBaseRemoveAtomic, KilledAtRandomMomentsLeavesBeforeOrAfter) {
     std::string said = h.ReadLine();
     if (said == "ready") {
       const auto released = std::chrono::steady_clock::now();
-      (void)!::write(h.in, "g", 1);
+      h.Write("g");
       if (kill) {
         std::this_thread::sleep_for(delay);
-        ::kill(h.pid, SIGKILL);
+        h.Kill();
       }
       said = h.ReadLine();
       span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - released);
@@ -337,19 +334,16 @@ TEST(XBaseRemoveAtomic, UndoFileFoundAtOpen) {
   // with records moved over (the count is cut only after the undo file goes).
   const int64_t headerLen = 32 + 32 * 2 + 1, recordLen = 101;
   auto halfDone = [&] {
-    int fd = ::open(dbf.c_str(), O_RDWR);
-    ASSERT_GE(fd, 0);
-    // A remove first marks the table's index as not to be trusted.
-    const char pending = 1;
-    ASSERT_EQ(::pwrite(fd, &pending, 1, 14), 1);
     plat::os::OpenRequest how;
     how.access = plat::os::Access::ReadWrite;
     const auto file = plat::os::Os().Open(dbf, how);
     ASSERT_TRUE(file);
+    // A remove first marks the table's index as not to be trusted.
+    const char pending = 1;
+    ASSERT_TRUE(file->WriteAt(14, &pending, 1));
     xbase::SaveUndo(undo, *file, dbf, headerLen + recordLen * 3);
     const std::string junk(recordLen * 10, 'x');
-    ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), headerLen + recordLen * 3), static_cast<ssize_t>(junk.size()));
-    ::close(fd);
+    ASSERT_TRUE(file->WriteAt(headerLen + recordLen * 3, junk.data(), junk.size()));
   };
   halfDone();
   EXPECT_EQ(ReadRows(base), before);
@@ -390,11 +384,13 @@ TEST(XBaseRemoveAtomic, UndoFileFoundAtOpen) {
       added += " " + std::string(7 - num.size(), ' ') + num + name + std::string(93 - name.size(), ' ');
     }
     added += '\x1A';
-    int fd = ::open(dbf.c_str(), O_RDWR);
-    ASSERT_EQ(::pwrite(fd, added.data(), added.size(), headerLen + recordLen * 50), static_cast<ssize_t>(added.size()));
+    plat::os::OpenRequest how;
+    how.access = plat::os::Access::ReadWrite;
+    const auto file = plat::os::Os().Open(dbf, how);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->WriteAt(headerLen + recordLen * 50, added.data(), added.size()));
     const unsigned char count[4] = {52, 0, 0, 0};
-    ASSERT_EQ(::pwrite(fd, count, 4, 4), 4);
-    ::close(fd);
+    ASSERT_TRUE(file->WriteAt(4, count, 4));
   }
   Rows withAdded = before;
   withAdded.emplace_back(51, false);

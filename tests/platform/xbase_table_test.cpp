@@ -12,8 +12,6 @@
 #include <map>
 #include <random>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "platform/xbase/error.h"
 #include "tests/platform/xbase_test_util.h"
@@ -415,7 +413,7 @@ TEST(XbaseTableWrites, ChangeCounterGoesUpOnEveryIndexWrite) {
   // our writes go on; after a bounded wait they fail as busy.
   xbase::SetIndexBusyWait(300);
   {
-    HelperProcess holder({VV_HELPER_lockholder_helper, "posixlock", base + ".cdx"});
+    HelperProcess holder({VV_HELPER_lockholder_helper, "lock", base + ".cdx"});
     ASSERT_EQ(holder.ReadLine(), "ready");
     t->AppendBlank();
     const std::function<void()> calls[] = {[&] { t->Flush(); }, [&] { Table::Open(base); }};
@@ -562,8 +560,7 @@ TEST(XbaseTableConcurrent, ReadsWhileAnotherProcessAppends) {
       ASSERT_NE(std::find(found.begin(), found.end(), r + 1), found.end()) << "seek " << seeks << " " << keys[r];
     }
   }
-  ::close(host.in);
-  host.in = -1;
+  host.CloseInput();
   const std::string done = host.ReadLine();
   ASSERT_EQ(done.rfind("writes ", 0), 0u) << done;
   const int writes = std::stoi(done.substr(7));

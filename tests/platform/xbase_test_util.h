@@ -1,11 +1,6 @@
 #pragma once
 // Shared pieces of the xBase tests: scratch folders, copies of the fixture
 // tables, the fixture engine's dump files, and the Perl readers.
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/files.h"
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace xbtest {
@@ -22,49 +18,13 @@ namespace xbtest {
 inline std::string FixtureDir(const std::string& set) { return std::string(VV_FIXTURES) + "/xbase/" + set; }
 
 // A running helper program with pipes to its standard input and output.
-struct HelperProcess {
-  pid_t pid = -1;
-  int in = -1, out = -1;
-  explicit HelperProcess(const std::vector<std::string>& argv) {
-    int toChild[2], fromChild[2];
-    if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) return;
-    pid = ::fork();
-    if (pid == 0) {
-      ::dup2(toChild[0], 0);
-      ::dup2(fromChild[1], 1);
-      ::close(toChild[1]);
-      ::close(fromChild[0]);
-      std::vector<char*> args;
-      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-      args.push_back(nullptr);
-      ::execv(args[0], args.data());
-      ::_exit(127);
-    }
-    ::close(toChild[0]);
-    ::close(fromChild[1]);
-    in = toChild[1];
-    out = fromChild[0];
-  }
-  HelperProcess(const HelperProcess&) = delete;
-  HelperProcess& operator=(const HelperProcess&) = delete;
-  std::string ReadLine() {
-    std::string line;
-    char c;
-    while (::read(out, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
+struct HelperProcess : vvtest::Process {
+  explicit HelperProcess(const std::vector<std::string>& argv) : vvtest::Process(argv) {}
   // Closes its input and waits; its exit code, -1 when it did not exit.
   int Finish() {
-    if (in >= 0) ::close(in);
-    in = -1;
-    int status = 0;
-    if (pid > 0) ::waitpid(pid, &status, 0);
-    pid = -1;
-    if (out >= 0) ::close(out);
-    out = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    CloseInput();
+    return Wait();
   }
-  ~HelperProcess() { Finish(); }
 };
 
 using TempDir = vvtest::TempDir;
