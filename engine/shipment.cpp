@@ -906,7 +906,9 @@ bool Commit(TPassFiles& f, const std::string& sourceFile, TResultFile& out, plat
   if (temp) ok = out.Finish(ok);
   f.result->Close();
   f.source->Close();
-  return ok && plat::DeleteFile(sourceFile);
+  // The delete is made durable before success is told: a power cut after it
+  // must not bring back a source the host may already have replaced.
+  return ok && plat::DeleteFile(sourceFile) && plat::SyncFolderOf(sourceFile);
 }
 
 }  // namespace

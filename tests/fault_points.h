@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault.h"
+#include "tests/support/fault.h"
 
 namespace faults {
 

@@ -9,7 +9,7 @@
 #include "engine/uSequncr.h"
 #include "geo/uXZone.h"
 #include "platform/error.h"
-#include "platform/fault.h"
+#include "tests/support/fault.h"
 #include "platform/ini.h"
 #include "reliability.h"
 #include "test_files.h"

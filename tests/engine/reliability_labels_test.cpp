@@ -11,7 +11,7 @@
 #include "engine/label_refusal.h"
 #include "engine/labels.h"
 #include "engine/uSequncr.h"
-#include "platform/fault.h"
+#include "tests/support/fault.h"
 #include "reliability.h"
 #include "tests/fault_points.h"
 

@@ -1,5 +1,5 @@
 // The fault-injection seam, and the file and ini layers under every fault.
-#include "platform/fault.h"
+#include "tests/support/fault.h"
 
 #include <gtest/gtest.h>
 #ifndef _WIN32

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault.h"
+#include "tests/support/fault.h"
 #include "platform/xbase/error.h"
 #include "platform/xbase/table.h"
 #include "platform/xbase/undo.h"

@@ -84,7 +84,7 @@ bool FaultEnv::SyncFolder(const std::string& folder) {
 
 }  // namespace faults
 
-// The test API of platform/fault.h: counting and arming install the wrapper.
+// The test API of fault.h: counting and arming install the wrapper.
 namespace plat {
 
 namespace {

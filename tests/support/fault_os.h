@@ -16,7 +16,7 @@
 // multiply the points without reaching new paths.
 // A fired fault does nothing and fails the way the OS would: NoSpace for
 // writes, Busy for locks, an input/output error otherwise.
-#include "platform/fault.h"
+#include "tests/support/fault.h"
 #include "platform/os.h"
 
 namespace faults {

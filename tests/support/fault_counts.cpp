@@ -1,4 +1,4 @@
-#include "platform/fault.h"
+#include "tests/support/fault.h"
 
 #include <cerrno>
 

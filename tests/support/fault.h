@@ -1,10 +1,9 @@
 #pragma once
 // Fault injection for the reliability tests. Every call that reaches the OS
-// seam is counted by the kinds below (the wrapper in tests/support does it);
-// code not yet on the seam calls FaultHit beside its system calls. When a test
-// has armed a kind, the chosen call fails the way the system call would
-// (errno and the seam's last error set, nothing done). Unarmed, FaultHit is
-// one relaxed atomic load.
+// seam is counted by the kinds below (the wrapper in fault_os.h does it).
+// When a test has armed a kind, the chosen call fails the way the system call
+// would (errno and the seam's last error set, nothing done). The product code
+// carries no hook: without the wrapper installed, nothing is counted.
 //
 // A test first counts how many calls of each kind an operation makes
 // (CountFaults, run it, FaultCalls), then runs it once per injection point
@@ -41,10 +40,5 @@ void Arm(Op op, long n, bool sticky);
 void StopCounting();
 }  // namespace fault_detail
 
-// True when this call must fail (errno is set then).
-inline bool FaultHit(Op op) {
-  if (!fault_detail::g_active.load(std::memory_order_relaxed)) return false;
-  return fault_detail::Hit(op);
-}
 
 }  // namespace plat
