@@ -36,28 +36,13 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/win32_text.h"
 
 namespace plat::os {
 namespace {
 
-constexpr UINT kCodePage = 1252;
-
-std::wstring Wide(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(kCodePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(kCodePage, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-
-std::string Narrow(const wchar_t* w, size_t len) {
-  if (len == 0) return {};
-  int n = WideCharToMultiByte(kCodePage, 0, w, static_cast<int>(len), nullptr, 0, nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(kCodePage, 0, w, static_cast<int>(len), s.data(), n, nullptr, nullptr);
-  return s;
-}
-std::string Narrow(const std::wstring& w) { return Narrow(w.data(), w.size()); }
+using win32::Narrow;
+using win32::Wide;
 
 Fail KindOf(DWORD code) {
   switch (code) {
@@ -696,3 +681,29 @@ Env& RealOs() {
 }
 
 }  // namespace plat::os
+
+namespace plat::win32 {
+
+namespace {
+constexpr UINT kCodePage = 1252;
+}  // namespace
+
+std::wstring Wide(const std::string& s) {
+  if (s.empty()) return {};
+  int n = MultiByteToWideChar(kCodePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(kCodePage, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
+}
+
+std::string Narrow(const wchar_t* w, size_t len) {
+  if (len == 0) return {};
+  int n = WideCharToMultiByte(kCodePage, 0, w, static_cast<int>(len), nullptr, 0, nullptr, nullptr);
+  std::string s(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(kCodePage, 0, w, static_cast<int>(len), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+std::string Narrow(const std::wstring& w) { return Narrow(w.data(), w.size()); }
+
+}  // namespace plat::win32

@@ -25,27 +25,14 @@
 
 #include "platform/cups_printing.h"
 #include "platform/printing.h"
+#include "platform/win32_text.h"
 
 namespace plat {
 namespace {
 
 // Printer names are 8-bit Windows-1252 text in the rest of the program.
-std::wstring Wide(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(1252, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(1252, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
-
-std::string Narrow(const wchar_t* w) {
-  const int len = static_cast<int>(wcslen(w));
-  if (len == 0) return {};
-  int n = WideCharToMultiByte(1252, 0, w, len, nullptr, 0, nullptr, nullptr);
-  std::string s(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(1252, 0, w, len, s.data(), n, nullptr, nullptr);
-  return s;
-}
+using win32::Wide;
+std::string Narrow(const wchar_t* w) { return win32::Narrow(w, wcslen(w)); }
 
 std::vector<std::string> ListPrinters() {
   const DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;

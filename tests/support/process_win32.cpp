@@ -9,18 +9,13 @@
 
 #include <algorithm>
 
+#include "platform/win32_text.h"
 #include "tests/support/process.h"
 
 namespace vvtest {
 namespace {
 
-std::wstring Wide(const std::string& s) {
-  if (s.empty()) return {};
-  int n = MultiByteToWideChar(1252, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(1252, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
-}
+using plat::win32::Wide;
 
 // One argument as the C runtime's command-line parser splits it again.
 void AppendQuoted(std::wstring& line, const std::wstring& arg) {
