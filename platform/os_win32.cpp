@@ -18,13 +18,7 @@
 // Files are read and written with explicit offsets (OVERLAPPED on a
 // synchronous handle); the "current position" is this file's own counter, so
 // positional and sequential calls never disturb each other.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <algorithm>
 #include <atomic>
@@ -36,7 +30,6 @@
 #include <vector>
 
 #include "platform/os.h"
-#include "platform/win32_text.h"
 
 namespace plat::os {
 namespace {

@@ -9,13 +9,7 @@
 // abandoned is aborted, so nothing half-sent ever prints. An empty document is
 // withdrawn the same way and counts as printed, as with the other platforms'
 // service.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32.h"
 #include <winspool.h>
 
 #include <algorithm>
@@ -25,7 +19,6 @@
 
 #include "platform/cups_printing.h"
 #include "platform/printing.h"
-#include "platform/win32_text.h"
 
 namespace plat {
 namespace {

@@ -1,15 +1,8 @@
 // Second processes on Windows: CreateProcessW with inherited pipe handles.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <algorithm>
 
-#include "platform/win32_text.h"
 #include "tests/support/process.h"
 
 namespace vvtest {
