@@ -196,6 +196,7 @@ class Table {
   bool SyncWalker(Walker& w, bool& exact);
   bool LoadRecord(uint32_t recno);
   bool Settle(Walker& w, bool ok, bool forward, const std::string* key = nullptr);
+  bool ToEnd(bool top);
   void RewriteCurrent(std::string newRec, bool keysMayChange);
   bool StepTag(bool forward);
   bool SeekKey(const std::string& key);

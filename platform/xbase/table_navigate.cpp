@@ -49,33 +49,24 @@ class StepGuard {
 };
 }  // namespace
 
-bool Table::Top() {
-  if (selected_ < 0) {
-    uint32_t count = dbf_->RecordCount();
-    for (uint32_t r = 1; r <= count; ++r)
-      if (LoadRecord(r) && !Dbf::IsDeleted(rec_)) return true;
-    Unposition();
-    return false;
-  }
-  SyncTags();
-  Walker& w = CurrentWalker();
-  bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
-  bool ok = desc ? w.Last() : w.First();
-  return Settle(w, ok, true);
-}
+bool Table::Top() { return ToEnd(true); }
+bool Table::Bottom() { return ToEnd(false); }
 
-bool Table::Bottom() {
+// The first (top) or last record in the selected order, deleted ones skipped
+// in record order; a descending tag walks its entries the other way.
+bool Table::ToEnd(bool top) {
   if (selected_ < 0) {
-    for (uint32_t r = dbf_->RecordCount(); r >= 1; --r)
-      if (LoadRecord(r) && !Dbf::IsDeleted(rec_)) return true;
+    const uint32_t count = dbf_->RecordCount();
+    for (uint32_t i = 0; i < count; ++i)
+      if (LoadRecord(top ? i + 1 : count - i) && !Dbf::IsDeleted(rec_)) return true;
     Unposition();
     return false;
   }
   SyncTags();
   Walker& w = CurrentWalker();
-  bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
-  bool ok = desc ? w.First() : w.Last();
-  return Settle(w, ok, false);
+  const bool desc = tags_[static_cast<size_t>(selected_)].header.descending;
+  const bool ok = top != desc ? w.First() : w.Last();
+  return Settle(w, ok, top);
 }
 
 // From the walker's entry on, in the direction of travel, the first entry
