@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/file.h"
+#include "platform/os.h"
 #include "setup/uSetup.h"
 
 namespace {
@@ -37,13 +38,39 @@ std::string Extension(const std::string& name) {
 // Both paths resolved, so neither ".." nor a link leads out of a folder.
 bool Inside(const std::string& resolvedDoc, const std::string& folder) {
   const std::string dir = plat::ResolvedPath(folder);
-  if (dir.empty()) return false;
-  if (dir == "/") return true;
-  return resolvedDoc.size() > dir.size() && resolvedDoc.compare(0, dir.size(), dir) == 0 &&
-         resolvedDoc[dir.size()] == '/';
+  return !dir.empty() && PathInsideFolder(resolvedDoc, dir, plat::os::kWindowsNames);
+}
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// A Windows name's character as the file system compares it: one separator,
+// letters of Windows-1252 in upper case.
+unsigned char WindowsFold(char ch) {
+  const auto c = static_cast<unsigned char>(ch);
+  if (c == '/') return '\\';
+  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 0x20);
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 0x20);  // à..þ but ÷
+  if (c == 0x9A || c == 0x9C || c == 0x9E) return static_cast<unsigned char>(c - 0x10);  // š œ ž
+  if (c == 0xFF) return 0x9F;                                                             // ÿ
+  return c;
 }
 
 }  // namespace
+
+bool PathInsideFolder(const std::string& path, const std::string& folder, bool windowsNames) {
+  if (!windowsNames) {
+    if (folder == "/") return true;
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+  }
+  // A drive's root ("C:\") ends in its separator; the folder's own name ends
+  // before it.
+  size_t n = folder.size();
+  while (n > 0 && IsSeparator(folder[n - 1])) --n;
+  if (path.size() <= n + 1 || !IsSeparator(path[n])) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (WindowsFold(path[i]) != WindowsFold(folder[i])) return false;
+  return true;
+}
 
 std::string LabelDocumentRefusal(const std::string& name) {
   const std::string ext = Extension(name);

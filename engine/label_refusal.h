@@ -13,3 +13,7 @@ constexpr int64_t kLabelDocumentMax = 16 * 1024 * 1024;
 std::string LabelDocumentRefusal(const std::string& name);
 // Why a document of this many bytes may not be printed; "" when it may.
 std::string LabelSizeRefusal(const std::string& name, int64_t size);
+// Whether path lies inside folder (at any depth), both absolute and resolved.
+// With Windows names either separator separates and letters match in any
+// case (Windows-1252); otherwise the names are compared byte for byte.
+bool PathInsideFolder(const std::string& path, const std::string& folder, bool windowsNames);

@@ -1,8 +1,34 @@
 #include "engine/result_file.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "platform/os.h"
+
+namespace {
+
+// Windows refuses to replace a file that anyone holds open. The pass lets go
+// of the result only just before the replacement, so a refusal means another
+// program opened it in that moment (the host showing the previous result):
+// the replacement is tried again for a while, then the pass fails with its
+// source kept.
+constexpr auto kReplaceRetryFor = std::chrono::seconds(2);
+constexpr auto kReplacePause = std::chrono::milliseconds(50);
+
+bool ReplaceResult(const std::string& from, const std::string& to) {
+  if (plat::RenameReplace(from, to)) return true;
+  if (!plat::os::kWindowsNames) return false;
+  plat::os::Env& os = plat::os::Os();
+  const auto until = os.Monotonic() + kReplaceRetryFor;
+  for (;;) {
+    const plat::os::Fail kind = plat::os::LastError().kind;
+    if ((kind != plat::os::Fail::Denied && kind != plat::os::Fail::Busy) || os.Monotonic() >= until) return false;
+    os.Sleep(kReplacePause);
+    if (plat::RenameReplace(from, to)) return true;
+  }
+}
+
+}  // namespace
 
 // Writes through to the held result and keeps the length of the new content,
 // so that the old content's tail can be cut off.
@@ -57,9 +83,7 @@ plat::File* TResultFile::Begin() {
   begun_ = true;
   target_ = plat::ResolvedPath(result_);
   if (target_.empty()) return nullptr;
-  // Windows refuses to replace a file that is open, and the result stays held
-  // for the whole pass: there it is written in place.
-  if (!plat::os::kWindowsNames && plat::LinkCount(target_) <= 1) {
+  if (plat::LinkCount(target_) <= 1) {
     bool refuses = false;
     out_ = plat::CreateBeside(target_, &tempName_, &refuses);
     if (out_) return out_.get();
@@ -91,7 +115,10 @@ bool TResultFile::Finish(bool ok) {
   // replacement is durable before the caller lets the source go.
   if (ok) ok = out_->Sync();
   ok = out_->Close() && ok;
-  if (ok) ok = plat::RenameReplace(tempName_, target_);
+  // Windows refuses to replace a file that is open, the pass's own hold
+  // included: the hold ends here, with the new content complete and durable.
+  if (ok && plat::os::kWindowsNames) held_.Close();
+  if (ok) ok = ReplaceResult(tempName_, target_);
   if (!ok) {
     plat::DeleteFile(tempName_);
     return false;

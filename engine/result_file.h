@@ -8,6 +8,9 @@
 // reader sees the old result or the whole new one. The new file takes the
 // result's permission bits (and owner, where allowed); a result reached
 // through symbolic links has the file they lead to replaced, the links stay.
+// Windows refuses to replace a file that is open, so there the hold ends
+// just before the replacement; a reader that opens the result in that moment
+// delays it briefly, or makes the pass fail with the source kept.
 //
 // Where that is not possible the content is written over the result through
 // the held open: in a folder that takes no new file while the result itself

@@ -49,8 +49,8 @@ class Cli : public ::testing::Test {
     vvtest::Process cli(argv, options);
     cli.CloseInput();
     const int status = cli.Started() ? cli.Wait() : -2;
-    out = Read(dir / "out");
-    err = Read(dir / "err");
+    out = testfiles::ConsoleText(Read(dir / "out"));
+    err = testfiles::ConsoleText(Read(dir / "err"));
     return status;
   }
 

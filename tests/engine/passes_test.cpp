@@ -61,6 +61,23 @@ void OnlyLabelFolder(Passes& t, TPassInput&) {
   AppSetup = t.setup.get();
 }
 
+// Settings that let label documents print only from their own folder, named
+// otherwise than the system names it (on Windows: other separators and
+// letter case).
+void LabelFolderNamedOtherwise(Passes& t, TPassInput&) {
+  std::string folder = t.inst.docs;
+#ifdef _WIN32
+  for (char& c : folder) c = c == '\\' ? '/' : (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  folder += '/';
+#else
+  folder += "/./";
+#endif
+  rel::Write(t.inst.prog + "/Vadoviver.ini",
+             rel::Read(t.inst.prog + "/Vadoviver.ini") + "[Labels]\r\nFolders=" + folder + "\r\n");
+  t.setup = std::make_unique<TSetup>(t.inst.prog);
+  AppSetup = t.setup.get();
+}
+
 TEST_F(Passes, OutcomesAndWhatEachShows) {
   const std::string sortingLabels = "status Sorting Package Labels ...";
   const std::string sortingFile = "status Sorting a Shipment File ...";
@@ -78,6 +95,8 @@ TEST_F(Passes, OutcomesAndWhatEachShows) {
   const Case cases[] = {
       {"auto labels print", TPassKind::Package, true, nullptr, TOutcome::Success, TPassReason::None, 2,
        {waiting, sortingLabels, "hide"}},
+      {"auto labels print from the label folder named otherwise", TPassKind::Package, true, LabelFolderNamedOtherwise,
+       TOutcome::Success, TPassReason::None, 2, {waiting, sortingLabels, "hide"}},
       {"auto labels, sort file invalid", TPassKind::Package, true,
        [](Passes& t, TPassInput&) { rel::Write(t.inst.sortFile, "[Keys]\r\n"); }, TOutcome::Failed,
        TPassReason::SortFile, 0,

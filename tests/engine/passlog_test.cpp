@@ -8,6 +8,7 @@
 
 #include "engine/passlog.h"
 #include "reliability.h"
+#include "test_files.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -79,8 +80,8 @@ class PassLog : public ::testing::Test {
     vvtest::Process cli(argv, options);
     cli.CloseInput();
     const int status = cli.Started() ? cli.Wait() : -2;
-    out = rel::Read(options.stdoutFile);
-    err = rel::Read(options.stderrFile);
+    out = testfiles::ConsoleText(rel::Read(options.stdoutFile));
+    err = testfiles::ConsoleText(rel::Read(options.stderrFile));
     return status;
   }
   std::string Log() const { return rel::Read(inst.prog + "/Vadoviver.log"); }
@@ -94,9 +95,9 @@ TEST_F(PassLog, LabelPassLoggedAsPrinted) {
   auto before = inst.Snapshot();
   ASSERT_EQ(Cli("labels --preview '" + inst.sortFile + "'"), 0) << err;
   auto after = inst.Snapshot();
-  for (const char* console : {"/stdout", "/stderr"}) {
-    before.erase(inst.root.string() + console);
-    after.erase(inst.root.string() + console);
+  for (const char* console : {"stdout", "stderr"}) {
+    before.erase((inst.root / console).string());
+    after.erase((inst.root / console).string());
   }
   EXPECT_TRUE(after == before) << "the preview changed a file";
   EXPECT_FALSE(rel::Exists(inst.prog + "/Vadoviver.log")) << "a preview is no pass";

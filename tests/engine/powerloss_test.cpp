@@ -34,6 +34,7 @@ TEST(PowerLoss, ShipmentPassKeepsSourceOrCompleteResult) {
   const TSortOrderArray order = {sfCustomerName};
   for (const bool inPlace : {false, true}) {
     SCOPED_TRACE(inPlace ? "written over" : "beside");
+    if (inPlace && !testfiles::kCanLockFolders) continue;
     Installation inst;
     const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
     Write(source, content);
@@ -65,6 +66,9 @@ TEST(PowerLoss, ShipmentPassKeepsSourceOrCompleteResult) {
           }
           if (src) {
             EXPECT_TRUE(*src == content) << "the source changed, " << where;
+            if (!inPlace) {
+              EXPECT_TRUE(res && (*res == sorted || *res == "previous result\r\n")) << "half-written result, " << where;
+            }
             EXPECT_TRUE(SequenceShipmentFile(source, result, provinces, order)) << where;
             EXPECT_TRUE(Read(result) == sorted) << where;
           } else {

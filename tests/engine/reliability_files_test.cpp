@@ -14,6 +14,7 @@
 #include "reliability.h"
 #include "test_files.h"
 #include "tests/fault_points.h"
+#include "tests/support/powerloss_os.h"
 
 namespace {
 
@@ -112,6 +113,92 @@ TEST(ShipmentReliability, SequencingUnderEveryFault) {
     faults::Figure(inPlace ? "shipment sequencing injection points, result written over"
                            : "shipment sequencing injection points",
                    fired);
+  }
+}
+
+// The real OS, with a reader (the host showing the previous result) that has
+// the result open whenever one of the first `readerRenames` replacements
+// comes: Windows refuses to replace an open file.
+class ReaderAtReplace final : public plat::os::Env {
+ public:
+  explicit ReaderAtReplace(int readerRenames) : readerRenames_(readerRenames) {}
+  int renames = 0;
+
+  bool RenameReplace(const std::string& from, const std::string& to) override {
+    std::unique_ptr<plat::os::File> reader;
+    if (++renames <= readerRenames_) {
+      reader = os_.Open(to, plat::os::OpenRequest{});
+      EXPECT_TRUE(reader) << "the reader could not open the result";
+    }
+    return os_.RenameReplace(from, to);
+  }
+  std::unique_ptr<plat::os::File> Open(const std::string& p, const plat::os::OpenRequest& how) override {
+    return os_.Open(p, how);
+  }
+  std::unique_ptr<plat::os::Mapping> MapReadOnly(const std::string& p, const plat::os::FileInfo& e) override {
+    return os_.MapReadOnly(p, e);
+  }
+  bool Stat(const std::string& p, bool follow, plat::os::FileInfo* info) override { return os_.Stat(p, follow, info); }
+  bool Remove(const std::string& p) override { return os_.Remove(p); }
+  bool SyncFolder(const std::string& f) override { return os_.SyncFolder(f); }
+  bool ListFolder(const std::string& f, std::vector<std::string>* n) override { return os_.ListFolder(f, n); }
+  std::string Resolve(const std::string& p) override { return os_.Resolve(p); }
+  std::string ExeFolder() override { return os_.ExeFolder(); }
+  std::string DefaultPortDevice(int n) override { return os_.DefaultPortDevice(n); }
+  std::chrono::system_clock::time_point Now() override { return os_.Now(); }
+  std::chrono::steady_clock::time_point Monotonic() override { return os_.Monotonic(); }
+  void Sleep(std::chrono::milliseconds d) override { os_.Sleep(d); }
+  bool LocalTime(std::time_t t, plat::os::LocalTm* out) override { return os_.LocalTime(t, out); }
+  void InstallStopHandler(void (*onStop)()) override { os_.InstallStopHandler(onStop); }
+
+ private:
+  plat::os::Env& os_ = plat::os::RealOs();
+  int readerRenames_;
+};
+
+// A reader that opens the result just before it is replaced delays the
+// replacement while it reads; one that stays makes the pass fail with the
+// source and the old result kept, and nothing left beside them.
+TEST(ShipmentReliability, ResultOpenedByReaderAtReplacement) {
+  struct {
+    const char* what;
+    int readerRenames;
+    bool refused;  // the pass gives up
+  } cases[] = {
+      {"a reader for a moment", 2, false},
+      {"a reader that stays", 1000, plat::os::kWindowsNames},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Installation inst;
+    const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
+    const std::string content = ShipmentFile(5, 2), old = "previous result\r\n";
+    Write(source, content);
+    Write(result, old);
+    const TProvinceArray provinces;
+    const TSortOrderArray order = {sfCustomerName};
+    ReaderAtReplace os(c.readerRenames);
+    bool ok;
+    {
+      vvtest::ScopedOs installed(&os);
+      ok = SequenceShipmentFile(source, result, provinces, order);
+    }
+    EXPECT_EQ(ok, !c.refused);
+    if (!plat::os::kWindowsNames) {
+      EXPECT_EQ(os.renames, 1);
+    } else if (!c.refused) {
+      EXPECT_EQ(os.renames, c.readerRenames + 1);
+    } else {
+      EXPECT_GT(os.renames, 2) << "given up without trying again";
+    }
+    EXPECT_EQ(rel::Exists(source), c.refused);
+    if (c.refused) {
+      EXPECT_EQ(Read(source), content);
+      EXPECT_EQ(Read(result), old);
+    } else {
+      EXPECT_EQ(Read(result).size(), content.size() - std::string("stray line before the first header\r\n").size());
+    }
+    EXPECT_EQ(testfiles::Names(inst.out), std::vector<std::string>{"ORDER.TXT"}) << "temporary file left behind";
   }
 }
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #endif
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,6 +26,29 @@ inline std::string Read(const std::string& file) { return vvtest::ReadFile(file)
 using vvtest::Exists;
 // Names in a folder, sorted.
 inline std::vector<std::string> Names(const std::string& folder) { return vvtest::ListDir(folder); }
+
+// What a program wrote to its standard output or error, taken from the file
+// it was redirected to. On Windows those streams are in text mode, so every
+// line feed arrives as CR LF: that is checked and undone, and expectations
+// name the line feed alone on both systems.
+inline std::string ConsoleText(const std::string& raw) {
+#ifdef _WIN32
+  std::string out;
+  for (const char c : raw) {
+    if (c == '\n') {
+      if (out.empty() || out.back() != '\r') {
+        ADD_FAILURE() << "a line feed not written as CR LF in: " << raw;
+      } else {
+        out.pop_back();
+      }
+    }
+    out += c;
+  }
+  return out;
+#else
+  return raw;
+#endif
+}
 
 #ifdef _WIN32
 // Folder permissions that keep new files out are not enforced under Wine, where
