@@ -548,7 +548,8 @@ class Win32Env final : public Env {
     const DWORD e = GetLastError();
     const DWORD attrs = GetFileAttributesW(name.c_str());
     if (e == ERROR_ACCESS_DENIED && attrs != INVALID_FILE_ATTRIBUTES) {
-      if (attrs & FILE_ATTRIBUTE_DIRECTORY) return RemoveDirectoryW(name.c_str()) || Failed();
+      // Removing names a file: a folder stays, as unlink leaves it.
+      if (attrs & FILE_ATTRIBUTE_DIRECTORY) return Failed(Fail::NotPlain, "Is a folder");
       // The read-only attribute guards against users, not against this
       // program's own replacing of its files.
       if ((attrs & FILE_ATTRIBUTE_READONLY) && SetFileAttributesW(name.c_str(), attrs & ~FILE_ATTRIBUTE_READONLY)) {

@@ -104,6 +104,47 @@ TEST_F(Faults, CountsCallsAndFailsExactlyTheArmedOne) {
   EXPECT_EQ(plat::FaultCalls(plat::Op::Delete), 0);
 }
 
+// The sample Windows runs: every kind (and the sticky writes) still met, at
+// its first and its last call, and about the number asked for of each.
+TEST(FaultSample, KeepsEveryKindAndItsEnds) {
+  using plat::Op;
+  struct Case {
+    std::vector<std::pair<Op, long>> calls;  // calls of each kind
+    size_t perKind;
+  };
+  const Case cases[] = {
+      {{{Op::Open, 6}, {Op::Read, 29}, {Op::Write, 20}, {Op::Flush, 9}, {Op::Rename, 1}, {Op::Lock, 2}}, 6},
+      {{{Op::Read, 1000}, {Op::Write, 7}}, 3},
+      {{{Op::Delete, 5}}, 5},
+  };
+  for (const Case& c : cases) {
+    std::vector<faults::Point> all;
+    for (const auto& [op, n] : c.calls)
+      for (long i = 1; i <= n; ++i) {
+        all.push_back({op, i, false});
+        if (op == Op::Write) all.push_back({op, i, true});
+      }
+    const auto kept = faults::Sample(all, c.perKind);
+    for (const auto& [op, n] : c.calls) {
+      for (bool sticky : {false, true}) {
+        if (sticky && op != Op::Write) continue;
+        SCOPED_TRACE(std::string(plat::OpName(op)) + (sticky ? " onwards" : ""));
+        std::vector<long> at;
+        for (const auto& p : kept)
+          if (p.op == op && p.sticky == sticky) at.push_back(p.n);
+        ASSERT_FALSE(at.empty());
+        EXPECT_TRUE(std::is_sorted(at.begin(), at.end()));
+        EXPECT_EQ(at.front(), 1);
+        EXPECT_EQ(at.back(), n);
+        EXPECT_LE(at.size(), c.perKind + 2);
+        EXPECT_GE(at.size(), std::min<size_t>(static_cast<size_t>(n), c.perKind));
+      }
+    }
+  }
+  // Elsewhere nothing is left out.
+  EXPECT_TRUE(faults::Kept(3, 40, 8, false));
+}
+
 TEST_F(Faults, EveryKindReachesTheFileLayer) {
   const std::string a = Path("a"), b = Path("b");
   struct Case {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/os.h"
 #include "tests/support/files.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -62,7 +63,10 @@ TEST_F(Files, BufferedReadsAndWritesKeepEveryByte) {
 }
 
 // Read and write system calls of this process so far (-1 when not counted).
+// Windows keeps no such count; under an emulation of it the Linux count holds
+// the emulation's own calls, so it is not taken there.
 std::pair<long, long> SysCalls() {
+  if (plat::os::kWindowsNames) return {-1, -1};
   std::ifstream in("/proc/self/io");
   std::string name;
   long v, r = -1, w = -1;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <random>
 #include <thread>
@@ -13,6 +14,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/fault.h"
@@ -141,23 +143,35 @@ void MakeNumbered(const std::string& base, int n) {
   t->Flush();
 }
 
-// Opens the table afresh (which puts back a remove left half done) and reads
-// every record; checks names and that the tag agrees with the records.
+// Opens the table afresh (which puts back a remove left half done), then reads
+// every record from the file's bytes (one read: every fault point reads these
+// large tables, and record-by-record reads cost far more on some systems);
+// checks flags, names and that the tag agrees with the records.
 Rows ReadRows(const std::string& base) {
   Rows rows;
   auto t = Table::Open(base);
-  std::map<uint32_t, std::string> keys;
-  for (uint32_t r = 1; r <= t->RecordCount(); ++r) {
-    EXPECT_TRUE(t->Go(r));
-    const int id = static_cast<int>(t->FieldNumber(0));
-    std::string name = NameOf(id);
-    name.resize(93, ' ');
-    EXPECT_EQ(t->FieldText(1), name) << "record " << r << " is damaged";
-    rows.emplace_back(id, t->Deleted());
-    keys[r] = xbase::EncodeNumericKey(id);
-  }
+  const uint32_t count = t->RecordCount();
+  const size_t header = static_cast<size_t>(t->Data().HeaderLength());
+  const size_t len = static_cast<size_t>(t->Data().RecordLength());
   std::map<uint32_t, std::string> indexed;
   for (const auto& e : t->TagEntries(t->FindTag("ID"))) indexed.emplace(e.recno, e.key);
+  t.reset();
+  const std::string bytes = xbtest::ReadFile(base + ".dbf");
+  if (len != 101 || bytes.size() < header + len * count) {
+    ADD_FAILURE() << "record length " << len << ", " << count << " records in " << bytes.size() << " bytes";
+    return rows;
+  }
+  std::map<uint32_t, std::string> keys;
+  for (uint32_t r = 1; r <= count; ++r) {
+    const std::string_view rec(bytes.data() + header + len * (r - 1), len);
+    EXPECT_TRUE(rec[0] == ' ' || rec[0] == '*') << "record " << r << " starts with byte " << int(rec[0]);
+    const int id = std::atoi(std::string(rec.substr(1, 7)).c_str());
+    std::string name = NameOf(id);
+    name.resize(93, ' ');
+    EXPECT_EQ(rec.substr(8), name) << "record " << r << " is damaged";
+    rows.emplace_back(id, rec[0] == '*');
+    keys[r] = xbase::EncodeNumericKey(id);
+  }
   EXPECT_EQ(indexed, keys) << "the tag disagrees with the records";
   return rows;
 }
@@ -306,8 +320,10 @@ TEST(XBaseRemoveAtomic, KilledAtRandomMomentsLeavesBeforeOrAfter) {
   int asBefore = 0, asAfter = 0, leftUndo = 0;
   for (int i = 0; i < 40; ++i) {
     SCOPED_TRACE("run " + std::to_string(i));
+    const auto delay = std::chrono::microseconds(rng() % static_cast<unsigned>(whole.count() + 1));
+    if (!faults::Kept(static_cast<size_t>(i), 40, 8)) continue;  // a second process costs much more on Windows
     files.Put(base);
-    run(std::chrono::microseconds(rng() % static_cast<unsigned>(whole.count() + 1)), true);
+    run(delay, true);
     if (Exists(undo)) ++leftUndo;
     const Rows now = ReadRows(base);
     EXPECT_TRUE(now == before || WithoutDeletedTail(now) == after) << now.size() << " records, neither before nor after";

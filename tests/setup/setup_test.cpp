@@ -10,6 +10,7 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "platform/ini.h"
+#include "platform/os.h"
 #include "platform/printing.h"
 #include "setup/TableAccess.h"
 #include "tests/support/files.h"
@@ -154,6 +155,17 @@ TEST_F(Setup, SaveThenCreateReadsTheSameAndKeepsOtherSections) {
 
 TEST_F(Setup, DriveLettersReachTheHostFolder) {
   fs::create_directories(host_ + "/KAVLO");
+  if (plat::os::kWindowsNames) {
+    // A drive letter is the drive itself: the host folder is named as it is,
+    // and a [Drives] entry left in the settings leads nowhere else.
+    const std::string kavlo = plat::NativePath(host_ + "/KAVLO");
+    Put(kavlo + "\\Mondarix.ini", "[System Directories]\r\nData=" + kavlo + "\\DATA\r\n");
+    Put(prog_ + "/Vadoviver.ini", "[Drives]\nc=" + dir_ + "\n[Paths]\nDesko=" + kavlo + "\n");
+    TSetup s(prog_);
+    EXPECT_EQ(s.DataPath, kavlo + "\\DATA");
+    EXPECT_EQ(plat::NativePath("C:\\KAVLO\\DATA"), "C:\\KAVLO\\DATA");
+    return;
+  }
   Put(host_ + "/KAVLO/Mondarix.ini", "[System Directories]\r\nData=C:\\KAVLO\\DATA\r\n");
   Put(prog_ + "/Vadoviver.ini", "[Drives]\nc=" + host_ + "\nXY=/nowhere\n[Paths]\nDesko=C:\\KAVLO\n");
   TSetup s(prog_);

@@ -51,6 +51,14 @@ bool Exists(const std::string& path) {
 
 bool CopyFile(const std::string& from, const std::string& to) {
   std::error_code ec;
+#ifdef _WIN32
+  // The Windows runtime takes any two files for the same one (they carry no
+  // inode number) and refuses to copy over: the old file goes first.
+  if (fs::is_regular_file(to, ec)) {
+    fs::permissions(to, fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::remove(to, ec);
+  }
+#endif
   fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
   if (ec) return false;
   fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, ec);

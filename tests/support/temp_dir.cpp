@@ -48,14 +48,15 @@ void TempDir::Remove(const std::string& path) {
   if (path.empty()) return;
   std::error_code ec;
   if (fs::remove_all(path, ec) != static_cast<std::uintmax_t>(-1) && !ec) return;
-  // A folder locked by a test: give the owner its rights back and try again.
+  // A folder locked by a test, or (on Windows, where read-only files cannot
+  // be removed) a read-only file: give the owner its rights back and try again.
   fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ec);
   for (auto it = fs::recursive_directory_iterator(path, ec); !ec && it != fs::recursive_directory_iterator();
        it.increment(ec)) {
     std::error_code each;
-    if (it->is_directory(each) && !it->is_symlink(each)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, each);
-    }
+    if (it->is_symlink(each)) continue;
+    fs::permissions(it->path(), it->is_directory(each) ? fs::perms::owner_all : fs::perms::owner_write,
+                    fs::perm_options::add, each);
   }
   fs::remove_all(path, ec);
 }
