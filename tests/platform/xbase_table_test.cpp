@@ -485,6 +485,13 @@ TEST(XbaseTableWrites, RandomEditsAgreeWithAModel) {
     }
     if (step % 97 == 0) t->Flush();
     if (step == 300) t->Pack();
+    if (step % 97 == 50) {  // unflushed changes: the tags are walked in memory
+      for (int i = -1; i < t->TagCount(); ++i) {
+        t->SelectTag(i);
+        EXPECT_EQ(ReadInOrder(*t), Walk(*t, true)) << "step " << step << " tag " << i;
+      }
+      t->SelectTag(-1);
+    }
   }
   t.reset();
   ExpectConsistent(base);
