@@ -1,6 +1,7 @@
 // Delivery zones in the program's own Zones and AreaToZone tables.
 #include "geo/uXZone.h"
 
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/file.h"
@@ -72,15 +73,15 @@ void DropAppendedRow(int table, int32_t rec) {
   d4unlock(table);
 }
 
-std::string Sub(const std::string& s, size_t from, size_t count) {
-  return from < s.size() ? s.substr(from, count) : std::string();
+std::string_view Sub(std::string_view s, size_t from, size_t count) {
+  return from < s.size() ? s.substr(from, count) : std::string_view();
 }
 
 // Appends one AreaToZone row to the zone: a new area entry at every change
 // of country and province (the first four characters of area).
-void AddAreaRow(TZone& zone, std::string& group, const std::string& area, const std::string& areaTo) {
+void AddAreaRow(TZone& zone, std::string& group, std::string_view area, std::string_view areaTo) {
   if (area.size() < 4) return;  // no country and province: not an area row
-  if (area.compare(0, 4, group) != 0) {
+  if (area.substr(0, 4) != group) {
     group = area.substr(0, 4);
     zone.SetProvinceCount(zone.ProvinceCount() + 1);
     TProvince* e = zone.GetProvince(zone.ProvinceCount() - 1);
@@ -89,14 +90,14 @@ void AddAreaRow(TZone& zone, std::string& group, const std::string& area, const 
   }
   TProvince* e = zone.GetProvince(zone.ProvinceCount() - 1);
   if (e->Country == "CA") {
-    const std::string a = Sub(area, 4, 6);
+    const std::string_view a = Sub(area, 4, 6);
     if (a != "******") {
-      e->Areas.push_back(a);
-      e->AreasTo.push_back(Sub(areaTo, 4, 6));
+      e->Areas.emplace_back(a);
+      e->AreasTo.emplace_back(Sub(areaTo, 4, 6));
     }
   } else {
-    const std::string a = Sub(area, 4, 5);
-    if (a != "*****") e->Areas.push_back(a);
+    const std::string_view a = Sub(area, 4, 5);
+    if (a != "*****") e->Areas.emplace_back(a);
   }
 }
 
@@ -263,54 +264,60 @@ void LoadZoneCodes(TStringList& list) {
   list.clear();
   const int zones = OpenZoneTable("Zones");
   if (!zones) return;
-  for (int rc = d4top(zones); rc == 0; rc = d4skip(zones, 1)) list.push_back(fetch(zones, "zone"));
+  d4readAll(zones, {"zone"}, list);
   d4close(zones);
 }
 
-// The same zones as a Load of each Zones row's code, read in one walk over
-// each table in "zone" tag order instead of a seek per zone: the rows of a
-// code come in the same order either way, and the first Zones row of a code
-// gives its description.
+// The same zones as a Load of each Zones row's code, each table read whole
+// in "zone" tag order instead of a seek per zone: the rows of a code come in
+// the same order either way, and the first Zones row of a code gives its
+// description.
 void LoadZones(TZoneArray& zones) {
   FreeZones(zones);
+  std::vector<std::string> cells;
   const int rows = OpenZoneTable("Zones");
   if (!rows) return;
+  d4readAll(rows, {"zone", "name"}, cells);
+  d4close(rows);
+  if (cells.empty()) return;
   struct Found {
-    std::string code, name;
-    std::vector<std::pair<std::string, std::string>> areas;  // area, area_to
+    TZone* zone;        // the first of the code's zones
+    std::string group;  // its current area entry (see AddAreaRow)
   };
   std::unordered_map<std::string, Found> byCode;
-  std::vector<Found*> order;
-  for (int rc = d4top(rows); rc == 0; rc = d4skip(rows, 1)) {
-    const std::string code = fetch(rows, "zone");
-    auto [it, fresh] = byCode.try_emplace(code);
-    if (fresh) {
-      it->second.code = code;
-      it->second.name = fetch(rows, "name");
-    }
-    order.push_back(&it->second);
+  zones.reserve(cells.size() / 2);
+  for (size_t i = 0; i + 1 < cells.size(); i += 2) {
+    auto z = std::make_unique<TZone>();
+    z->Zone = cells[i];
+    auto [it, fresh] = byCode.try_emplace(std::move(cells[i]), Found{z.get(), {}});
+    z->Name = fresh ? std::move(cells[i + 1]) : it->second.zone->Name;
+    zones.push_back(std::move(z));
   }
-  d4close(rows);
-  if (order.empty()) return;
   const int areas = OpenZoneTable("AreaToZone");
   if (areas) {
-    for (int rc = d4top(areas); rc == 0; rc = d4skip(areas, 1)) {
-      const auto it = byCode.find(fetch(areas, "zone"));
-      if (it == byCode.end()) continue;
-      std::string area = fetch(areas, "area");
-      std::string areaTo = area.size() >= 4 && area.compare(0, 2, "CA") == 0 ? fetch(areas, "area_to") : "";
-      it->second.areas.emplace_back(std::move(area), std::move(areaTo));
-    }
+    d4readAll(areas, {"zone", "area", "area_to"}, cells);
     d4close(areas);
+    // The rows of a code mostly come one after the other.
+    const std::string* code = nullptr;
+    Found* found = nullptr;
+    for (size_t i = 0; i + 2 < cells.size(); i += 3) {
+      if (!code || cells[i] != *code) {
+        code = &cells[i];
+        const auto it = byCode.find(*code);
+        found = it == byCode.end() ? nullptr : &it->second;
+      }
+      if (!found) continue;
+      const std::string& area = cells[i + 1];
+      const bool ca = area.size() >= 4 && area.compare(0, 2, "CA") == 0;
+      AddAreaRow(*found->zone, found->group, area, ca ? std::string_view(cells[i + 2]) : std::string_view());
+    }
   }
-  zones.reserve(order.size());
-  for (const Found* f : order) {
-    auto z = std::make_unique<TZone>();
-    z->Zone = f->code;
-    z->Name = f->name;
-    std::string group;
-    for (const auto& [area, areaTo] : f->areas) AddAreaRow(*z, group, area, areaTo);
-    zones.push_back(std::move(z));
+  // A code listed twice (never written so, but possible in the files) gives
+  // the same zone twice.
+  for (auto& z : zones) {
+    const TZone* first = byCode.find(z->Zone)->second.zone;
+    if (first == z.get()) continue;
+    for (const auto& e : first->Provinces) z->Provinces.push_back(std::make_unique<TProvince>(*e));
   }
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <string_view>
 
 #include "platform/file.h"
 #include "platform/xbase/error.h"
@@ -28,6 +29,9 @@ struct TableEntry {
   int engine = 0;
   std::string path;  // as the caller named it
   std::unique_ptr<xbase::Table> table;
+  // Field numbers of the names callers fetched by, as they spelled them:
+  // a read loop names the same few fields on every record.
+  std::vector<std::pair<std::string, int>> fields;
 };
 
 struct AuxEntry {
@@ -45,25 +49,30 @@ thread_local std::string t_lastError;
 
 void SetError(const std::string& text) { t_lastError = text; }
 
-xbase::Table* FindTable(int handle) {
+TableEntry* FindEntry(int handle) {
   auto it = g_tables.find(handle);
   if (it == g_tables.end()) {
     SetError("Invalid table handle " + std::to_string(handle));
     return nullptr;
   }
-  return it->second.table.get();
+  return &it->second;
 }
 
-// Runs fn on an open table; exceptions become kError with their text.
+xbase::Table* FindTable(int handle) {
+  TableEntry* e = FindEntry(handle);
+  return e ? e->table.get() : nullptr;
+}
+
+// Runs fn on an open table's entry; exceptions become kError with their text.
 template <class F>
-int WithTable(int handle, F fn) {
+int WithEntry(int handle, F fn) {
   std::lock_guard<std::mutex> lock(g_mutex);
-  xbase::Table* t = FindTable(handle);
-  if (!t) return kError;
+  TableEntry* e = FindEntry(handle);
+  if (!e) return kError;
   try {
-    return fn(*t);
-  } catch (const std::exception& e) {
-    SetError(e.what());
+    return fn(*e);
+  } catch (const std::exception& ex) {
+    SetError(ex.what());
     return kError;
   } catch (...) {
     SetError("Unknown failure in the table engine");
@@ -71,10 +80,39 @@ int WithTable(int handle, F fn) {
   }
 }
 
-int FieldOf(const xbase::Table& t, const std::string& field) {
-  int i = t.Data().FieldIndex(field);
-  if (i < 0) SetError("The table " + t.Data().Path() + " has no field " + field);
+template <class F>
+int WithTable(int handle, F fn) {
+  return WithEntry(handle, [&](TableEntry& e) { return fn(*e.table); });
+}
+
+constexpr size_t kFieldsRemembered = 32;
+
+int FieldOf(TableEntry& e, const std::string& field) {
+  for (const auto& [name, i] : e.fields)
+    if (name == field) return i;
+  const xbase::Dbf& data = e.table->Data();
+  const int i = data.FieldIndex(field);
+  if (i < 0) SetError("The table " + data.Path() + " has no field " + field);
+  else if (e.fields.size() < kFieldsRemembered) e.fields.emplace_back(field, i);
   return i;
+}
+
+// A field as fetch gives it: text without pad blanks; numbers, dates and
+// logicals without the blanks around them either.
+std::string FieldValue(const xbase::Dbf& data, const std::string& rec, int field) {
+  auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+  const char type = data.Fields()[static_cast<size_t>(field)].type;
+  if (type == 'C' || type == 'V') {
+    // Text as stored: cut in place, one copy.
+    std::string_view raw = data.RawField(rec, field);
+    while (!raw.empty() && blank(raw.back())) raw.remove_suffix(1);
+    return std::string(raw);
+  }
+  std::string out = data.FieldText(rec, field);
+  size_t from = 0, to = out.size();
+  while (from < to && blank(out[from])) ++from;
+  while (to > from && blank(out[to - 1])) --to;
+  return out.substr(from, to - from);
 }
 
 int RegisterTable(int engine, const std::string& path, std::unique_ptr<xbase::Table> t) {
@@ -100,11 +138,6 @@ std::string Native(const std::string& path) {
   std::string n = plat::NativePath(path);
   if (n.empty()) throw xbase::XBaseError("The name " + path + " names no place on this machine");
   return n;
-}
-
-std::string RTrim(std::string s) {
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.pop_back();
-  return s;
 }
 
 }  // namespace
@@ -166,28 +199,40 @@ int mOpenReadOnly(int engine, const std::string& path, const std::string& tag) {
 
 std::string fetch(int table, const std::string& field) {
   std::string out;
-  WithTable(table, [&](xbase::Table& t) {
-    int f = FieldOf(t, field);
-    if (f < 0 || t.Recno() == 0) return kError;
-    out = t.FieldText(f);
-    char type = t.Data().Fields()[static_cast<size_t>(f)].type;
-    if (type == 'C' || type == 'V') {
-      out = RTrim(std::move(out));
-    } else {
-      // Numbers, dates and logicals: the value without the blanks around it.
-      size_t i = 0;
-      while (i < out.size() && static_cast<unsigned char>(out[i]) <= 32) ++i;
-      out = RTrim(out.substr(i));
-    }
+  WithEntry(table, [&](TableEntry& e) {
+    int f = FieldOf(e, field);
+    if (f < 0 || e.table->Recno() == 0) return kError;
+    out = FieldValue(e.table->Data(), e.table->Record(), f);
     return 0;
   });
   return out;
 }
 
+int d4readAll(int table, const std::vector<std::string>& fields, std::vector<std::string>& rows) {
+  rows.clear();
+  const int rc = WithEntry(table, [&](TableEntry& e) {
+    std::vector<int> numbers;
+    for (const std::string& name : fields) {
+      numbers.push_back(FieldOf(e, name));
+      if (numbers.back() < 0) return kError;
+    }
+    const xbase::Dbf& data = e.table->Data();
+    rows.reserve(static_cast<size_t>(e.table->RecordCount()) * numbers.size());
+    e.table->ReadInOrder([&](uint32_t, const std::string& rec) {
+      for (int f : numbers) rows.push_back(FieldValue(data, rec, f));
+    });
+    return 0;
+  });
+  // Nothing of a read that failed half way: it is not the table.
+  if (rc != 0) rows.clear();
+  return rc;
+}
+
 int32_t ifetch(int table, const std::string& field) {
   int32_t out = 0;
-  WithTable(table, [&](xbase::Table& t) {
-    int f = FieldOf(t, field);
+  WithEntry(table, [&](TableEntry& e) {
+    xbase::Table& t = *e.table;
+    int f = FieldOf(e, field);
     if (f < 0 || t.Recno() == 0) return kError;
     double v;
     char type = t.Data().Fields()[static_cast<size_t>(f)].type;
@@ -202,10 +247,10 @@ int32_t ifetch(int table, const std::string& field) {
 }
 
 int replace(int table, const std::string& field, const std::string& text) {
-  return WithTable(table, [&](xbase::Table& t) {
-    int f = FieldOf(t, field);
+  return WithEntry(table, [&](TableEntry& e) {
+    int f = FieldOf(e, field);
     if (f < 0) return kError;
-    t.Replace(f, text);
+    e.table->Replace(f, text);
     return 0;
   });
 }

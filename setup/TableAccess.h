@@ -24,6 +24,13 @@ int mOpenReadOnly(int engine, const std::string& path, const std::string& tag);
 
 // Field of the current record as text, without pad blanks ("" on failure).
 std::string fetch(int table, const std::string& field);
+// Read all in one call: every record in the order of the table's tag (record
+// order without one), records marked deleted left out, exactly as d4top and
+// d4skip(1) would give them. rows receives the named fields of each record
+// as fetch gives them, fields.size() texts a record, record after record;
+// the files are read in large blocks. 0 when the whole table was read (rows
+// is empty otherwise); afterwards no record is current.
+int d4readAll(int table, const std::vector<std::string>& fields, std::vector<std::string>& rows);
 // Field as an integer (0 on failure).
 int32_t ifetch(int table, const std::string& field);
 // Stores text into the current record (padded or cut to the field; numbers right-aligned).

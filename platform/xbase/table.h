@@ -87,6 +87,11 @@ class Table {
   // record's key is not that key.
   bool SeekNext(std::string_view key);
   bool SeekNextDouble(double key);
+  // Every record not marked deleted, in the selected order, exactly as Top
+  // and Skip(1) give them, but read from the data file front to back in
+  // large blocks rather than one read per record: fn(recno, record bytes).
+  // fn must not move the table; no record is current afterwards.
+  void ReadInOrder(const std::function<void(uint32_t, const std::string&)>& fn);
 
   uint32_t Recno() const { return recno_; }
   bool Deleted() const { return recno_ != 0 && Dbf::IsDeleted(rec_); }

@@ -31,9 +31,9 @@ class GeoEnv : public ::testing::Test {
 
   std::string Path(const std::string& table) const { return dir.path() + "\\" + table; }
 
-  // Copies tables of the small fixture set into the folder, writable.
-  void CopyFixtures(std::initializer_list<const char*> tables) {
-    const std::filesystem::path from = std::filesystem::path(VV_FIXTURES) / "xbase" / "small";
+  // Copies tables of a fixture set into the folder, writable.
+  void CopyFixtures(std::initializer_list<const char*> tables, const char* set = "small") {
+    const std::filesystem::path from = std::filesystem::path(VV_FIXTURES) / "xbase" / set;
     for (const char* t : tables)
       for (const char* ext : {".dbf", ".cdx"}) {
         const auto src = from / (std::string(t) + ext);

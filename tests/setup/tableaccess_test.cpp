@@ -89,6 +89,34 @@ TEST_F(TableAccess, ReadAllInTagOrderWithoutPadBlanks) {
   EXPECT_EQ(d4close(m), 0);
 }
 
+// The read in one call gives what d4top, d4skip(1) and fetch give, field for
+// field, in record order and in tags with deleted records, a filter, a
+// descending order and unique keys.
+TEST_F(TableAccess, ReadAllInOneCallIsTheWalk) {
+  Copy("Mixed");
+  Copy("Labels");
+  const std::pair<const char*, const char*> cases[] = {
+      {"Mixed", ""}, {"Mixed", "NAME_F"}, {"Mixed", "NUM_D"}, {"Mixed", "CODE_U"}, {"Labels", "document"}};
+  std::vector<std::string> rows;
+  for (const auto& [table, tag] : cases) {
+    SCOPED_TRACE(std::string(table) + " " + tag);
+    const int t = mOpen(engine, Name(table), tag);
+    ASSERT_NE(t, 0) << LastErrorText();
+    std::vector<std::string> fields, walked;
+    for (int i = 1; i <= d4numFields(t); ++i) fields.push_back(d4fieldName(t, i));
+    for (int rc = d4top(t); rc == 0; rc = d4skip(t, 1))
+      for (const auto& f : fields) walked.push_back(fetch(t, f));
+    rows = {"stale"};
+    EXPECT_EQ(d4readAll(t, fields, rows), 0) << LastErrorText();
+    EXPECT_EQ(rows, walked);
+    EXPECT_EQ(d4recNo(t), 0);
+    EXPECT_NE(d4readAll(t, {fields[0], "NOFIELD"}, rows), 0);
+    EXPECT_TRUE(rows.empty());
+    EXPECT_EQ(d4close(t), 0);
+  }
+  EXPECT_NE(d4readAll(0, {}, rows), 0);
+}
+
 TEST_F(TableAccess, ReadByNumericKey) {
   Copy("Package");
   int t = mOpen(engine, Name("Package"), "shipmentid");
