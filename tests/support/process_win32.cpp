@@ -1,6 +1,12 @@
 // Second processes on Windows: CreateProcessW with inherited pipe handles.
 #include "platform/win32.h"
 
+// The memory counters from kernel32 itself, no psapi library to link.
+#ifndef PSAPI_VERSION
+#define PSAPI_VERSION 2
+#endif
+#include <psapi.h>
+
 #include <algorithm>
 
 #include "tests/support/process.h"
@@ -167,6 +173,20 @@ int Process::WaitFor(int timeoutMs) {
 void Process::Kill() {
   if (impl_->process) TerminateProcess(impl_->process, 0xDEAD);
   Wait();
+}
+
+bool Process::Terminate() { return false; }
+
+long ResidentKb() {
+  PROCESS_MEMORY_COUNTERS pmc{};
+  pmc.cb = sizeof pmc;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc)) return 0;
+  return static_cast<long>(pmc.WorkingSetSize / 1024);
+}
+
+int OpenHandles() {
+  DWORD n = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &n) ? static_cast<int>(n) : 0;
 }
 
 }  // namespace vvtest
