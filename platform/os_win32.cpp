@@ -98,6 +98,11 @@ bool Failed(Fail kind, const char* text) {
   return false;
 }
 
+// A replace refused while another open holds the target is tried again this
+// often, this far apart (half a second in all).
+constexpr int kReplaceTries = 50;
+constexpr DWORD kReplacePauseMs = 10;
+
 // Largest single ReadFile/WriteFile: a DWORD count, kept well below 4 GiB.
 constexpr size_t kMaxIo = size_t{1} << 30;
 
@@ -557,8 +562,17 @@ class Win32Env final : public Env {
   }
 
   bool RenameReplace(const std::string& from, const std::string& to) override {
-    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-           Failed();
+    const std::wstring source = Wide(from), target = Wide(to);
+    // Windows refuses to replace a file that is open, or deleted while still
+    // open, until that open closes. Another process reading the file for a
+    // moment (the host's engine or ours) must not fail the replace: it is
+    // tried again for a short while.
+    for (int attempt = 0;; ++attempt) {
+      if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+      const DWORD e = GetLastError();
+      if ((e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) || attempt == kReplaceTries) return Failed(e);
+      ::Sleep(kReplacePauseMs);
+    }
   }
 
   bool Remove(const std::string& path) override {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os.h"
@@ -287,6 +288,31 @@ TEST(OsSeam, LocksBetweenTwoOpens) {
       ASSERT_TRUE(a->Unlock(c.start1, c.len1));
       EXPECT_TRUE(b->TryLock(c.start2, c.len2, c.kind2));
     }
+  }
+}
+
+// A replace goes through while another open reads the target for a moment,
+// also when the target was deleted meanwhile (Windows keeps the name of a
+// deleted file taken until its last open closes).
+TEST(OsSeam, ReplaceOverAFileReadForAMoment) {
+  for (const bool deleted : {false, true}) {
+    SCOPED_TRACE(deleted ? "deleted while read" : "read");
+    Scratch dir;
+    const std::string fresh = dir / "new", target = dir / "tags";
+    Put(fresh, "new");
+    Put(target, "old");
+    auto reader = OpenAs(target, Access::Read, Disposition::OpenExisting);
+    ASSERT_TRUE(reader);
+    if (deleted) {
+      ASSERT_TRUE(Os().Remove(target)) << LastError().text;
+    }
+    std::thread closer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      reader.reset();
+    });
+    EXPECT_TRUE(Os().RenameReplace(fresh, target)) << LastError().text;
+    closer.join();
+    EXPECT_EQ(Content(target), "new");
   }
 }
 
