@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -62,15 +63,43 @@ double LenientNumber(std::string_view text) {
   return std::isfinite(v) ? v : 0;
 }
 
-// Rounded half away from zero, as xBase does, with a nudge that absorbs binary
-// representation error (2.675 is stored as 2.67499999...).
-std::string FormatFixed(double v, int dec) {
-  double scale = std::pow(10.0, dec);
-  double x = std::fabs(v) * scale;
-  double r = std::floor(x + 0.5 + std::min(x * 1e-12, 1e-6)) / scale;
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*f", dec, std::copysign(r, v));
-  return buf;
+// digits: |v| in fixed notation. Cut after dec decimals and rounded half away
+// from zero on those digits alone, so no binary arithmetic can move a value
+// across the half.
+std::string RoundDigits(std::string_view digits, int dec, bool negative) {
+  size_t dot = digits.find('.');
+  if (dot == std::string_view::npos) dot = digits.size();
+  std::string out(digits.substr(0, dot));
+  std::string frac(dot < digits.size() ? digits.substr(dot + 1) : std::string_view());
+  frac.resize(static_cast<size_t>(dec) + 1, '0');
+  const bool up = frac.back() >= '5';
+  frac.pop_back();
+  if (dec > 0) out += '.' + frac;
+  if (up) {
+    size_t i = out.size();
+    for (; i > 0; --i) {
+      char& c = out[i - 1];
+      if (c == '.') continue;
+      if (c != '9') {
+        ++c;
+        break;
+      }
+      c = '0';
+    }
+    if (i == 0) out.insert(out.begin(), '1');
+  }
+  if (negative) out.insert(out.begin(), '-');
+  return out;
+}
+
+// A numeric text typed by a caller is rounded on the shortest decimal that
+// reads back as its value, so "2.675" stays the 2.675 that was meant.
+std::string FormatTyped(double v, int dec) {
+  if (!std::isfinite(v)) return FormatFixed(v, dec);
+  char buf[400];
+  auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::fixed);
+  if (r.ec != std::errc()) return FormatFixed(v, dec);
+  return RoundDigits(std::string_view(buf, static_cast<size_t>(r.ptr - buf)), std::max(dec, 0), std::signbit(v));
 }
 
 void CheckName(const std::string& name) {
@@ -93,6 +122,23 @@ void Today(unsigned char ymd[3]) {
 }
 
 }  // namespace
+
+std::string FormatFixed(double v, int dec) {
+  dec = std::max(dec, 0);
+  if (!std::isfinite(v)) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", std::min(dec, 20), v);
+    return buf;
+  }
+  // A finite double has no more decimals than binary digits after its point,
+  // so this many decimals print |v| exactly.
+  int exp = 0;
+  std::frexp(v, &exp);
+  const int exact = std::max(dec + 1, 53 - exp);
+  std::string buf(static_cast<size_t>(exact) + 320, '\0');
+  auto r = std::to_chars(buf.data(), buf.data() + buf.size(), std::fabs(v), std::chars_format::fixed, exact);
+  return RoundDigits(std::string_view(buf.data(), static_cast<size_t>(r.ptr - buf.data())), dec, std::signbit(v));
+}
 
 long DateToJulian(int y, int m, int d) {
   if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1) return 0;
@@ -424,7 +470,7 @@ void Dbf::SetField(std::string& rec, int field, std::string_view text) const {
         std::memset(dst, ' ', static_cast<size_t>(f.len));
         return;
       }
-      std::string s = FormatFixed(v, f.dec);
+      std::string s = FormatTyped(v, f.dec);
       if (s.size() > static_cast<size_t>(f.len)) fail("the number does not fit the field's width");
       std::memset(dst, ' ', static_cast<size_t>(f.len));
       std::memcpy(dst + f.len - s.size(), s.data(), s.size());

@@ -39,6 +39,12 @@ long DateTextToJulian(std::string_view yyyymmdd);
 // Julian day -> "YYYYMMDD", 8 blanks for 0 or below.
 std::string JulianToDateText(long julian);
 
+// A number in fixed notation with dec decimals, rounded half away from zero
+// from its exact binary value (2.675 is 2.67499999... and gives "2.67"), as
+// the host's engine writes numeric field text and STR() keys; a negative
+// value keeps its minus sign even when it rounds to zero ("-0.00").
+std::string FormatFixed(double v, int dec);
+
 class Dbf {
  public:
   ~Dbf();

@@ -46,14 +46,6 @@ std::string LTrimS(const std::string& s) {
   return s.substr(i);
 }
 
-double RoundHalfAway(double v, int dec) {
-  double scale = std::pow(10.0, dec);
-  double x = std::fabs(v) * scale;
-  // A small nudge absorbs binary representation error (2.675 is 2.67499999...).
-  double r = std::floor(x + 0.5 + std::min(x * 1e-12, 1e-6));
-  return std::copysign(r / scale, v);
-}
-
 int CompareBytes(const std::string& x, const std::string& y) {
   size_t n = std::max(x.size(), y.size());
   for (size_t i = 0; i < n; ++i) {
@@ -89,12 +81,7 @@ std::string FormatStr(double v, int len, int dec) {
   if (len <= 0) return {};
   if (dec < 0) dec = 0;
   if (!std::isfinite(v)) return std::string(static_cast<size_t>(len), '*');
-  double r = RoundHalfAway(v, dec);
-  char buf[400];
-  if (std::fabs(r) > 1e300) return std::string(static_cast<size_t>(len), '*');
-  std::snprintf(buf, sizeof buf, "%.*f", dec, r);
-  std::string s = buf;
-  if (s == "-0" || (s.size() > 1 && s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos)) s.erase(0, 1);
+  std::string s = FormatFixed(v, dec);
   if (s.size() > static_cast<size_t>(len)) {
     // Fewer decimals when the integer part still fits, as xBase does.
     size_t dot = s.find('.');

@@ -63,8 +63,10 @@ class Expr {
 
 // Key bytes of a value (as Expr::Key does).
 std::string KeyOfValue(const Value& v, int keyLen);
-// xBase STR(): right-aligned in len characters with dec decimals, rounded half
-// away from zero; asterisks when it does not fit.
+// xBase STR(): right-aligned in len characters with dec decimals, rounded as
+// FormatFixed does (a negative value that rounds to zero stays "-0.00");
+// fewer decimals when only the integer part fits, asterisks when not even
+// that does.
 std::string FormatStr(double v, int len, int dec);
 
 }  // namespace xbase

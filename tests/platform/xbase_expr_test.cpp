@@ -60,9 +60,15 @@ TEST_F(ExprTest, CharacterResultsAndTheirWidths) {
       {"STR(num, 4, 1)", "12.5", 4},
       {"STR(num, 3, 1)", " 13", 3},
       {"STR(123456, 3)", "***", 3},
-      {"STR(-0.001, 6, 2)", "  0.00", 6},
-      {"STR(2.675, 5, 2)", " 2.68", 5},
+      // Rounded half away from zero on the exact binary value, the minus sign
+      // kept when a negative value rounds to zero.
+      {"STR(-0.001, 6, 2)", " -0.00", 6},
+      {"STR(-0.0000005, 10, 6)", " -0.000000", 10},  // -4.99999...e-7
+      {"STR(2.675, 5, 2)", " 2.67", 5},                // 2.67499999...
+      {"STR(0.125, 5, 2)", " 0.13", 5},                // an exact half
       {"STR(-2.5, 3)", " -3", 3},
+      {"STR(7594926.2706864998, 20, 6)", "      7594926.270686", 20},
+      {"STR(99.96, 4, 2)", " 100", 4},
       {"STR(qty, 4)", "  -7", 4},
       {"DTOS(day)", "20240115", 8},
       {"DTOC(day)", "01/15/24", 8},
