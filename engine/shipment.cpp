@@ -731,14 +731,14 @@ bool OpenPassFiles(const std::string& sourceFile, const std::string& resultFile,
     f.source->Close();
     return false;
   }
-  // The file held is the one mapped: the mapping is refused when the name
-  // stands for another file by now, and the pass reads the held one instead.
+  // The file held is the one mapped, through the open itself: opening the
+  // name again would fail on Windows, where the source is held unshared.
   plat::os::FileInfo info;
   uint64_t size = 0;
   if (f.source->Info(&info)) {
     size = info.size;
     if (size > 0 && size <= std::numeric_limits<size_t>::max() && size <= uint64_t{INT64_MAX})
-      f.map = plat::os::Os().MapReadOnly(sourcePath, info);
+      f.map = f.source->MapReadOnly(info);
   } else if (!f.source->Size(&size)) {
     return true;  // size stays unknown: the reading fails
   }

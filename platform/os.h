@@ -106,6 +106,8 @@ inline constexpr uint64_t kLockTop = 0x7FFFFFFE;
 inline constexpr uint64_t kTableLockStart = 0x40000000;
 inline constexpr uint64_t kTableLockLength = kLockTop - kTableLockStart + 1;
 
+class Mapping;
+
 // An open file. Not shared between threads without the caller's own locking
 // (positional reads may run on several threads at once).
 class File {
@@ -148,6 +150,13 @@ class File {
   // Gives this (new) file the permission bits and, where allowed, the owner of
   // the file at path; where the OS has no such bits it does nothing.
   virtual bool TakeAccessOf(const std::string& path) = 0;
+
+  // Maps this plain file, opened to read, read-only when it is still as
+  // expected describes (same device, id and size); nullptr when it cannot be
+  // mapped so (the caller reads it instead). Unlike Env::MapReadOnly it opens
+  // nothing again, so it also works on a file held without sharing. The
+  // mapping keeps its own hold and may outlive this File.
+  virtual std::unique_ptr<Mapping> MapReadOnly(const FileInfo& expected) = 0;
 };
 
 // A read-only mapping of a whole plain file that another program may shorten

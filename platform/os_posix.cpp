@@ -196,6 +196,10 @@ void ClearNonBlocking(int fd) {
 
 // ---- Files -------------------------------------------------------------------
 
+// Maps the file open as fd read-only (the mapping takes fd over, also when it
+// fails) when it is still the file expected describes.
+std::unique_ptr<Mapping> MapOpen(int fd, const FileInfo& expected);
+
 // Pieces per writev call (the system's limit is at least this).
 constexpr size_t kGatherMax = 1024;
 static_assert(kGatherMax <= IOV_MAX);
@@ -338,6 +342,18 @@ class PosixFile final : public File {
     return ::fchmod(fd_, st.st_mode & 07777) == 0 || Failed();
   }
 
+  // A descriptor of its own for the mapping: the same open file, so the
+  // hold taken at the open (its lock) and the lease cover one another.
+  std::unique_ptr<Mapping> MapReadOnly(const FileInfo& expected) override {
+    if (!Usable()) return nullptr;
+    const int copy = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+      Failed();
+      return nullptr;
+    }
+    return MapOpen(copy, expected);
+  }
+
  private:
   bool Usable() {
     if (fd_ >= 0) return true;
@@ -459,6 +475,44 @@ class PosixMapping final : public Mapping {
   GuardedMapping mapping_;
 };
 
+std::unique_ptr<Mapping> MapOpen(int fd, const FileInfo& expected) {
+  auto mapping = std::make_unique<PosixMapping>(fd);  // closes fd whatever happens
+  if (expected.size == 0 || expected.size > static_cast<uint64_t>(SIZE_MAX)) {
+    Failed(Fail::Other, EINVAL);
+    return nullptr;
+  }
+  // A mapped file that another program shortens would end this process
+  // (SIGBUS). A read lease held while the mapping lives makes any open for
+  // writing or truncation by another program wait until we are done (up to
+  // the kernel's lease-break time); its notice comes as SIGURG, ignored by
+  // default. Without the lease the file is read, not mapped.
+  fcntl(fd, F_SETSIG, SIGURG);
+  if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0) {
+    Failed(errno == EAGAIN ? Fail::Busy : Fail::Other, errno);
+    return nullptr;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    Failed();
+    return nullptr;
+  }
+  FileInfo now;
+  Describe(st, &now);
+  if (now.kind != Kind::Plain || now.device != expected.device || now.id != expected.id || now.size != expected.size) {
+    // Replaced or changed since the caller looked: not the file it means.
+    SetLastError(Fail::Other, "The file changed while it was being opened");
+    return nullptr;
+  }
+  // Should the lease still be broken (after the lease-break time), the guard
+  // keeps a shortened file from ending the process; Damaged() tells.
+  if (!mapping->Guarded().Map(fd, static_cast<size_t>(expected.size))) {
+    Failed(Fail::Other, ENOMEM);
+    return nullptr;
+  }
+  madvise(const_cast<unsigned char*>(mapping->Data()), mapping->Size(), MADV_SEQUENTIAL);
+  return mapping;
+}
+
 // ---- Stop signals ------------------------------------------------------------
 
 std::atomic<void (*)()> g_onStop{nullptr};
@@ -501,10 +555,6 @@ class PosixEnv final : public Env {
   }
 
   std::unique_ptr<Mapping> MapReadOnly(const std::string& path, const FileInfo& expected) override {
-    if (expected.size == 0 || expected.size > static_cast<uint64_t>(SIZE_MAX)) {
-      Failed(Fail::Other, EINVAL);
-      return nullptr;
-    }
     int fd;
     do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     while (fd < 0 && errno == EINTR);
@@ -512,37 +562,7 @@ class PosixEnv final : public Env {
       Failed();
       return nullptr;
     }
-    auto mapping = std::make_unique<PosixMapping>(fd);
-    // A mapped file that another program shortens would end this process
-    // (SIGBUS). A read lease held while the mapping lives makes any open for
-    // writing or truncation by another program wait until we are done (up to
-    // the kernel's lease-break time); its notice comes as SIGURG, ignored by
-    // default. Without the lease the file is read, not mapped.
-    fcntl(fd, F_SETSIG, SIGURG);
-    if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0) {
-      Failed(errno == EAGAIN ? Fail::Busy : Fail::Other, errno);
-      return nullptr;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-      Failed();
-      return nullptr;
-    }
-    FileInfo now;
-    Describe(st, &now);
-    if (now.kind != Kind::Plain || now.device != expected.device || now.id != expected.id || now.size != expected.size) {
-      // Replaced or changed since the caller looked: not the file it means.
-      SetLastError(Fail::Other, "The file changed while it was being opened");
-      return nullptr;
-    }
-    // Should the lease still be broken (after the lease-break time), the guard
-    // keeps a shortened file from ending the process; Damaged() tells.
-    if (!mapping->Guarded().Map(fd, static_cast<size_t>(expected.size))) {
-      Failed(Fail::Other, ENOMEM);
-      return nullptr;
-    }
-    madvise(const_cast<unsigned char*>(mapping->Data()), mapping->Size(), MADV_SEQUENTIAL);
-    return mapping;
+    return MapOpen(fd, expected);
   }
 
   bool Stat(const std::string& path, bool followLinks, FileInfo* info) override {

@@ -98,6 +98,11 @@ bool Failed(Fail kind, const char* text) {
   return false;
 }
 
+// A replace refused while another open holds the target is tried again this
+// often, this far apart (half a second in all).
+constexpr int kReplaceTries = 50;
+constexpr DWORD kReplacePauseMs = 10;
+
 // Largest single ReadFile/WriteFile: a DWORD count, kept well below 4 GiB.
 constexpr size_t kMaxIo = size_t{1} << 30;
 
@@ -109,6 +114,10 @@ OVERLAPPED At(uint64_t offset) {
 }
 
 bool SameRange(uint64_t a, uint64_t alen, uint64_t b, uint64_t blen) { return a == b && alen == blen; }
+
+// Maps the file open as h read-only (the mapping takes h over, also when it
+// fails) when it is still the file expected describes.
+std::unique_ptr<Mapping> MapOpen(HANDLE h, const FileInfo& expected);
 
 class Win32File final : public File {
  public:
@@ -321,6 +330,18 @@ class Win32File final : public File {
     return Open();
   }
 
+  // A handle of its own for the mapping: the same open file, so its sharing
+  // keeps holding others off while the mapping lives.
+  std::unique_ptr<Mapping> MapReadOnly(const FileInfo& expected) override {
+    if (!Open()) return nullptr;
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), h_, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+      Failed();
+      return nullptr;
+    }
+    return MapOpen(copy, expected);
+  }
+
   // Describes an open handle (also used for names by Env::Stat).
   static bool Describe(HANDLE h, bool linkItself, FileInfo* info) {
     BY_HANDLE_FILE_INFORMATION bh;
@@ -407,6 +428,35 @@ class Win32Mapping final : public Mapping {
   size_t size_;
 };
 
+std::unique_ptr<Mapping> MapOpen(HANDLE h, const FileInfo& expected) {
+  FileInfo now;
+  if (!Win32File::Describe(h, false, &now)) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  // An empty file has nothing to map (the system refuses); it is read.
+  if (now.kind != Kind::Plain || now.device != expected.device || now.id != expected.id ||
+      now.size != expected.size || now.size == 0 || now.size > std::numeric_limits<size_t>::max()) {
+    CloseHandle(h);
+    Failed(Fail::Other, "The file is not the one expected");
+    return nullptr;
+  }
+  HANDLE section = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (!section) {
+    Failed();
+    CloseHandle(h);
+    return nullptr;
+  }
+  void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
+  if (!view) {
+    Failed();
+    CloseHandle(section);
+    CloseHandle(h);
+    return nullptr;
+  }
+  return std::make_unique<Win32Mapping>(h, section, static_cast<const unsigned char*>(view), static_cast<size_t>(now.size));
+}
+
 std::atomic<void (*)()> g_onStop{nullptr};
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -485,33 +535,7 @@ class Win32Env final : public Env {
       Failed();
       return nullptr;
     }
-    FileInfo now;
-    if (!Win32File::Describe(h, false, &now)) {
-      CloseHandle(h);
-      return nullptr;
-    }
-    // An empty file has nothing to map (the system refuses); it is read.
-    if (now.kind != Kind::Plain || now.device != expected.device || now.id != expected.id ||
-        now.size != expected.size || now.size == 0 || now.size > std::numeric_limits<size_t>::max()) {
-      CloseHandle(h);
-      Failed(Fail::Other, "The file is not the one expected");
-      return nullptr;
-    }
-    HANDLE section = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (!section) {
-      Failed();
-      CloseHandle(h);
-      return nullptr;
-    }
-    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
-    if (!view) {
-      Failed();
-      CloseHandle(section);
-      CloseHandle(h);
-      return nullptr;
-    }
-    return std::make_unique<Win32Mapping>(h, section, static_cast<const unsigned char*>(view),
-                                          static_cast<size_t>(now.size));
+    return MapOpen(h, expected);
   }
 
   bool Stat(const std::string& path, bool followLinks, FileInfo* info) override {
@@ -538,8 +562,17 @@ class Win32Env final : public Env {
   }
 
   bool RenameReplace(const std::string& from, const std::string& to) override {
-    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-           Failed();
+    const std::wstring source = Wide(from), target = Wide(to);
+    // Windows refuses to replace a file that is open, or deleted while still
+    // open, until that open closes. Another process reading the file for a
+    // moment (the host's engine or ours) must not fail the replace: it is
+    // tried again for a short while.
+    for (int attempt = 0;; ++attempt) {
+      if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+      const DWORD e = GetLastError();
+      if ((e != ERROR_ACCESS_DENIED && e != ERROR_SHARING_VIOLATION) || attempt == kReplaceTries) return Failed(e);
+      ::Sleep(kReplacePauseMs);
+    }
   }
 
   bool Remove(const std::string& path) override {

@@ -11,17 +11,15 @@
 //                              previous one has been taken away
 // lock and hold answer "ready" and keep going until standard input closes;
 // labels and orders answer "done" at the end. Failures answer "failed".
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "label_docs.h"
+#include "platform/os.h"
 #include "setup/TableAccess.h"
 #include "tests/support/files.h"
 
@@ -33,14 +31,24 @@ void Say(const char* what) {
 }
 
 void WaitForStdinToClose() {
-  char c;
-  while (read(0, &c, 1) > 0) {
+  char buf[64];
+  while (std::fread(buf, 1, sizeof buf, stdin) > 0) {
   }
 }
 
 void Pause(long ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 using vvtest::WriteFile;
+namespace os = plat::os;
+
+// An ordinary open for writing, as an exporting program has (it shares the
+// file, so it keeps out only those who open without sharing).
+std::unique_ptr<os::File> OpenToWrite(const std::string& file, os::Disposition disposition) {
+  os::OpenRequest how;
+  how.access = os::Access::Write;
+  how.disposition = disposition;
+  return os::Os().Open(file, how);
+}
 
 // The Labels record goes in under the table lock, waiting while a pass holds it.
 bool AddRow(int engine, const std::string& table, const std::vector<std::pair<std::string, std::string>>& row,
@@ -87,14 +95,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "hold") {
-    const int fd = open(argv[2], O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const auto held = OpenToWrite(argv[2], os::Disposition::OpenExisting);
+    if (!held) {
       Say("failed");
       return 1;
     }
     Say("ready");
     WaitForStdinToClose();
-    close(fd);
     return 0;
   }
   if (mode == "labels" && argc == 8) {
@@ -120,17 +127,17 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "orders" && argc == 7) {
-    const std::string file = std::string(argv[2]) + "/ORDER.TXT";
+    const std::string file = os::JoinPath(argv[2], "ORDER.TXT");
     const int first = std::atoi(argv[3]), count = std::atoi(argv[4]), per = std::atoi(argv[5]);
     const long pause = std::atol(argv[6]);
     int id = first;
     for (int k = 0; k < count; ++k) {
-      struct stat st;
-      while (stat(file.c_str(), &st) == 0) Pause(1);
+      os::FileInfo info;
+      while (os::Os().Stat(file, true, &info)) Pause(1);
       // Written in two pieces with a pause between, held open all the while,
       // as a program exporting shipments does.
-      const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-      if (fd < 0) {
+      const auto out = OpenToWrite(file, os::Disposition::CreateOrTruncate);
+      if (!out) {
         Say("failed");
         return 1;
       }
@@ -140,13 +147,13 @@ int main(int argc, char** argv) {
         part += "H,2024," + std::to_string(id) + ",C,NAME " + std::to_string((id * 7919) % 1000) + "\r\nD,shipment " +
                 std::to_string(id) + "\r\n";
         if (i == per / 2) {
-          ok = ok && write(fd, part.data(), part.size()) == static_cast<ssize_t>(part.size());
+          ok = ok && out->Write(part.data(), part.size());
           part.clear();
           Pause(pause);
         }
       }
-      ok = ok && write(fd, part.data(), part.size()) == static_cast<ssize_t>(part.size());
-      if (close(fd) != 0 || !ok) {
+      ok = ok && out->Write(part.data(), part.size());
+      if (!out->Close() || !ok) {
         Say("failed");
         return 1;
       }

@@ -7,11 +7,11 @@
 //     runs one label pass (order: customer name) whose printer writes
 //     "printed <bytes>" for each document; a document holding "!HANG!" makes
 //     it answer "hang" and wait there to be killed.
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "engine/uSequncr.h"
 #include "platform/printing.h"
@@ -34,7 +34,7 @@ class StdoutPrinter : public plat::PrinterService {
       if (bytes.find("!HANG!") != std::string::npos) {
         std::printf("hang\n");
         std::fflush(stdout);
-        for (;;) pause();
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
       }
       return true;
     }
@@ -58,8 +58,8 @@ int HoldLock(const char* table) {
   }
   std::printf("locked\n");
   std::fflush(stdout);
-  char c;
-  while (read(0, &c, 1) > 0) {
+  char buf[64];
+  while (std::fread(buf, 1, sizeof buf, stdin) > 0) {
   }
   d4close(t);
   CloseData(engine);

@@ -1,12 +1,5 @@
 // Contention with a real second process, and a long run of passes while
 // shipment files and labels keep arriving from it.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,10 +9,12 @@
 
 #include "engine/passes.h"
 #include "engine/uSequncr.h"
+#include "platform/os.h"
 #include "passes_support.h"
 #include "reliability.h"
 #include "test_files.h"
 #include "tests/fault_points.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -40,63 +35,51 @@ constexpr bool kSanitized = false;
 constexpr bool kSanitized = false;
 #endif
 
-// The helper program with a pipe on its standard input (closing it ends
-// lock and hold) and one on its standard output.
+// The helper program, talked to over its standard input (closing it ends
+// lock and hold) and output.
 class Helper {
  public:
-  explicit Helper(const std::vector<std::string>& args) {
-    int in[2], out[2];
-    EXPECT_EQ(pipe2(in, O_CLOEXEC), 0);
-    EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
-    std::vector<std::string> all = {VV_HELPER_contention_helper};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(in[0]);
-    ::close(out[1]);
-    stdin_ = in[1];
-    stdout_ = out[0];
-  }
+  explicit Helper(const std::vector<std::string>& args) : process_(Argv(args)) { EXPECT_TRUE(process_.Started()); }
+  // One that has not finished by then (the test gave up on it) is ended.
   ~Helper() {
     Release();
-    if (stdout_ >= 0) ::close(stdout_);
-    if (pid_ > 0) rel::WaitExit(pid_);
+    if (process_.WaitFor(20000) == -3) process_.Kill();
   }
   // Next line the helper says; "" when it said nothing within the time.
-  std::string Line(int timeoutMs = 20000) {
-    std::string line;
-    char c;
-    while (true) {
-      pollfd p{stdout_, POLLIN, 0};
-      if (poll(&p, 1, timeoutMs) <= 0) return "";
-      if (::read(stdout_, &c, 1) != 1) return line;
-      if (c == '\n') return line;
-      line += c;
-    }
-  }
-  // Whether the helper has said its last line, without waiting.
+  std::string Line(int timeoutMs = 20000) { return process_.ReadLine(timeoutMs); }
+  // Whether the helper has said its last line, without waiting; a helper
+  // that ended without a word counts as having said "".
   bool Said(std::string& line) {
-    pollfd p{stdout_, POLLIN, 0};
-    if (poll(&p, 1, 0) <= 0) return false;
-    line = Line();
+    line = process_.ReadLine(0);
+    if (!line.empty()) return true;
+    if (process_.WaitFor(0) == -3) return false;
+    line = process_.ReadLine();  // what it said before it ended
     return true;
   }
-  void Release() {
-    if (stdin_ >= 0) ::close(stdin_);
-    stdin_ = -1;
-  }
+  void Release() { process_.CloseInput(); }
 
  private:
-  pid_t pid_ = -1;
-  int stdin_ = -1, stdout_ = -1;
+  static std::vector<std::string> Argv(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {VV_HELPER_contention_helper};
+    all.insert(all.end(), args.begin(), args.end());
+    return all;
+  }
+  vvtest::Process process_;
 };
+
+// The lines of a file once it holds at least n of them (those it holds
+// when the time is up otherwise).
+std::vector<std::string> LinesOnce(const std::string& file, size_t n, int timeoutMs = 20000) {
+  std::vector<std::string> lines;
+  for (int waited = 0;; waited += 10) {
+    lines.clear();
+    const std::string text = rel::Read(file);
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.push_back(text.substr(at, end - at));
+    if (lines.size() >= n || waited >= timeoutMs) return lines;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 // The automatic cycle while the host holds what a pass needs: busy, not
 // failed; no message until the 30th busy pass in a row, which shows the
@@ -230,7 +213,7 @@ TEST_F(Contention, ShipmentFileHeldOpenIsLeftForALaterPass) {
 TEST_F(Contention, WatchSaysBusyAndGoesOn) {
   Start(2);
   // The watcher prints in its own process: raw to a port that is a plain file.
-  const std::string port = inst.root / "lpt1.prn";
+  const std::string port = (inst.root / "port1.prn").string();  // "lpt1.prn" is the device on Windows
   std::string mondarix = rel::Read(inst.host + "/Mondarix.ini");
   for (size_t at; (at = mondarix.find("Label Printer")) != std::string::npos;)
     mondarix.replace(at, 13, "Direct To Eltron");
@@ -238,7 +221,7 @@ TEST_F(Contention, WatchSaysBusyAndGoesOn) {
   rel::Write(inst.prog + "/Vadoviver.ini", rel::Read(inst.prog + "/Vadoviver.ini") + "[Ports]\r\nLPT1=" + port + "\r\n");
   rel::Write(port, "");
   inst.SetQueryFile();
-  const std::string lines = inst.root / "watch.out";
+  const std::string lines = (inst.root / "watch.out").string();
   const std::string source = inst.in + "/ORDER.TXT";
   struct {
     const char* kind;
@@ -253,10 +236,14 @@ TEST_F(Contention, WatchSaysBusyAndGoesOn) {
     rel::Write(source, "H,1,2,3,B\r\nD,b\r\n");
     Helper holder(c.hold);
     ASSERT_EQ(holder.Line(), "ready");
-    const pid_t watch = rel::SpawnCli(
-        {"--home", inst.prog, "watch", c.kind, "--interval", "0.02", "--settle", "0.02"}, true, lines);
-    ASSERT_GT(watch, 0);
-    auto said = rel::LinesOnce(lines, 3);
+    vvtest::ProcessOptions options;
+    options.stdoutFile = lines;
+    options.stderrTo = vvtest::ProcessOptions::Err::Discard;
+    vvtest::Process watch({VV_BINARY_DIR "/cli/vadoviver-cli", "--home", inst.prog, "watch", c.kind, "--interval",
+                           "0.02", "--settle", "0.02"},
+                          options);
+    ASSERT_TRUE(watch.Started());
+    auto said = LinesOnce(lines, 3);
     ASSERT_GE(said.size(), 3u);
     for (const std::string& l : said) EXPECT_NE(l.find(c.busy), std::string::npos) << l;
     holder.Release();
@@ -264,12 +251,17 @@ TEST_F(Contention, WatchSaysBusyAndGoesOn) {
     const std::string ok = c.kind == std::string("package") ? "\tpackage\tok\t2\t" : "\tshipment\tok\t1\t";
     bool done = false;
     for (int i = 0; i < 500 && !done; ++i) {
-      said = rel::LinesOnce(lines, said.size() + 1, 2000);
+      said = LinesOnce(lines, said.size() + 1, 2000);
       done = said.back().find(ok) != std::string::npos;
     }
     EXPECT_TRUE(done) << said.back();
-    kill(watch, SIGTERM);
-    EXPECT_EQ(rel::ExitWithin(watch, 5000), 0);
+    // Stopped as an operator would, it ends cleanly; where the test cannot
+    // ask so, it is ended (the pass in flight is over: its line is there).
+    if (watch.Terminate()) {
+      EXPECT_EQ(watch.WaitFor(5000), 0);
+    } else {
+      watch.Kill();
+    }
   }
   rel::ExpectEachLabelOnce(rel::LabelsIn(rel::Read(port), inst.docSize), 2, 0);
   // The watcher's log: the busy passes without a message, then the work done.
@@ -313,7 +305,11 @@ TEST_F(Contention, LabelsArrivingDuringPassesComeOutOnce) {
 // descriptors stay flat.
 TEST_F(Contention, LongRunLosesNothingAndStaysFlat) {
   Start(0);
-  const int files = 250, perFile = 20, labels = 800;
+  // Under Wine every pass and every process start costs several times as
+  // much: fewer deliveries and idle passes fit the same time there.
+  const bool emulated = plat::os::kWindowsNames;
+  const int files = emulated ? 60 : 250, perFile = 20, labels = emulated ? 200 : 800;
+  const long idlePasses = emulated ? 2000 : 10000;
   Helper orders({"orders", inst.in, "1", std::to_string(files), std::to_string(perFile), "1"});
   Helper host({"labels", inst.multi, inst.data, inst.docs, "1", std::to_string(labels), "2"});
   const std::string source = inst.in + "/ORDER.TXT", result = inst.out + "/ORDER.TXT";
@@ -323,7 +319,7 @@ TEST_F(Contention, LongRunLosesNothingAndStaysFlat) {
     const std::string bytes = rel::Read(result);
     for (size_t at = 0; (at = bytes.find("D,shipment ", at)) != std::string::npos; at += 11)
       ++shipments[std::atoi(bytes.c_str() + at + 11)];
-    ::unlink(result.c_str());
+    rel::fs::remove(result);
   };
   auto pass = [&] {
     LabelPass();
@@ -344,8 +340,8 @@ TEST_F(Contention, LongRunLosesNothingAndStaysFlat) {
     // The short wait of the automatic cycle between two passes.
     std::this_thread::sleep_for(std::chrono::microseconds(500));
     if (passes == 300) {
-      rssAfterWarmup = rel::ResidentKb();
-      fdsAfterWarmup = rel::OpenFds();
+      rssAfterWarmup = vvtest::ResidentKb();
+      fdsAfterWarmup = vvtest::OpenHandles();
     }
     if (!ordersDone && orders.Said(said)) {
       ASSERT_EQ(said, "done");
@@ -357,9 +353,10 @@ TEST_F(Contention, LongRunLosesNothingAndStaysFlat) {
     }
     // Once both have delivered everything, go on idling (empty passes, as
     // the automatic cycle mostly does) until a few thousand passes are done.
-    if (ordersDone && labelsDone && passes >= 10000) break;
+    if (ordersDone && labelsDone && passes >= idlePasses) break;
   }
-  ASSERT_TRUE(ordersDone && labelsDone) << "the helpers did not finish in time";
+  ASSERT_TRUE(ordersDone && labelsDone) << "the helpers did not finish in time (shipment files delivered: " << ordersDone
+                                         << ", labels: " << labelsDone << ", shipments seen: " << shipments.size() << ")";
   pass();
   ++passes;
 
@@ -369,8 +366,8 @@ TEST_F(Contention, LongRunLosesNothingAndStaysFlat) {
   EXPECT_EQ(shipments.size(), static_cast<size_t>(files * perFile));
   EXPECT_FALSE(rel::Exists(source));
 
-  const long rss = rel::ResidentKb();
-  const int fds = rel::OpenFds();
+  const long rss = vvtest::ResidentKb();
+  const int fds = vvtest::OpenHandles();
   EXPECT_EQ(fds, fdsAfterWarmup) << "descriptors leak";
   if (!kSanitized) {
     EXPECT_LT(rss - rssAfterWarmup, 4096) << "resident memory grew from " << rssAfterWarmup << " KB to " << rss << " KB";
@@ -380,6 +377,7 @@ TEST_F(Contention, LongRunLosesNothingAndStaysFlat) {
   faults::Figure("long-run labels", labels);
   faults::Figure("long-run resident KB after warm-up", rssAfterWarmup);
   faults::Figure("long-run resident KB at the end", rss);
+  faults::Figure("long-run open descriptors (handles) at the end", fds);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os.h"
@@ -290,6 +291,33 @@ TEST(OsSeam, LocksBetweenTwoOpens) {
   }
 }
 
+// A replace goes through while another open reads the target for a moment,
+// also when the target was deleted meanwhile (Windows keeps the name of a
+// deleted file taken until its last open closes).
+TEST(OsSeam, ReplaceOverAFileReadForAMoment) {
+  for (const bool deleted : {false, true}) {
+    SCOPED_TRACE(deleted ? "deleted while read" : "read");
+    Scratch dir;
+    const std::string fresh = dir / "new", target = dir / "tags";
+    Put(fresh, "new");
+    Put(target, "old");
+    auto reader = OpenAs(target, Access::Read, Disposition::OpenExisting);
+    ASSERT_TRUE(reader);
+    if (deleted) {
+      ASSERT_TRUE(Os().Remove(target)) << LastError().text;
+    }
+    std::thread closer([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      reader.reset();
+    });
+    EXPECT_TRUE(Os().RenameReplace(fresh, target)) << LastError().text;
+    closer.join();
+    EXPECT_EQ(Content(target), "new");
+  }
+}
+
+// Mapped by name, or through an open that holds the file without sharing
+// (closed again at once: the mapping keeps its own hold).
 TEST(OsSeam, MappingOfAFileThatMustStayTheSame) {
   Scratch dir;
   const std::string path = dir / "ORDER.TXT";
@@ -298,32 +326,49 @@ TEST(OsSeam, MappingOfAFileThatMustStayTheSame) {
   Put(path, bytes);
   FileInfo info;
   ASSERT_TRUE(Os().Stat(path, true, &info));
-
   FileInfo grown = info, other = info;
   grown.size += 1;
   other.id += 1;
-  EXPECT_FALSE(Os().MapReadOnly(path, grown));
-  EXPECT_FALSE(Os().MapReadOnly(path, other));
-  EXPECT_FALSE(Os().MapReadOnly(dir / "none", info));
-  EXPECT_EQ(LastError().kind, Fail::NotFound);
 
-  {
-    // A file someone writes could be shortened under the mapping: it is read instead.
-    auto writer = OpenAs(path, Access::ReadWrite, Disposition::OpenExisting);
-    ASSERT_TRUE(writer);
-    EXPECT_FALSE(Os().MapReadOnly(path, info));
+  using MapFn = std::function<std::unique_ptr<Mapping>(const std::string&, const FileInfo&)>;
+  const struct {
+    const char* what;
+    MapFn map;
+  } ways[] = {
+      {"by name", [](const std::string& p, const FileInfo& e) { return Os().MapReadOnly(p, e); }},
+      {"through the held file",
+       [](const std::string& p, const FileInfo& e) -> std::unique_ptr<Mapping> {
+         OpenRequest how;
+         how.exclusive = true;
+         auto held = Os().Open(p, how);
+         return held ? held->MapReadOnly(e) : nullptr;
+       }},
+  };
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.what);
+    EXPECT_FALSE(way.map(path, grown));
+    EXPECT_FALSE(way.map(path, other));
+    EXPECT_FALSE(way.map(dir / "none", info));
+    EXPECT_EQ(LastError().kind, Fail::NotFound);
+    {
+      // A file someone writes could be shortened under the mapping: it is read instead.
+      auto writer = OpenAs(path, Access::ReadWrite, Disposition::OpenExisting);
+      ASSERT_TRUE(writer);
+      EXPECT_FALSE(way.map(path, info));
+    }
+    auto map = way.map(path, info);
+    ASSERT_TRUE(map) << LastError().text;
+    ASSERT_EQ(map->Size(), bytes.size());
+    map->Populate();
+    map->Release(0, 200000);  // given back, read in again on access
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(map->Data()), map->Size()), bytes);
+    EXPECT_FALSE(map->Damaged());
+    // Writers are held off while it is mapped.
+    EXPECT_FALSE(OpenAs(path, Access::ReadWrite, Disposition::OpenExisting));
+    EXPECT_EQ(LastError().kind, Fail::Busy);
+    map.reset();
+    EXPECT_TRUE(OpenAs(path, Access::ReadWrite, Disposition::OpenExisting)) << "still held after the mapping went";
   }
-  auto map = Os().MapReadOnly(path, info);
-  ASSERT_TRUE(map) << LastError().text;
-  ASSERT_EQ(map->Size(), bytes.size());
-  map->Populate();
-  map->Release(0, 200000);  // given back, read in again on access
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(map->Data()), map->Size()), bytes);
-  EXPECT_FALSE(map->Damaged());
-  // Writers are held off while it is mapped.
-  EXPECT_FALSE(OpenAs(path, Access::ReadWrite, Disposition::OpenExisting));
-  EXPECT_EQ(LastError().kind, Fail::Busy);
-  map.reset();
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ class FaultFile final : public File {
     return !Injected(plat::Op::Lock) && inner_->OthersHold(start, length, held);
   }
   bool TakeAccessOf(const std::string& path) override { return inner_->TakeAccessOf(path); }
+  std::unique_ptr<Mapping> MapReadOnly(const FileInfo& expected) override {
+    if (Injected(plat::Op::Open)) return nullptr;
+    return inner_->MapReadOnly(expected);
+  }
 
  private:
   std::unique_ptr<File> inner_;

@@ -3,7 +3,7 @@
 // plat::FailAt install it over the Env in use, plat::ResetFaults takes it away
 // again; tests need not touch it themselves. Every call it forwards first
 // counts as one fault point of its kind:
-//   Open    Open, MapReadOnly
+//   Open    Open, MapReadOnly (of a name or of an open file)
 //   Read    ReadAt, Read
 //   Write   WriteAt, Write, WriteGather, Truncate
 //   Flush   Sync, SyncFolder

@@ -243,6 +243,10 @@ class PowerLossOs::TrackedFile : public plat::os::File {
     return inner_->OthersHold(start, length, held);
   }
   bool TakeAccessOf(const std::string& path) override { return inner_->TakeAccessOf(path); }
+  // Mapped for reading only: nothing to record.
+  std::unique_ptr<plat::os::Mapping> MapReadOnly(const FileInfo& expected) override {
+    return inner_->MapReadOnly(expected);
+  }
 
   void Known(int inode, uint64_t generation) {
     inode_ = inode;

@@ -42,7 +42,12 @@ class Process {
   int Wait();
   // Its exit code when it ends within the time, -3 when it still runs.
   int WaitFor(int timeoutMs);
+  // Ends it at once, as a crash would (SIGKILL, TerminateProcess).
   void Kill();
+  // Asks it to stop as an operator would (SIGTERM); false where a test
+  // cannot ask so (a Windows console event reaches only a process sharing
+  // the sender's console, which the test programs do not have under Wine).
+  bool Terminate();
 
  private:
   // Up to n bytes of its output: how many, 0 at the end, -1 when nothing
@@ -62,5 +67,10 @@ std::vector<std::string> SplitArgs(const std::string& line);
 // Runs a program to its end; its exit code (-1 when killed, -2 when it could
 // not start). *output receives its standard output and error together.
 int RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
+
+// What this process holds of the system, for the long-run tests: resident
+// memory in KB and open descriptors (handles on Windows).
+long ResidentKb();
+int OpenHandles();
 
 }  // namespace vvtest

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
 
 #include "tests/support/process.h"
 
@@ -130,6 +132,23 @@ int Process::WaitFor(int timeoutMs) {
 void Process::Kill() {
   if (impl_->pid > 0) ::kill(impl_->pid, SIGKILL);
   Wait();
+}
+
+bool Process::Terminate() { return impl_->pid > 0 && ::kill(impl_->pid, SIGTERM) == 0; }
+
+long ResidentKb() {
+  long size = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &size, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int OpenHandles() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
 }
 
 }  // namespace vvtest
