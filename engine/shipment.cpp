@@ -771,11 +771,15 @@ std::vector<size_t> ScanParts(const unsigned char* data, size_t size, bool split
   return bounds;
 }
 
-// Step "read headers" over the mapping, while this thread loads the zones:
-// the other thread maps a directly copied source in (which takes its page
-// faults off the scan) and starts on the parts; this one joins in once the
-// zones are loaded. Every part goes to whichever thread is free.
-bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& plan, TShipmentList& out) {
+// Steps "read headers" and "derive keys" over the mapping, while this thread
+// loads the zones: the other thread maps a directly copied source in (which
+// takes its page faults off the scan) and starts on the parts; this one joins
+// in once the zones are loaded. Every part goes to whichever thread is free,
+// and a part scanned once the zones are there gets its keys at once, while
+// its texts are still in the cache; the parts scanned before that get theirs
+// from whichever thread is done scanning first.
+bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& plan, const TSortOrderArray& order,
+                       TShipmentList& out) {
   plat::os::Mapping& map = *f.map;
   const bool direct = f.direct;
   // The bytes [from, to) into part; pages behind the scan go back as it
@@ -798,22 +802,46 @@ bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& pl
   if (map.Size() < kSplitMin) {
     deriver.PrepareZones();
     ok = readPart(0, map.Size(), out);
+    if (ok) DeriveAllKeys(deriver, plan, order, out);
   } else {
     std::vector<TShipmentList> parts(n);
     std::unique_ptr<std::atomic<bool>[]> partOk(new std::atomic<bool>[n]);
+    // Set once a part is scanned, and once a thread has claimed its keys.
+    std::unique_ptr<std::atomic<bool>[]> scanned(new std::atomic<bool>[n]);
+    std::unique_ptr<std::atomic<bool>[]> claimed(new std::atomic<bool>[n]);
+    for (size_t i = 0; i < n; ++i) partOk[i] = scanned[i] = claimed[i] = false;
+    std::atomic<bool> zonesReady{false};
     std::atomic<size_t> next{0};
+    auto keyPart = [&](size_t i) {
+      if (!partOk[i] || claimed[i].exchange(true)) return;
+      std::string arena;
+      TShipmentList& part = parts[i];
+      DeriveKeys(deriver, plan, order, part.data, part.items.data(), part.items.size(), arena);
+      part.data = std::move(arena);
+    };
+    // A part scanned while the zones were still loading is keyed by the
+    // first thread to finish scanning; whatever is left is keyed after both
+    // are done.
     auto take = [&] {
-      for (size_t i; (i = next.fetch_add(1)) < n;) partOk[i] = readPart(bounds[i], bounds[i + 1], parts[i]);
+      for (size_t i; (i = next.fetch_add(1)) < n;) {
+        partOk[i] = readPart(bounds[i], bounds[i + 1], parts[i]);
+        scanned[i] = true;
+        if (zonesReady) keyPart(i);
+      }
+      for (size_t i = 0; i < n; ++i)
+        if (zonesReady && scanned[i]) keyPart(i);
     };
     BothAtOnce(
         [&] {
           deriver.PrepareZones();
+          zonesReady = true;
           take();
         },
         [&] {
           if (direct) map.Populate();
           take();
         });
+    for (size_t i = 0; i < n; ++i) keyPart(i);
     size_t items = 0, bytes = 0;
     for (const TShipmentList& part : parts) {
       items += part.items.size();
@@ -925,14 +953,14 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     TKeyDeriver keys(provinces, order);
     const TFieldPlan plan(keys.Fields());
     if (files.mapped) {
-      ok = ReadMappedHeaders(files, keys, plan, list);
+      ok = ReadMappedHeaders(files, keys, plan, order, list);
     } else {
       keys.PrepareZones();
       TFieldReader r(*files.source);
       ReadHeaders(r, plan, list, [] { return true; });
       ok = files.size >= 0 && files.size == r.Position;  // a read that failed before the end
+      if (ok) DeriveAllKeys(keys, plan, order, list);
     }
-    if (ok) DeriveAllKeys(keys, plan, order, list);
   }
   const std::vector<uint32_t> sorted = ok ? SortByKeys(list, order.Reverse) : std::vector<uint32_t>();
   std::string().swap(list.data);
