@@ -602,17 +602,20 @@ std::vector<uint32_t> SortByKeys(const TShipmentList& list, bool reverse) {
     uint32_t index;
   };
   std::vector<SortEntry> entries(items.size());
-  for (uint32_t i = 0; i < entries.size(); ++i) {
-    const Shipment& x = items[i];
-    unsigned char bytes[kHeadBytes] = {};
-    std::memcpy(bytes, arena.data() + x.dataOff, std::min<size_t>(x.dataLen, sizeof bytes));
-    auto word = [&](size_t from, size_t n) {
-      uint64_t v = 0;
-      for (size_t b = from; b < from + n; ++b) v = (v << 8) | bytes[b];
-      return v;
-    };
-    entries[i] = {word(0, 8), word(8, 8), static_cast<uint32_t>(word(16, 4)), i};
-  }
+  // The entries [from, to), each sort half building its own.
+  auto build = [&](uint32_t from, uint32_t to) {
+    for (uint32_t i = from; i < to; ++i) {
+      const Shipment& x = items[i];
+      unsigned char bytes[kHeadBytes] = {};
+      std::memcpy(bytes, arena.data() + x.dataOff, std::min<size_t>(x.dataLen, sizeof bytes));
+      auto word = [&](size_t at, size_t n) {
+        uint64_t v = 0;
+        for (size_t b = at; b < at + n; ++b) v = (v << 8) | bytes[b];
+        return v;
+      };
+      entries[i] = {word(0, 8), word(8, 8), static_cast<uint32_t>(word(16, 4)), i};
+    }
+  };
   // Equal keys keep file order: the index decides last, so the unstable
   // sort gives the stable order, and no two entries are ever equal: halves
   // sorted side by side and merged give the same order as one sort.
@@ -632,12 +635,22 @@ std::vector<uint32_t> SortByKeys(const TShipmentList& list, bool reverse) {
   };
   std::vector<uint32_t> sorted(entries.size());
   if (entries.size() >= kParallelSortMin) {
-    const auto mid = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
-    BothAtOnce([&] { std::sort(entries.begin(), mid, less); }, [&] { std::sort(mid, entries.end(), less); });
+    const uint32_t half = static_cast<uint32_t>(entries.size() / 2);
+    const auto mid = entries.begin() + half;
+    BothAtOnce(
+        [&] {
+          build(0, half);
+          std::sort(entries.begin(), mid, less);
+        },
+        [&] {
+          build(half, static_cast<uint32_t>(entries.size()));
+          std::sort(mid, entries.end(), less);
+        });
     // Merged straight into the positions: no second copy of the entries.
     auto a = entries.begin(), b = mid;
     for (uint32_t& out : sorted) out = (b == entries.end() || (a != mid && less(*a, *b)) ? a++ : b++)->index;
   } else {
+    build(0, static_cast<uint32_t>(entries.size()));
     std::sort(entries.begin(), entries.end(), less);
     for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
   }
