@@ -602,17 +602,20 @@ std::vector<uint32_t> SortByKeys(const TShipmentList& list, bool reverse) {
     uint32_t index;
   };
   std::vector<SortEntry> entries(items.size());
-  for (uint32_t i = 0; i < entries.size(); ++i) {
-    const Shipment& x = items[i];
-    unsigned char bytes[kHeadBytes] = {};
-    std::memcpy(bytes, arena.data() + x.dataOff, std::min<size_t>(x.dataLen, sizeof bytes));
-    auto word = [&](size_t from, size_t n) {
-      uint64_t v = 0;
-      for (size_t b = from; b < from + n; ++b) v = (v << 8) | bytes[b];
-      return v;
-    };
-    entries[i] = {word(0, 8), word(8, 8), static_cast<uint32_t>(word(16, 4)), i};
-  }
+  // The entries [from, to), each sort half building its own.
+  auto build = [&](uint32_t from, uint32_t to) {
+    for (uint32_t i = from; i < to; ++i) {
+      const Shipment& x = items[i];
+      unsigned char bytes[kHeadBytes] = {};
+      std::memcpy(bytes, arena.data() + x.dataOff, std::min<size_t>(x.dataLen, sizeof bytes));
+      auto word = [&](size_t at, size_t n) {
+        uint64_t v = 0;
+        for (size_t b = at; b < at + n; ++b) v = (v << 8) | bytes[b];
+        return v;
+      };
+      entries[i] = {word(0, 8), word(8, 8), static_cast<uint32_t>(word(16, 4)), i};
+    }
+  };
   // Equal keys keep file order: the index decides last, so the unstable
   // sort gives the stable order, and no two entries are ever equal: halves
   // sorted side by side and merged give the same order as one sort.
@@ -632,12 +635,22 @@ std::vector<uint32_t> SortByKeys(const TShipmentList& list, bool reverse) {
   };
   std::vector<uint32_t> sorted(entries.size());
   if (entries.size() >= kParallelSortMin) {
-    const auto mid = entries.begin() + static_cast<std::ptrdiff_t>(entries.size() / 2);
-    BothAtOnce([&] { std::sort(entries.begin(), mid, less); }, [&] { std::sort(mid, entries.end(), less); });
+    const uint32_t half = static_cast<uint32_t>(entries.size() / 2);
+    const auto mid = entries.begin() + half;
+    BothAtOnce(
+        [&] {
+          build(0, half);
+          std::sort(entries.begin(), mid, less);
+        },
+        [&] {
+          build(half, static_cast<uint32_t>(entries.size()));
+          std::sort(mid, entries.end(), less);
+        });
     // Merged straight into the positions: no second copy of the entries.
     auto a = entries.begin(), b = mid;
     for (uint32_t& out : sorted) out = (b == entries.end() || (a != mid && less(*a, *b)) ? a++ : b++)->index;
   } else {
+    build(0, static_cast<uint32_t>(entries.size()));
     std::sort(entries.begin(), entries.end(), less);
     for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = entries[i].index;
   }
@@ -771,11 +784,15 @@ std::vector<size_t> ScanParts(const unsigned char* data, size_t size, bool split
   return bounds;
 }
 
-// Step "read headers" over the mapping, while this thread loads the zones:
-// the other thread maps a directly copied source in (which takes its page
-// faults off the scan) and starts on the parts; this one joins in once the
-// zones are loaded. Every part goes to whichever thread is free.
-bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& plan, TShipmentList& out) {
+// Steps "read headers" and "derive keys" over the mapping, while this thread
+// loads the zones: the other thread maps a directly copied source in (which
+// takes its page faults off the scan) and starts on the parts; this one joins
+// in once the zones are loaded. Every part goes to whichever thread is free,
+// and a part scanned once the zones are there gets its keys at once, while
+// its texts are still in the cache; the parts scanned before that get theirs
+// from whichever thread is done scanning first.
+bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& plan, const TSortOrderArray& order,
+                       TShipmentList& out) {
   plat::os::Mapping& map = *f.map;
   const bool direct = f.direct;
   // The bytes [from, to) into part; pages behind the scan go back as it
@@ -798,22 +815,46 @@ bool ReadMappedHeaders(TPassFiles& f, TKeyDeriver& deriver, const TFieldPlan& pl
   if (map.Size() < kSplitMin) {
     deriver.PrepareZones();
     ok = readPart(0, map.Size(), out);
+    if (ok) DeriveAllKeys(deriver, plan, order, out);
   } else {
     std::vector<TShipmentList> parts(n);
     std::unique_ptr<std::atomic<bool>[]> partOk(new std::atomic<bool>[n]);
+    // Set once a part is scanned, and once a thread has claimed its keys.
+    std::unique_ptr<std::atomic<bool>[]> scanned(new std::atomic<bool>[n]);
+    std::unique_ptr<std::atomic<bool>[]> claimed(new std::atomic<bool>[n]);
+    for (size_t i = 0; i < n; ++i) partOk[i] = scanned[i] = claimed[i] = false;
+    std::atomic<bool> zonesReady{false};
     std::atomic<size_t> next{0};
+    auto keyPart = [&](size_t i) {
+      if (!partOk[i] || claimed[i].exchange(true)) return;
+      std::string arena;
+      TShipmentList& part = parts[i];
+      DeriveKeys(deriver, plan, order, part.data, part.items.data(), part.items.size(), arena);
+      part.data = std::move(arena);
+    };
+    // A part scanned while the zones were still loading is keyed by the
+    // first thread to finish scanning; whatever is left is keyed after both
+    // are done.
     auto take = [&] {
-      for (size_t i; (i = next.fetch_add(1)) < n;) partOk[i] = readPart(bounds[i], bounds[i + 1], parts[i]);
+      for (size_t i; (i = next.fetch_add(1)) < n;) {
+        partOk[i] = readPart(bounds[i], bounds[i + 1], parts[i]);
+        scanned[i] = true;
+        if (zonesReady) keyPart(i);
+      }
+      for (size_t i = 0; i < n; ++i)
+        if (zonesReady && scanned[i]) keyPart(i);
     };
     BothAtOnce(
         [&] {
           deriver.PrepareZones();
+          zonesReady = true;
           take();
         },
         [&] {
           if (direct) map.Populate();
           take();
         });
+    for (size_t i = 0; i < n; ++i) keyPart(i);
     size_t items = 0, bytes = 0;
     for (const TShipmentList& part : parts) {
       items += part.items.size();
@@ -925,14 +966,14 @@ bool SequenceShipmentFile(const std::string& sourceFile, const std::string& resu
     TKeyDeriver keys(provinces, order);
     const TFieldPlan plan(keys.Fields());
     if (files.mapped) {
-      ok = ReadMappedHeaders(files, keys, plan, list);
+      ok = ReadMappedHeaders(files, keys, plan, order, list);
     } else {
       keys.PrepareZones();
       TFieldReader r(*files.source);
       ReadHeaders(r, plan, list, [] { return true; });
       ok = files.size >= 0 && files.size == r.Position;  // a read that failed before the end
+      if (ok) DeriveAllKeys(keys, plan, order, list);
     }
-    if (ok) DeriveAllKeys(keys, plan, order, list);
   }
   const std::vector<uint32_t> sorted = ok ? SortByKeys(list, order.Reverse) : std::vector<uint32_t>();
   std::string().swap(list.data);
