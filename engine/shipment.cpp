@@ -30,6 +30,9 @@ constexpr size_t kReleaseStep = 8 << 20;
 constexpr size_t kDirectLimit = size_t{128} << 20;
 // Pieces handed to one gathered write of the direct copy.
 constexpr size_t kGatherBatch = 4096;
+// The copy hands what it wrote to the disk every so many bytes, so that the
+// result's final sync overlaps the copy instead of following it.
+constexpr size_t kWriteBackStep = 16 << 20;
 // Sizes from which the header scan and the sort use two threads.
 constexpr size_t kSplitMin = 1 << 20;
 constexpr size_t kParallelSortMin = 20000;
@@ -883,14 +886,20 @@ bool CopyInOrder(TPassFiles& f, const std::vector<Shipment>& items, const std::v
     std::vector<plat::Piece> pieces;
     pieces.reserve(std::min(n, kGatherBatch));
     bool ok = true;
+    size_t unhinted = 0;
     for (size_t i = 0; ok && i < n;) {
       const size_t from = static_cast<size_t>(items[sorted[i]].origin);
       size_t end = blockEnd(sorted[i]);
       for (++i; i < n && static_cast<size_t>(items[sorted[i]].origin) == end; ++i) end = blockEnd(sorted[i]);
       pieces.push_back({map.Data() + from, end - from});
-      if (pieces.size() == kGatherBatch || i == n) {
+      unhinted += end - from;
+      if (pieces.size() == kGatherBatch || unhinted >= kWriteBackStep || i == n) {
         ok = to.WriteGather(pieces.data(), pieces.size());
         pieces.clear();
+        if (ok && unhinted >= kWriteBackStep) {
+          to.StartWriteBack();
+          unhinted = 0;
+        }
       }
     }
     return ok;

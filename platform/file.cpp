@@ -237,6 +237,12 @@ class BufferedFile final : public File {
 
   bool Sync() override { return Flush() && file_->Sync(); }
 
+  void StartWriteBack() override {
+    if (!Flush() || pos_ <= hinted_) return;
+    file_->StartWriteBack(hinted_, pos_ - hinted_);
+    hinted_ = pos_;
+  }
+
   bool Close() override {
     if (!file_) return false;
     bool ok = FlushWrites() && !failed_;
@@ -286,6 +292,7 @@ class BufferedFile final : public File {
   bool canRead_, canWrite_;
   bool failed_ = false;
   uint64_t pos_ = 0;  // the OS position (where the next system read or write goes)
+  uint64_t hinted_ = 0;  // written up to here was handed to the disk by StartWriteBack
   char rbuf_[65536];
   size_t rpos_ = 0, rlen_ = 0;
   char wbuf_[65536];

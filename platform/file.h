@@ -59,6 +59,9 @@ class File {
   virtual bool Truncate(uint64_t size) = 0;
   virtual bool Flush() = 0;                // buffers to the OS
   virtual bool Sync() = 0;                 // Flush, then make durable (fsync)
+  // Flush, then ask the system to start writing to the disk what was written
+  // since the last such call, without waiting: a later Sync has less to do.
+  virtual void StartWriteBack() {}
   virtual bool Close() = 0;                // flushes; false when anything failed
 };
 

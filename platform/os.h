@@ -132,6 +132,13 @@ class File {
   virtual bool Truncate(uint64_t size) = 0;
   // Makes the file's bytes durable (not its name: see Env::SyncFolder).
   virtual bool Sync() = 0;
+  // Asks the system to start writing [offset, offset + length) to the disk
+  // now, without waiting, so that a later Sync finds less to do. A hint only:
+  // it makes nothing durable, and where there is no such call it does nothing.
+  virtual void StartWriteBack(uint64_t offset, uint64_t length) {
+    (void)offset;
+    (void)length;
+  }
   virtual bool Info(FileInfo* info) = 0;
   // Closes; false when the system reported an error (delayed write errors).
   // Every other call fails afterwards.

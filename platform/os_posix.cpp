@@ -297,6 +297,15 @@ class PosixFile final : public File {
     return true;
   }
 
+  void StartWriteBack(uint64_t offset, uint64_t length) override {
+#ifdef __linux__
+    if (Usable()) ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+    (void)length;
+#endif
+  }
+
   bool Info(FileInfo* info) override {
     struct stat st;
     if (!Usable()) return false;

@@ -120,6 +120,27 @@ TEST_F(Files, GatheredWritesKeepOrder) {
   EXPECT_EQ(Slurp(Path("gather")), data);
 }
 
+// Handing written bytes to the disk early neither moves the position nor
+// loses buffered bytes, also after a seek back behind what was handed over.
+TEST_F(Files, WriteBackHintsChangeNothing) {
+  auto f = plat::CreateFile(Path("hinted"));
+  ASSERT_NE(f, nullptr);
+  f->StartWriteBack();  // nothing written yet
+  ASSERT_TRUE(f->Write("abc", 3));
+  f->StartWriteBack();
+  const plat::Piece pieces[] = {{"def", 3}, {"", 0}, {"ghij", 4}};
+  ASSERT_TRUE(f->WriteGather(pieces, 3));
+  f->StartWriteBack();
+  ASSERT_TRUE(f->Seek(1));
+  ASSERT_TRUE(f->Write("X", 1));
+  f->StartWriteBack();
+  ASSERT_TRUE(f->Seek(10));
+  ASSERT_TRUE(f->Write("k", 1));
+  ASSERT_TRUE(f->Sync());
+  ASSERT_TRUE(f->Close());
+  EXPECT_EQ(Slurp(Path("hinted")), "aXcdefghijk");
+}
+
 TEST_F(Files, ReadWriteInterleavedSeekTruncate) {
   Put("rw", "0123456789");
   auto f = plat::OpenFile(Path("rw"), plat::OpenMode::ReadWrite);

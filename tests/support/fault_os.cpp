@@ -40,6 +40,7 @@ class FaultFile final : public File {
   bool Size(uint64_t* size) override { return inner_->Size(size); }
   bool Truncate(uint64_t size) override { return !Injected(plat::Op::Write) && inner_->Truncate(size); }
   bool Sync() override { return !Injected(plat::Op::Flush) && inner_->Sync(); }
+  void StartWriteBack(uint64_t offset, uint64_t length) override { inner_->StartWriteBack(offset, length); }
   bool Info(FileInfo* info) override { return inner_->Info(info); }
   bool Close() override { return inner_->Close(); }
   bool TryLock(uint64_t start, uint64_t length, LockKind kind) override {
